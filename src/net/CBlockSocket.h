@@ -1,0 +1,69 @@
+#pragma once
+// A blocking IPv4 TCP socket as a value object. Copies share one counted socket
+// record; closing through any copy is seen by all of them at once.
+//
+// Errors: every failure throws CBlockSocket::Error whose what() is the name of
+// the failed operation ("create", "bind", "listenAt", "connect",
+// "GetHostByName", "write", "receive", "setTimeout", "accept"). A call on a
+// socket that is already closed, or a blocking call interrupted by close() from
+// another thread, throws CBlockSocket::Canceled (derived from Error).
+//
+// Threads: a CBlockSocket (and every copy of it) belongs to the thread that runs
+// the conversation; the one call allowed from another thread is close().
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+
+namespace quill {
+
+class CBlockSocket {
+public:
+    class Error : public std::exception {
+    public:
+        explicit Error(const char* operation) : what_(operation) {}
+        const char* what() const noexcept override { return what_; }
+
+    private:
+        const char* what_; // always a string literal
+    };
+
+    class Canceled : public Error {
+    public:
+        Canceled() : Error("std::exception") {}
+    };
+
+    // Creates a socket and sets its receive and send time-outs in seconds.
+    CBlockSocket(int receiveSeconds, int sendSeconds);
+    CBlockSocket(const CBlockSocket& other);
+    CBlockSocket& operator=(const CBlockSocket& other);
+    ~CBlockSocket();
+
+    void setTimeout(int receiveSeconds, int sendSeconds);
+    // Same, in milliseconds (tests use short time-outs).
+    void setTimeoutMs(int receiveMs, int sendMs);
+
+    void bind(int port);           // 127.0.0.1:port
+    void listenAt(int port);       // bind, then listen with the largest backlog
+    CBlockSocket accept();         // waits without limit
+    void connect(const char* host, int port);
+    void connect(const std::string& host, int port);
+    void write(const void* bytes, std::size_t length);
+    // One receive of at most capacity bytes; 0 when the peer has closed.
+    std::size_t receive(void* buffer, std::size_t capacity);
+    // Abortive close (linger 0); harmless when already closed; never throws.
+    // Safe from another thread while a blocking call is in progress.
+    void close() noexcept;
+
+    bool isOpen() const noexcept;
+    // The local port after bind (0 binds an ephemeral port, as tests do).
+    int localPort() const;
+
+private:
+    struct Record;
+    explicit CBlockSocket(Record* record);
+    void release() noexcept;
+    Record* record_;
+};
+
+} // namespace quill

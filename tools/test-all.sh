@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Builds and runs every suite: native, AddressSanitizer+UBSan, ThreadSanitizer,
+# and the 32-bit Windows build under wine (with Xvfb for the windows).
+# Usage: tools/test-all.sh [preset ...]   (default: native asan tsan windows)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/setup.sh
+
+export WINEPREFIX="${WINEPREFIX:-$HOME/.wine-quillmere}"
+export WINEDEBUG=-all
+jobs=$(nproc)
+
+presets=("$@")
+[ ${#presets[@]} -gt 0 ] || presets=(native asan tsan windows)
+
+for preset in "${presets[@]}"; do
+  echo "== $preset: configure and build"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  echo "== $preset: test"
+  if [ "$preset" = windows ]; then
+    # One wine server for the whole run, and a virtual display for the dialogs.
+    xvfb-run -a -s "-screen 0 1280x1024x24" \
+      ctest --preset "$preset" -j "$jobs" --timeout 600
+    wineserver -k 2>/dev/null || true
+  else
+    ctest --preset "$preset" -j "$jobs" --timeout 600
+  fi
+done

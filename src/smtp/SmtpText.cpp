@@ -1,0 +1,169 @@
+#include "smtp/SmtpText.h"
+
+#include <cstring>
+
+namespace quill {
+namespace smtptext {
+
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Letters, digits and the bytes that may stand in the local part or the domain
+// of an address (RFC 5322 atext, the dot and the at-sign). Bytes of 0x80 and up
+// count too, so that an 8-bit address is not cut in the middle.
+bool isAddressChar(char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u >= 0x80) {
+        return true;
+    }
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
+        return true;
+    }
+    return c != '\0' && std::strchr("!#$%&'*+-/=?^_`{|}~.@", c) != nullptr;
+}
+
+// First position at or after from where needle occurs in hay, ASCII case
+// folded; npos when absent.
+std::size_t findNoCase(const std::string& hay, const std::string& needle, std::size_t from) {
+    if (needle.empty()) {
+        return from <= hay.size() ? from : std::string::npos;
+    }
+    const char first = lower(needle[0]);
+    for (std::size_t i = from; i + needle.size() <= hay.size(); ++i) {
+        if (lower(hay[i]) != first) {
+            continue;
+        }
+        std::size_t k = 1;
+        while (k < needle.size() && lower(hay[i + k]) == lower(needle[k])) {
+            ++k;
+        }
+        if (k == needle.size()) {
+            return i;
+        }
+    }
+    return std::string::npos;
+}
+
+} // namespace
+
+std::string commandWord(const std::string& line) {
+    std::size_t begin = 0;
+    while (begin < line.size() && isBlank(line[begin])) {
+        ++begin;
+    }
+    std::size_t end = begin;
+    while (end < line.size() && !isBlank(line[end])) {
+        ++end;
+    }
+    return line.substr(begin, end - begin);
+}
+
+bool equalsNoCase(const std::string& a, const char* b) {
+    const std::size_t n = std::strlen(b);
+    if (a.size() != n) {
+        return false;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        if (lower(a[i]) != lower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string commandArgument(const std::string& line) {
+    std::size_t i = 0;
+    while (i < line.size() && isBlank(line[i])) {
+        ++i;
+    }
+    while (i < line.size() && !isBlank(line[i])) {
+        ++i;
+    }
+    while (i < line.size() && isBlank(line[i])) {
+        ++i;
+    }
+    std::size_t end = line.size();
+    while (end > i && isBlank(line[end - 1])) {
+        --end;
+    }
+    return line.substr(i, end - i);
+}
+
+std::string recipientAddress(const std::string& line) {
+    static const std::string marker = "RCPT TO:";
+    std::size_t pos = findNoCase(line, marker, 0);
+    if (pos == std::string::npos) {
+        return std::string();
+    }
+    pos += marker.size();
+    while (pos < line.size() && isBlank(line[pos])) {
+        ++pos;
+    }
+    if (pos >= line.size() || line[pos] != '<') {
+        return std::string();
+    }
+    ++pos;
+    const std::size_t close = line.find('>', pos);
+    if (close == std::string::npos) {
+        return std::string();
+    }
+    return line.substr(pos, close - pos);
+}
+
+std::string unstuffDots(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t lineStart = 0;
+    while (lineStart < text.size()) {
+        std::size_t from = lineStart;
+        if (text[from] == '.') {
+            ++from;
+        }
+        std::size_t crlf = text.find("\r\n", from);
+        if (crlf == std::string::npos) {
+            out.append(text, from, std::string::npos);
+            break;
+        }
+        out.append(text, from, crlf + 2 - from);
+        lineStart = crlf + 2;
+    }
+    return out;
+}
+
+bool namesAddress(const std::string& header, const std::string& address) {
+    if (address.empty()) {
+        return true; // nothing to add for an empty address
+    }
+    std::size_t pos = findNoCase(header, address, 0);
+    while (pos != std::string::npos) {
+        const bool startOk = pos == 0 || !isAddressChar(header[pos - 1]);
+        const std::size_t after = pos + address.size();
+        const bool endOk = after == header.size() || !isAddressChar(header[after]);
+        if (startOk && endOk) {
+            return true;
+        }
+        pos = findNoCase(header, address, pos + 1);
+    }
+    return false;
+}
+
+std::string blindCopies(const std::string& to, const std::string& cc, const std::string& bcc,
+                        const std::set<std::string>& recipients) {
+    std::string result = bcc;
+    for (const std::string& address : recipients) {
+        if (namesAddress(to, address) || namesAddress(cc, address) || namesAddress(bcc, address)) {
+            continue;
+        }
+        if (!result.empty()) {
+            result += ',';
+        }
+        result += address;
+    }
+    return result;
+}
+
+} // namespace smtptext
+} // namespace quill

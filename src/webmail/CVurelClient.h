@@ -1,0 +1,115 @@
+#pragma once
+// One user's conversation with the Vurel web-mail site, carried out the way a
+// browser user works its pages: sign-in with the MD5 challenge-response,
+// inbox listing, print view retrieval, deletion, emptying the trash and the
+// compose form. Pages are never parsed as HTML: every reader looks for fixed
+// begin and end markers.
+//
+// Errors: a page that is not what an operation expects throws
+// CVurelClient::Error, whose text is the URL requested (or the word named at
+// the operation); InvalidCookie (derived from Error) means the session's
+// cookies no longer open the mail pages, and the caller signs in again and
+// repeats. Connection failures are CBlockSocket::Error / CBlockSocket::Canceled
+// and pass through untouched.
+//
+// Limits that keep a broken or hostile site from holding a conversation for
+// ever or from shaping our requests:
+// - a sign-in follows at most kMaxRedirects redirects after the login form;
+//   a longer chain throws Error with the last URL requested;
+// - a listing reads at most kMaxListPages pages and returns what they gave;
+// - a value scraped from a page (challenge, crumb, message id, compose token,
+//   Location) that holds CR, LF or NUL is treated as missing, so it never
+//   reaches a request line or header.
+//
+// Threads: one object per conversation, used by that conversation's thread
+// only. The one call allowed from another thread is the HTTP client's cancel
+// (the progress window's Cancel through the session's abort), which closes the
+// exchange in flight and makes it throw CBlockSocket::Canceled.
+
+#include "webmail/CookieRecord.h"
+#include "webmail/HttpClient.h"
+#include "webmail/MessageList.h"
+#include "webmail/MessageRef.h"
+#include "webmail/SiteConfig.h"
+
+#include <exception>
+#include <string>
+#include <utility>
+
+namespace quill {
+
+class CVurelClient : public HttpClient {
+public:
+    class Error : public std::exception {
+    public:
+        explicit Error(std::string message) : message_(std::move(message)) {}
+        const char* what() const noexcept override { return message_.c_str(); }
+
+    private:
+        std::string message_;
+    };
+
+    // Carries no message of its own.
+    class InvalidCookie : public Error {
+    public:
+        InvalidCookie() : Error("std::exception") {}
+    };
+
+    static constexpr int kMaxRedirects = 20;
+    static constexpr int kMaxListPages = 10000;
+
+    // A signed-out client for the given site addresses.
+    explicit CVurelClient(SiteConfig site = SiteConfig::current());
+
+    // Signs in and replaces the session (User, Cookie, mail Host, Timestamp =
+    // now) in one step at the end; a sign-in that throws leaves the session as
+    // it was. Throws Error with the front page URL (not 200), "challenge value"
+    // (no challenge on the front page), the login page URL (form not answered
+    // 302) or the last URL requested (redirect target not 200, or too many).
+    void login(const std::string& user, const std::string& password);
+    // Takes over a saved record as the session; no traffic, no check.
+    void adoptSession(const CookieRecord& record);
+    // True for a signed-in mail page: a title holding "Vurel! Mail - " and,
+    // after it, the mail-domain suffix.
+    bool isMailPage(const std::string& page) const;
+
+    // Pages through the inbox until the counter says the last message has been
+    // shown; also takes the crumb from the first page's trash link. Throws
+    // Error (a page's URL, status not 200) and InvalidCookie (a page that is
+    // not signed in).
+    MessageList listInbox();
+
+    // The print view of one message: part "HEADER" gives the raw header, "TEXT"
+    // the raw text, exactly as the site sends them. Throws Error (the URL).
+    std::string fetchPart(const MessageRef& message, const std::string& part);
+    std::string fetchHeader(const MessageRef& message);
+    std::string fetchText(const MessageRef& message);
+    // Deletes all given messages in one request (ids in the given order, the
+    // crumb last). Throws Error (the URL).
+    void deleteMessages(const MessageList& messages);
+    // Empties the site's trash folder. Throws Error (the URL).
+    void emptyTrash();
+
+    // Sends one message through the compose form. format is "html" or empty;
+    // saveCopy asks the site to keep a copy in its Sent folder. Throws
+    // InvalidCookie when the compose page is not signed in, Error (the URL
+    // requested) otherwise.
+    void sendMessage(const std::string& to, const std::string& cc, const std::string& bcc,
+                     const std::string& subject, const std::string& body, const std::string& format,
+                     bool saveCopy);
+
+    const CookieRecord& session() const { return session_; }
+    const std::string& crumb() const { return crumb_; }
+    const SiteConfig& site() const { return site_; }
+
+protected:
+    // "http://" + mail host + path.
+    std::string mailUrl(const std::string& path) const;
+
+private:
+    CookieRecord session_;
+    std::string crumb_;
+    SiteConfig site_;
+};
+
+} // namespace quill

@@ -1,0 +1,29 @@
+#pragma once
+// One user's signed-in state at the web-mail site: what a later conversation
+// needs to skip the sign-in. A plain value, copied freely.
+
+#include <cstdint>
+#include <string>
+
+namespace quill {
+
+struct CookieRecord {
+    // The "Cookie: " header value: the site's name=value pairs, each followed
+    // by "; ", in the order the site set them.
+    std::string Cookie;
+    // The web-mail user name that signed in, exactly as the mail client gave it.
+    std::string User;
+    // The mail host (no port) that the sign-in ended on; every mail page URL
+    // is "http://" + Host + a path.
+    std::string Host;
+    // The sign-in time in seconds since 1970-01-01 00:00 UTC.
+    std::int32_t Timestamp = 0;
+
+    // Assigns the three strings and stamps the record with the current time.
+    void set(const std::string& user, const std::string& cookie, const std::string& host);
+    // The same with a given time stamp.
+    void set(const std::string& user, const std::string& cookie, const std::string& host,
+             std::int32_t timestamp);
+};
+
+} // namespace quill

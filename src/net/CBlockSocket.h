@@ -9,7 +9,14 @@
 // another thread, throws CBlockSocket::Canceled (derived from Error).
 //
 // Threads: a CBlockSocket (and every copy of it) belongs to the thread that runs
-// the conversation; the one call allowed from another thread is close().
+// the conversation; the one call allowed from another thread is close(). Such a
+// close wakes the blocked call at once, which then throws Canceled; the system
+// socket itself is released only when no call on it is in flight, so a call
+// never acts on a socket number that has been handed out again.
+//
+// Time-outs: receive and write are limited by the time-outs; accept and connect
+// are not. A connection returned by accept carries the listening socket's
+// time-outs, while the listening socket itself waits in accept without limit.
 
 #include <cstddef>
 #include <stdexcept>
@@ -45,6 +52,9 @@ public:
 
     void bind(int port);           // 127.0.0.1:port
     void listenAt(int port);       // bind, then listen with the largest backlog
+    // The same on another loopback address, e.g. "127.0.0.5" (a text that is
+    // not a dotted IPv4 address raises Error "bind").
+    void listenAt(const std::string& address, int port);
     CBlockSocket accept();         // waits without limit
     void connect(const char* host, int port);
     void connect(const std::string& host, int port);
@@ -61,7 +71,9 @@ public:
 
 private:
     struct Record;
+    class InFlight;
     explicit CBlockSocket(Record* record);
+    void bindTo(const std::string& address, int port, bool listen);
     void release() noexcept;
     Record* record_;
 };

@@ -1,0 +1,221 @@
+#include "net/CBlockSocket.h"
+
+#include "platform/Socket.h"
+
+#include <atomic>
+#include <climits>
+
+namespace quill {
+
+namespace {
+constexpr int kLargestBacklog = 2147483647;
+
+int secondsToMs(int seconds) {
+    if (seconds <= 0) return 0;
+    if (seconds > INT_MAX / 1000) return INT_MAX;
+    return seconds * 1000;
+}
+} // namespace
+
+// The shared record. The handle never changes after construction; what changes
+// is atomic, because close() may run on another thread at any moment:
+//  - closed: set once by the first close(); every later call throws Canceled.
+//  - busy: calls in flight on the handle, close() itself included. The handle
+//    is released by whoever brings busy back to 0 after closed is set, so it is
+//    never released under a running call.
+//  - released: makes that release happen exactly once.
+// holders, timeouts and listening are touched by the owning thread only, but
+// holders is atomic anyway so that a copy held by a cancel path stays sound.
+struct CBlockSocket::Record {
+    explicit Record(platform::SocketHandle h) : handle(h) {}
+
+    const platform::SocketHandle handle;
+    std::atomic<int> holders{1};
+    std::atomic<bool> closed{false};
+    std::atomic<int> busy{0};
+    std::atomic<bool> released{false};
+    std::atomic<int> receiveMs{0};
+    std::atomic<int> sendMs{0};
+    std::atomic<bool> listening{false};
+
+    void leave() noexcept {
+        if (busy.fetch_sub(1) == 1 && closed.load() && !released.exchange(true))
+            platform::socketClose(handle);
+    }
+};
+
+// One call on the handle: refuses to start on a closed socket, and keeps the
+// handle allocated until the call has returned.
+class CBlockSocket::InFlight {
+public:
+    explicit InFlight(CBlockSocket::Record* r) : record_(r) {
+        record_->busy.fetch_add(1);
+        if (record_->closed.load()) {
+            record_->leave();
+            throw CBlockSocket::Canceled();
+        }
+    }
+    ~InFlight() { record_->leave(); }
+    InFlight(const InFlight&) = delete;
+    InFlight& operator=(const InFlight&) = delete;
+
+    // The exception for a failed call: Canceled when the socket was closed
+    // under it or the system reports an interrupted call.
+    [[noreturn]] void fail(const char* operation) const {
+        bool interrupted = platform::socketLastCallInterrupted();
+        if (interrupted || record_->closed.load()) throw CBlockSocket::Canceled();
+        throw CBlockSocket::Error(operation);
+    }
+    bool cancelled() const { return record_->closed.load(); }
+
+private:
+    CBlockSocket::Record* record_;
+};
+
+CBlockSocket::CBlockSocket(int receiveSeconds, int sendSeconds) : record_(nullptr) {
+    platform::SocketHandle h = platform::socketOpen();
+    if (h == platform::kInvalidSocket) throw Error("create");
+    record_ = new Record(h);
+    try {
+        setTimeout(receiveSeconds, sendSeconds);
+    } catch (...) {
+        release();
+        throw;
+    }
+}
+
+CBlockSocket::CBlockSocket(Record* record) : record_(record) {}
+
+CBlockSocket::CBlockSocket(const CBlockSocket& other) : record_(other.record_) {
+    record_->holders.fetch_add(1);
+}
+
+CBlockSocket& CBlockSocket::operator=(const CBlockSocket& other) {
+    if (record_ != other.record_) {
+        other.record_->holders.fetch_add(1);
+        release();
+        record_ = other.record_;
+    }
+    return *this;
+}
+
+CBlockSocket::~CBlockSocket() { release(); }
+
+void CBlockSocket::release() noexcept {
+    if (record_ == nullptr) return;
+    if (record_->holders.fetch_sub(1) == 1) {
+        close();
+        delete record_;
+    }
+    record_ = nullptr;
+}
+
+void CBlockSocket::setTimeout(int receiveSeconds, int sendSeconds) {
+    setTimeoutMs(secondsToMs(receiveSeconds), secondsToMs(sendSeconds));
+}
+
+void CBlockSocket::setTimeoutMs(int receiveMs, int sendMs) {
+    InFlight call(record_);
+    if (receiveMs < 0) receiveMs = 0;
+    if (sendMs < 0) sendMs = 0;
+    record_->receiveMs.store(receiveMs);
+    record_->sendMs.store(sendMs);
+    // A listening socket keeps waiting in accept without limit: the values are
+    // only kept for the connections it accepts.
+    if (record_->listening.load()) return;
+    if (!platform::socketSetReceiveTimeout(record_->handle, receiveMs)) call.fail("setTimeout");
+    if (!platform::socketSetSendTimeout(record_->handle, sendMs)) call.fail("setTimeout");
+}
+
+void CBlockSocket::bind(int port) { bindTo("127.0.0.1", port, false); }
+
+void CBlockSocket::listenAt(int port) { bindTo("127.0.0.1", port, true); }
+
+void CBlockSocket::listenAt(const std::string& address, int port) {
+    bindTo(address, port, true);
+}
+
+void CBlockSocket::bindTo(const std::string& address, int port, bool listen) {
+    InFlight call(record_);
+    std::uint32_t ip = 0;
+    if (!platform::parseIPv4(address.c_str(), ip)) throw Error("bind");
+    if (!platform::socketBind(record_->handle, ip, port)) call.fail("bind");
+    if (!listen) return;
+    // Some systems also limit accept by the receive time-out: the listening
+    // socket has none, its connections get the values set on it.
+    if (!platform::socketSetReceiveTimeout(record_->handle, 0) ||
+        !platform::socketSetSendTimeout(record_->handle, 0))
+        call.fail("listenAt");
+    if (!platform::socketListen(record_->handle, kLargestBacklog)) call.fail("listenAt");
+    record_->listening.store(true);
+}
+
+CBlockSocket CBlockSocket::accept() {
+    InFlight call(record_);
+    platform::SocketHandle h = platform::socketAccept(record_->handle);
+    if (h == platform::kInvalidSocket) call.fail("accept");
+    if (call.cancelled()) {
+        platform::socketClose(h);
+        throw Canceled();
+    }
+    if (!platform::socketSetReceiveTimeout(h, record_->receiveMs.load()) ||
+        !platform::socketSetSendTimeout(h, record_->sendMs.load())) {
+        platform::socketClose(h);
+        throw Error("accept");
+    }
+    return CBlockSocket(new Record(h));
+}
+
+void CBlockSocket::connect(const char* host, int port) {
+    InFlight call(record_);
+    std::uint32_t ip = 0;
+    if (!platform::parseIPv4(host, ip) && !platform::lookupIPv4(host, ip))
+        throw Error("GetHostByName");
+    if (call.cancelled()) throw Canceled();
+    if (!platform::socketConnect(record_->handle, ip, port)) call.fail("connect");
+}
+
+void CBlockSocket::connect(const std::string& host, int port) { connect(host.c_str(), port); }
+
+void CBlockSocket::write(const void* bytes, std::size_t length) {
+    const char* p = static_cast<const char*>(bytes);
+    InFlight call(record_);
+    while (length > 0) {
+        if (call.cancelled()) throw Canceled();
+        long n = platform::socketSend(record_->handle, p, length);
+        if (n <= 0) call.fail("write");
+        p += n;
+        length -= static_cast<std::size_t>(n);
+    }
+}
+
+std::size_t CBlockSocket::receive(void* buffer, std::size_t capacity) {
+    InFlight call(record_);
+    long n = platform::socketReceive(record_->handle, buffer, capacity);
+    if (n < 0) call.fail("receive");
+    // A cancelled socket may also end a blocked receive as if the peer had
+    // closed: that is a cancellation, not an end of stream.
+    if (n == 0 && call.cancelled()) throw Canceled();
+    return static_cast<std::size_t>(n);
+}
+
+void CBlockSocket::close() noexcept {
+    Record* r = record_;
+    if (r == nullptr) return;
+    r->busy.fetch_add(1);
+    if (!r->closed.load() && !r->closed.exchange(true)) {
+        if (platform::socketCancel(r->handle)) r->released.store(true);
+    }
+    r->leave();
+}
+
+bool CBlockSocket::isOpen() const noexcept { return record_ != nullptr && !record_->closed.load(); }
+
+int CBlockSocket::localPort() const {
+    InFlight call(record_);
+    int port = platform::socketLocalPort(record_->handle);
+    if (port < 0) call.fail("bind");
+    return port;
+}
+
+} // namespace quill

@@ -1,0 +1,53 @@
+#pragma once
+// Thin wrappers over the system's IPv4 TCP socket calls. No exceptions: each
+// call reports failure by its return value, and socketLastCallInterrupted()
+// tells right after a failure (on the same thread) whether the system reported
+// an interrupted blocking call. Addresses are IPv4 in network byte order, ports
+// in host byte order. Time-outs are in milliseconds, 0 meaning none.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace quill::platform {
+
+using SocketHandle = std::intptr_t;
+constexpr SocketHandle kInvalidSocket = -1;
+
+// An IPv4 stream socket with the default protocol, or kInvalidSocket. Starts
+// the socket library first where the system needs that (see SocketStartup.h).
+SocketHandle socketOpen();
+
+bool socketSetReceiveTimeout(SocketHandle socket, int milliseconds);
+bool socketSetSendTimeout(SocketHandle socket, int milliseconds);
+
+// A dotted IPv4 address ("127.0.0.1", also the short forms the system's
+// inet_addr accepts); false when the text is not one.
+bool parseIPv4(const char* text, std::uint32_t& address);
+// The first IPv4 address of a host name; false when the name is not found.
+bool lookupIPv4(const char* host, std::uint32_t& address);
+
+bool socketBind(SocketHandle socket, std::uint32_t address, int port);
+bool socketListen(SocketHandle socket, int backlog);
+// Waits for one connection; kInvalidSocket on failure.
+SocketHandle socketAccept(SocketHandle socket);
+bool socketConnect(SocketHandle socket, std::uint32_t address, int port);
+// Bytes sent or received, -1 on failure; receive returns 0 at end of stream.
+// A send never raises a signal when the peer is gone.
+long socketSend(SocketHandle socket, const void* bytes, std::size_t length);
+long socketReceive(SocketHandle socket, void* buffer, std::size_t capacity);
+// The bound local port, or -1.
+int socketLocalPort(SocketHandle socket);
+
+bool socketLastCallInterrupted();
+
+// Called from any thread while other threads may be blocked on the socket:
+// arms an abortive close (linger on, 0 seconds) and makes every blocked and
+// every later call on it return at once. Returns true when this also released
+// the handle (then socketClose must not be called); false when the handle is
+// still allocated and its owner must release it with socketClose once no call
+// on it is in flight, so that its number cannot be reused under a running call.
+bool socketCancel(SocketHandle socket);
+// Abortive close; releases the handle.
+void socketClose(SocketHandle socket);
+
+} // namespace quill::platform

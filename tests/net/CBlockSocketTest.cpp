@@ -1,0 +1,329 @@
+#include "net/CBlockSocket.h"
+#include "platform/Socket.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+using quill::CBlockSocket;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Bounded wait for work on another thread; a cancellation must end it well
+// within this.
+constexpr auto kPrompt = 10s;
+// Time given to another thread to enter its blocking call before the close.
+// The outcome asserted does not depend on it: a close that comes first makes
+// the call fail with Canceled as well.
+constexpr auto kLetItBlock = 200ms;
+
+struct Listener {
+    CBlockSocket socket{120, 120};
+    int port = 0;
+    Listener() {
+        socket.listenAt(0);
+        port = socket.localPort();
+    }
+};
+
+struct Pair {
+    Listener listener;
+    CBlockSocket client{120, 120};
+    CBlockSocket server{120, 120};
+    Pair() {
+        client.connect("127.0.0.1", listener.port);
+        server = listener.socket.accept();
+    }
+};
+
+std::string receiveAll(CBlockSocket& s) {
+    std::string out;
+    char buf[256];
+    try {
+        for (;;) {
+            std::size_t n = s.receive(buf, sizeof buf);
+            if (n == 0) break;
+            out.append(buf, n);
+        }
+    } catch (const CBlockSocket::Error&) {
+        // A reset ends the stream as well.
+    }
+    return out;
+}
+
+// What a call on another thread ended with.
+enum class Outcome { Returned, Canceled, Error };
+
+Outcome runCatching(const std::function<void()>& f) {
+    try {
+        f();
+        return Outcome::Returned;
+    } catch (const CBlockSocket::Canceled&) {
+        return Outcome::Canceled;
+    } catch (const CBlockSocket::Error&) {
+        return Outcome::Error;
+    }
+}
+
+std::string failureOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const CBlockSocket::Canceled&) {
+        return "Canceled";
+    } catch (const CBlockSocket::Error& e) {
+        return e.what();
+    }
+    return "no exception";
+}
+
+} // namespace
+
+TEST(CBlockSocket, CarriesBytesBothWaysAndSeesThePeerClose) {
+    Pair p;
+    const std::string hello = "+OK hello\r\n";
+    p.server.write(hello.data(), hello.size());
+    char buf[64];
+    std::size_t n = p.client.receive(buf, sizeof buf);
+    EXPECT_EQ(std::string(buf, n), hello);
+
+    p.client.write("QUIT\r\n", 6);
+    p.client.close();
+    EXPECT_EQ(receiveAll(p.server), "QUIT\r\n");
+    // After the end of stream a receive keeps returning 0 without raising.
+    EXPECT_EQ(p.server.receive(buf, sizeof buf), 0u);
+}
+
+TEST(CBlockSocket, LargeWriteArrivesWhole) {
+    Pair p;
+    std::string big(3 * 1024 * 1024, 'x');
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>('a' + i % 26);
+    // The close is abortive, so the writer is done only once all has arrived.
+    std::thread writer([&] { p.server.write(big.data(), big.size()); });
+    std::string got;
+    char buf[4096];
+    while (got.size() < big.size()) {
+        std::size_t n = p.client.receive(buf, sizeof buf);
+        if (n == 0) break;
+        got.append(buf, n);
+    }
+    writer.join();
+    EXPECT_EQ(got.size(), big.size());
+    EXPECT_TRUE(got == big);
+}
+
+TEST(CBlockSocket, CopiesShareTheRecord) {
+    Pair p;
+    CBlockSocket copy = p.server;
+    {
+        CBlockSocket another(copy);
+        EXPECT_TRUE(another.isOpen());
+    }
+    EXPECT_TRUE(p.server.isOpen()); // dropping one copy does not close
+    copy.close();
+    EXPECT_FALSE(p.server.isOpen());
+    EXPECT_EQ(failureOf([&] { p.server.write("x", 1); }), "Canceled");
+    EXPECT_EQ(failureOf([&] {
+                  char b;
+                  p.server.receive(&b, 1);
+              }),
+              "Canceled");
+    EXPECT_EQ(failureOf([&] { p.server.setTimeout(1, 1); }), "Canceled");
+    EXPECT_EQ(failureOf([&] { p.server.connect("127.0.0.1", 1); }), "Canceled");
+    EXPECT_EQ(failureOf([&] { p.server.accept(); }), "Canceled");
+    EXPECT_EQ(failureOf([&] { p.server.listenAt(0); }), "Canceled");
+}
+
+TEST(CBlockSocket, CloseIsIdempotentAndResetsTheConnection) {
+    Pair p;
+    p.server.close();
+    p.server.close(); // harmless
+    CBlockSocket copy = p.server;
+    copy.close();
+    EXPECT_FALSE(copy.isOpen());
+    EXPECT_EQ(receiveAll(p.client), "");
+}
+
+TEST(CBlockSocket, WriteAfterCloseIsCanceledAndSendsNothing) {
+    Pair p;
+    CBlockSocket copy = p.client;
+    p.client.close();
+    EXPECT_EQ(failureOf([&] { copy.write("DATA\r\n", 6); }), "Canceled");
+    EXPECT_EQ(failureOf([&] { copy.write("", 0); }), "Canceled");
+    EXPECT_EQ(receiveAll(p.server), "");
+}
+
+TEST(CBlockSocket, BindFailuresRaiseBind) {
+    Listener first;
+    CBlockSocket second(120, 120);
+    EXPECT_EQ(failureOf([&] { second.listenAt(first.port); }), "bind");
+
+    CBlockSocket third(120, 120);
+    EXPECT_EQ(failureOf([&] { third.listenAt("not-an-address", 0); }), "bind");
+    CBlockSocket fourth(120, 120);
+    EXPECT_EQ(failureOf([&] { fourth.bind(70000); }), "bind");
+}
+
+TEST(CBlockSocket, ListensOnAnyLoopbackAddress) {
+    CBlockSocket listener(120, 120);
+    listener.listenAt("127.0.0.5", 0);
+    int port = listener.localPort();
+    CBlockSocket client(120, 120);
+    client.connect(std::string("127.0.0.5"), port);
+    CBlockSocket server = listener.accept();
+    client.write("ping", 4);
+    char buf[8];
+    EXPECT_EQ(server.receive(buf, sizeof buf), 4u);
+    EXPECT_EQ(std::string(buf, 4), "ping");
+}
+
+TEST(CBlockSocket, ConnectFailures) {
+    // A port with nobody listening: take an ephemeral one and give it up.
+    int freePort;
+    {
+        Listener l;
+        freePort = l.port;
+    }
+    struct Case {
+        const char* host;
+        int port;
+        const char* expected;
+    } cases[] = {
+        {"no-such-host.invalid", 80, "GetHostByName"},
+        {"", 80, "GetHostByName"},
+        {nullptr, 80, "GetHostByName"},
+        {"127.0.0.1", freePort, "connect"},
+    };
+    for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        CBlockSocket s(120, 120);
+        EXPECT_EQ(failureOf([&] { s.connect(cases[i].host, cases[i].port); }), cases[i].expected)
+            << "case " << i;
+    }
+}
+
+TEST(CBlockSocket, NameIsLookedUp) {
+    Listener l;
+    CBlockSocket s(120, 120);
+    s.connect("localhost", l.port);
+    CBlockSocket server = l.socket.accept();
+    EXPECT_TRUE(server.isOpen());
+}
+
+TEST(CBlockSocket, ReceiveTimeOutRaisesReceive) {
+    Pair p;
+    p.client.setTimeoutMs(50, 50);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(failureOf([&] {
+                  char b;
+                  p.client.receive(&b, 1);
+              }),
+              "receive");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, kPrompt);
+    EXPECT_TRUE(p.client.isOpen()); // a time-out does not close
+}
+
+TEST(CBlockSocket, AcceptedConnectionCarriesTheListenersTimeOutsButAcceptWaits) {
+    CBlockSocket listener(120, 120);
+    listener.setTimeoutMs(50, 50);
+    listener.listenAt(0);
+    int port = listener.localPort();
+    auto accepted = std::async(std::launch::async, [&] { return listener.accept(); });
+    // Longer than the receive time-out: accept must still be waiting.
+    EXPECT_EQ(accepted.wait_for(300ms), std::future_status::timeout);
+    CBlockSocket client(120, 120);
+    client.connect("127.0.0.1", port);
+    ASSERT_EQ(accepted.wait_for(kPrompt), std::future_status::ready);
+    CBlockSocket server = accepted.get();
+    EXPECT_EQ(failureOf([&] {
+                  char b;
+                  server.receive(&b, 1);
+              }),
+              "receive");
+}
+
+TEST(CBlockSocket, CloseFromAnotherThreadReleasesBlockedCalls) {
+    struct Case {
+        const char* name;
+        // Prepares a socket whose call blocks; returns the socket to close and
+        // the blocking call.
+        std::function<std::pair<CBlockSocket, std::function<void()>>(std::vector<CBlockSocket>&)>
+            setUp;
+    };
+    const Case cases[] = {
+        {"receive",
+         [](std::vector<CBlockSocket>& keep) {
+             auto p = std::make_shared<Pair>();
+             keep.push_back(p->client);
+             CBlockSocket s = p->server;
+             return std::make_pair(s, std::function<void()>([p, s]() mutable {
+                                       char b[16];
+                                       s.receive(b, sizeof b);
+                                   }));
+         }},
+        {"accept",
+         [](std::vector<CBlockSocket>&) {
+             auto l = std::make_shared<Listener>();
+             CBlockSocket s = l->socket;
+             return std::make_pair(s, std::function<void()>([l, s]() mutable { s.accept(); }));
+         }},
+        {"connect",
+         [](std::vector<CBlockSocket>& keep) {
+             // A listener with backlog 0 that never accepts: once its queue
+             // is full, a further connect hangs.
+             using namespace quill::platform;
+             SocketHandle h = socketOpen();
+             std::uint32_t lo = 0;
+             parseIPv4("127.0.0.1", lo);
+             EXPECT_TRUE(socketBind(h, lo, 0));
+             EXPECT_TRUE(socketListen(h, 0));
+             int port = socketLocalPort(h);
+             auto holder = std::shared_ptr<void>(nullptr, [h](void*) { socketClose(h); });
+             // Fill the queue; the sockets that may hang are all closed.
+             for (int i = 0; i < 4; ++i) keep.emplace_back(120, 120);
+             std::vector<CBlockSocket> tries(keep.end() - 4, keep.end());
+             return std::make_pair(keep.back(), std::function<void()>([holder, tries, port]() mutable {
+                                       for (auto& t : tries) t.connect("127.0.0.1", port);
+                                   }));
+         }},
+    };
+    for (const Case& c : cases) {
+        std::vector<CBlockSocket> keep;
+        auto [target, call] = c.setUp(keep);
+        auto done = std::async(std::launch::async, [call] { return runCatching(call); });
+        EXPECT_EQ(done.wait_for(kLetItBlock), std::future_status::timeout) << c.name;
+        target.close();
+        for (auto& k : keep) k.close();
+        ASSERT_EQ(done.wait_for(kPrompt), std::future_status::ready) << c.name;
+        EXPECT_EQ(done.get(), Outcome::Canceled) << c.name;
+        target.close(); // a second close is harmless
+        EXPECT_FALSE(target.isOpen()) << c.name;
+    }
+}
+
+TEST(CBlockSocket, ManyCancelsNeverTouchAReusedSocket) {
+    // Close races with a blocked receive while new sockets are made at once;
+    // a stray call on a reused number would disturb the fresh pair.
+    for (int round = 0; round < 30; ++round) {
+        Pair p;
+        CBlockSocket s = p.server;
+        auto blocked = std::async(std::launch::async, [s]() mutable {
+            return runCatching([&] {
+                char b[4];
+                s.receive(b, sizeof b);
+            });
+        });
+        p.server.close();
+        Pair fresh;
+        fresh.client.write("ok", 2);
+        char buf[4];
+        EXPECT_EQ(fresh.server.receive(buf, sizeof buf), 2u) << "round " << round;
+        ASSERT_EQ(blocked.wait_for(kPrompt), std::future_status::ready) << "round " << round;
+        EXPECT_EQ(blocked.get(), Outcome::Canceled) << "round " << round;
+    }
+}

@@ -1,0 +1,315 @@
+#include "pop3/Pop3Session.h"
+
+#include "net/CBlockSocket.h"
+#include "net/ServiceSettings.h"
+#include "net/ServiceWindow.h"
+#include "pop3/Pop3Text.h"
+#include "pop3/Pop3Webmail.h"
+#include "webmail/CVurelClient.h"
+#include "webmail/SocketStream.h"
+
+#include <iterator>
+#include <utility>
+
+namespace quill {
+
+namespace {
+
+const char* const kGreeting = "+OK Quillmere POP3 service ready";
+const char* const kUserAccepted = "+OK User name accepted, password please";
+const char* const kPasswordAccepted = "+OK User password accepted";
+const char* const kBadLogin = "-ERR Bad Login.";
+const char* const kSigningOff = "+OK VUREL POP3 Server signing off";
+const char* const kUnknown = "-ERR Unknown POP3 command";
+const char* const kNoSuchMessage = "-ERR no such message";
+const char* const kRetrieveError = "-ERR retrieve mail header error";
+const char* const kNotRemoved = "-ERR some deleted messages not removed";
+const char* const kDeleted = "+OK message deleted";
+const char* const kRightHere = "+OK right here";
+const char* const kOk = "+OK";
+const char* const kTerminator = ".";
+
+const int kHttpProxy = 1;
+
+} // namespace
+
+// Looked up without regard to letter case, in the order given. A word found
+// in neither table (USER and PASS in the transaction state among them) gets
+// "-ERR Unknown POP3 command".
+const Pop3Session::Command Pop3Session::kAuthorizationCommands[] = {
+    {"USER", &Pop3Session::onUser},
+    {"PASS", &Pop3Session::onPass},
+    {"QUIT", &Pop3Session::onAuthorizationQuit},
+};
+
+const Pop3Session::Command Pop3Session::kTransactionCommands[] = {
+    {"STAT", &Pop3Session::onStat}, {"LIST", &Pop3Session::onList},
+    {"UIDL", &Pop3Session::onUidl}, {"TOP", &Pop3Session::onTop},
+    {"RETR", &Pop3Session::onRetr}, {"DELE", &Pop3Session::onDele},
+    {"NOOP", &Pop3Session::onNoop}, {"RSET", &Pop3Session::onRset},
+    {"QUIT", &Pop3Session::onQuit},
+};
+
+Pop3Session::Pop3Session(std::shared_ptr<ByteChannel> connection,
+                         std::unique_ptr<Pop3Webmail> webmail, const ServiceSettings& settings,
+                         ServiceWindow& window)
+    : connection_(std::move(connection)), webmail_(std::move(webmail)), settings_(settings),
+      window_(window) {}
+
+Pop3Session::~Pop3Session() = default;
+
+void Pop3Session::abort() noexcept {
+    webmail_->abort();
+    connection_->close();
+}
+
+void Pop3Session::reply(const char* text) {
+    stream_->writeLine(text);
+    stream_->flush();
+}
+
+void Pop3Session::reply(const std::string& text) { reply(text.c_str()); }
+
+void Pop3Session::run() {
+    stream_.reset(new SocketStream(connection_));
+    state_ = State::Authorization;
+    user_.clear();
+    mailbox_.clear();
+    marked_.clear();
+
+    reply(kGreeting);
+
+    if (settings_.proxyType() == kHttpProxy) {
+        const std::string host = settings_.proxy();
+        const int port = settings_.proxyPort();
+        const std::string user = settings_.username();
+        const std::string password = settings_.password();
+        webmail_->setProxy(host, port, user, password);
+    } else {
+        webmail_->clearProxy();
+    }
+
+    while (state_ != State::Ended) {
+        const std::string line = stream_->readLine(kMaxCommandLine);
+        std::size_t pos = 0;
+        const std::string word = pop3text::nextWord(line, pos);
+        const bool authorization = state_ == State::Authorization;
+        const Command* table = authorization ? kAuthorizationCommands : kTransactionCommands;
+        const std::size_t count = authorization ? std::size(kAuthorizationCommands)
+                                                : std::size(kTransactionCommands);
+        Handler handler = nullptr;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (pop3text::equalsNoCase(word, table[i].word)) {
+                handler = table[i].handler;
+                break;
+            }
+        }
+        if (handler != nullptr) {
+            (this->*handler)(line.substr(pos));
+        } else {
+            reply(kUnknown);
+        }
+    }
+    stream_.reset();
+}
+
+// --- authorization ---------------------------------------------------------
+
+void Pop3Session::onUser(const std::string& args) {
+    std::size_t pos = 0;
+    const std::string name = pop3text::nextWord(args, pos);
+    if (!name.empty()) {
+        user_ = name; // a USER without a name keeps the earlier one
+    }
+    reply(kUserAccepted);
+}
+
+void Pop3Session::onPass(const std::string& args) {
+    std::size_t pos = 0;
+    const std::string password = pop3text::nextWord(args, pos);
+    if (user_.empty() || password.empty()) {
+        reply(kBadLogin);
+        return;
+    }
+    try {
+        signIn(password);
+    } catch (const CVurelClient::Error&) {
+        mailbox_.clear();
+        reply(kBadLogin);
+        return;
+    } catch (const CBlockSocket::Error&) {
+        state_ = State::Ended; // the site is unreachable or Cancel was pressed
+        return;
+    }
+    reply(kPasswordAccepted);
+    state_ = State::Transaction;
+}
+
+void Pop3Session::signIn(const std::string& password) {
+    mailbox_.clear();
+    if (webmail_->adoptSaved(user_)) {
+        // No password check: the saved session belongs to the user name.
+        if (settings_.inbox()) {
+            try {
+                mailbox_ = webmail_->listInbox();
+            } catch (const CVurelClient::InvalidCookie&) {
+                webmail_->login(user_, password);
+                mailbox_ = webmail_->listInbox();
+            }
+        }
+        return;
+    }
+    webmail_->login(user_, password);
+    if (settings_.inbox()) {
+        mailbox_ = webmail_->listInbox();
+    }
+}
+
+void Pop3Session::onAuthorizationQuit(const std::string&) {
+    reply(kSigningOff);
+    state_ = State::Ended;
+}
+
+// --- transaction -----------------------------------------------------------
+
+const MessageRef* Pop3Session::messageArgument(const std::string& args, std::size_t& pos) {
+    unsigned long number = 0;
+    if (!pop3text::parseNumber(pop3text::nextWord(args, pos), number) || number < 1 ||
+        number > mailbox_.size()) {
+        reply(kNoSuchMessage);
+        return nullptr;
+    }
+    return &mailbox_[number - 1];
+}
+
+void Pop3Session::onStat(const std::string&) {
+    reply("+OK " + std::to_string(mailbox_.size()));
+    if (mailbox_.empty()) {
+        // Nothing to fetch: keep the window down for the rest of the conversation.
+        window_.hide();
+        window_.setPopup(false);
+    }
+}
+
+void Pop3Session::onList(const std::string&) {
+    stream_->writeLine("+OK " + std::to_string(mailbox_.size()) + " messages");
+    for (std::size_t i = 0; i < mailbox_.size(); ++i) {
+        stream_->writeLine(std::to_string(i + 1) + " " + std::to_string(mailbox_[i].size()));
+    }
+    reply(kTerminator);
+}
+
+void Pop3Session::onUidl(const std::string&) {
+    stream_->writeLine(kOk);
+    for (std::size_t i = 0; i < mailbox_.size(); ++i) {
+        stream_->writeLine(std::to_string(i + 1) + " " + mailbox_[i].id());
+    }
+    reply(kTerminator);
+}
+
+void Pop3Session::onTop(const std::string& args) {
+    std::size_t pos = 0;
+    const MessageRef* message = messageArgument(args, pos);
+    if (message == nullptr) {
+        return;
+    }
+    const bool first = message == &mailbox_[0];
+    // The body lines asked for: none unless a positive line count is given.
+    unsigned long lines = 0;
+    if (!pop3text::parseNumber(pop3text::nextWord(args, pos), lines)) {
+        lines = 0;
+    }
+    try {
+        const std::string header = pop3text::closeHeader(webmail_->fetchHeader(*message));
+        std::string body;
+        if (lines > 0) {
+            body = pop3text::firstLines(webmail_->fetchText(*message), lines);
+        }
+        stream_->writeLine("+OK " + std::to_string(header.size() + body.size()));
+        writeMessage(header, body);
+        stream_->flush();
+    } catch (const CVurelClient::Error&) {
+        reply(kRetrieveError);
+    } catch (const CBlockSocket::Error&) {
+        state_ = State::Ended; // no reply: the connection or the site is gone
+        return;
+    }
+    if (first) {
+        // The mail client peeks at the headers: keep the window down.
+        window_.hide();
+        window_.setPopup(false);
+    }
+}
+
+void Pop3Session::onRetr(const std::string& args) {
+    std::size_t pos = 0;
+    const MessageRef* message = messageArgument(args, pos);
+    if (message == nullptr) {
+        return;
+    }
+    std::string header;
+    std::string text;
+    try {
+        header = pop3text::closeHeader(webmail_->fetchHeader(*message));
+        text = webmail_->fetchText(*message);
+    } catch (const CVurelClient::Error&) {
+        reply(kRetrieveError);
+        return;
+    } catch (const CBlockSocket::Error&) {
+        reply(kRetrieveError);
+        return;
+    }
+    stream_->writeLine(kOk);
+    writeMessage(header, text);
+    stream_->flush();
+}
+
+void Pop3Session::writeMessage(const std::string& header, const std::string& text) {
+    SocketStream& stream = *stream_;
+    pop3text::DotStuffer stuffer([&stream](const char* bytes, std::size_t length) {
+        stream.write(bytes, length);
+    });
+    stuffer.feed(header);
+    stuffer.feed(text);
+    if (!stuffer.endsWithLineEnd()) {
+        stream.write("\r\n", 2); // the terminator must begin a line of its own
+    }
+    stream.writeLine(kTerminator);
+}
+
+void Pop3Session::onDele(const std::string& args) {
+    std::size_t pos = 0;
+    const MessageRef* message = messageArgument(args, pos);
+    if (message == nullptr) {
+        return;
+    }
+    marked_.push_back(*message); // stays in the mailbox until QUIT
+    reply(kDeleted);
+}
+
+void Pop3Session::onNoop(const std::string&) { reply(kRightHere); }
+
+void Pop3Session::onRset(const std::string&) {
+    marked_.clear();
+    reply(kOk);
+}
+
+void Pop3Session::onQuit(const std::string&) {
+    window_.setPopup(settings_.popup()); // the deletion may show again
+    if (!marked_.empty()) {
+        try {
+            webmail_->deleteMessages(marked_);
+            if (settings_.emptyTrash()) {
+                webmail_->emptyTrash();
+            }
+        } catch (const CVurelClient::Error&) {
+            stream_->writeLine(kNotRemoved);
+        } catch (const CBlockSocket::Error&) {
+            stream_->writeLine(kNotRemoved);
+        }
+    }
+    reply(kSigningOff);
+    state_ = State::Ended;
+}
+
+} // namespace quill

@@ -1,0 +1,146 @@
+#include "pop3/Pop3Text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace quill {
+namespace {
+
+using namespace pop3text;
+
+TEST(Pop3TextTest, WordsAreRunsOfNonBlanks) {
+    struct Case {
+        std::string line;
+        std::vector<std::string> words;
+    } cases[] = {
+        {"USER alice", {"USER", "alice"}},
+        {"  \tLIST   2  ", {"LIST", "2"}},
+        {"", {}},
+        {"   ", {}},
+        {std::string("RE\0TR 1", 7), {std::string("RE\0TR", 5), "1"}},
+        {"TOP 1 10 extra", {"TOP", "1", "10", "extra"}},
+        {"\x01\xff \x7f", {"\x01\xff", "\x7f"}},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        std::vector<std::string> got;
+        std::size_t pos = 0;
+        for (;;) {
+            std::string w = nextWord(cases[i].line, pos);
+            if (w.empty())
+                break;
+            got.push_back(w);
+        }
+        EXPECT_EQ(got, cases[i].words) << "case " << i;
+    }
+}
+
+TEST(Pop3TextTest, CommandWordsIgnoreLetterCaseOnly) {
+    struct Case {
+        const char* word;
+        const char* name;
+        bool equal;
+    } cases[] = {
+        {"USER", "USER", true},  {"user", "USER", true},  {"uSeR", "USER", true},
+        {"USERS", "USER", false}, {"USE", "USER", false}, {"", "USER", false},
+        {"RETR", "RETR", true},   {"R\xc5TR", "RETR", false},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(equalsNoCase(cases[i].word, cases[i].name), cases[i].equal) << "case " << i;
+    }
+}
+
+TEST(Pop3TextTest, MessageNumbersAreLeadingDigits) {
+    struct Case {
+        const char* word;
+        bool ok;
+        unsigned long value;
+    } cases[] = {
+        {"1", true, 1},        {"42", true, 42},  {"007", true, 7},
+        {"3abc", true, 3},     {"abc", false, 0}, {"", false, 0},
+        {"-1", false, 0},      {"+1", false, 0},
+        {"99999999999999999999999999", true, static_cast<unsigned long>(-1)},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        unsigned long n = 12345;
+        EXPECT_EQ(parseNumber(cases[i].word, n), cases[i].ok) << "case " << i;
+        if (cases[i].ok) {
+            EXPECT_EQ(n, cases[i].value) << "case " << i;
+        }
+    }
+}
+
+TEST(Pop3TextTest, HeaderAlwaysEndsWithItsEmptyLine) {
+    struct Case {
+        std::string in, out;
+    } cases[] = {
+        {"Subject: a\r\n\r\n", "Subject: a\r\n\r\n"},
+        {"Subject: a\r\n", "Subject: a\r\n\r\n"},
+        {"Subject: a", "Subject: a\r\n\r\n"},
+        {"", "\r\n"},
+        {"Subject: a\r", "Subject: a\r\r\n\r\n"},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(closeHeader(cases[i].in), cases[i].out) << "case " << i;
+    }
+}
+
+TEST(Pop3TextTest, FirstLinesOfABody) {
+    const std::string body = "one\r\ntwo\r\nthree";
+    EXPECT_EQ(firstLines(body, 0), "");
+    EXPECT_EQ(firstLines(body, 1), "one\r\n");
+    EXPECT_EQ(firstLines(body, 2), "one\r\ntwo\r\n");
+    EXPECT_EQ(firstLines(body, 3), body);
+    EXPECT_EQ(firstLines(body, 99999999), body);
+}
+
+std::string stuffed(const std::vector<std::string>& pieces, bool* endsWithLineEnd = nullptr) {
+    std::string out;
+    DotStuffer stuffer([&out](const char* b, std::size_t n) { out.append(b, n); });
+    for (const auto& p : pieces)
+        stuffer.feed(p);
+    if (endsWithLineEnd)
+        *endsWithLineEnd = stuffer.endsWithLineEnd();
+    return out;
+}
+
+TEST(Pop3TextTest, DotStuffingOfLinesThatBeginWithADot) {
+    struct Case {
+        std::vector<std::string> in;
+        std::string out;
+        bool endsWithLineEnd;
+    } cases[] = {
+        {{"a\r\n.\r\nb"}, "a\r\n..\r\nb", false},
+        {{".x\r\n"}, "..x\r\n", true},
+        {{"a\r\n..\r\n"}, "a\r\n...\r\n", true},
+        {{"a.b\r\n x.\r\n"}, "a.b\r\n x.\r\n", true},
+        // A lone LF or CR does not end a line.
+        {{"a\n.b\r.c\r\n"}, "a\n.b\r.c\r\n", true},
+        // Line starts are followed across pieces, even inside a CR LF.
+        {{"H: 1\r\n\r\n", ".body\r\n"}, "H: 1\r\n\r\n..body\r\n", true},
+        {{"a\r", "\n.b"}, "a\r\n..b", false},
+        {{"a\r\n", ""}, "a\r\n", true},
+        {{"", "."}, "..", false},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        bool end = false;
+        EXPECT_EQ(stuffed(cases[i].in, &end), cases[i].out) << "case " << i;
+        EXPECT_EQ(end, cases[i].endsWithLineEnd) << "case " << i;
+    }
+}
+
+// Whatever way the data is split, the stuffed bytes are the same.
+TEST(Pop3TextTest, DotStuffingDoesNotDependOnSplits) {
+    const std::string data = ".a\r\n.\r\n..\r\nb.\r\n\r\n.c\r\r\n.";
+    const std::string whole = stuffed({data});
+    for (std::size_t a = 0; a <= data.size(); ++a) {
+        for (std::size_t b = a; b <= data.size(); ++b) {
+            EXPECT_EQ(stuffed({data.substr(0, a), data.substr(a, b - a), data.substr(b)}), whole)
+                << "split at " << a << "," << b;
+        }
+    }
+}
+
+} // namespace
+} // namespace quill

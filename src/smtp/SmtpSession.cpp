@@ -1,0 +1,260 @@
+#include "smtp/SmtpSession.h"
+
+#include "codec/Base64.h"
+#include "net/CBlockSocket.h"
+#include "net/ServiceSettings.h"
+#include "smtp/OutgoingMessage.h"
+#include "smtp/SmtpText.h"
+#include "smtp/SmtpWebmail.h"
+#include "webmail/CVurelClient.h"
+#include "webmail/SocketStream.h"
+
+#include <utility>
+
+namespace quill {
+
+namespace {
+
+const char* const kGreeting = "220 Quillmere SMTP Service Ready";
+const char* const kOk = "250 OK";
+const char* const kBye = "221 Quillmere SMTP service closing transmission channel";
+const char* const kAuthFirst = "530 SMTP authenticate before sending emails.";
+const char* const kUnrecognized = "500 Syntax error, command unrecognized";
+const char* const kUserPrompt = "334 VXNlcm5hbWU6";
+const char* const kPasswordPrompt = "334 UGFzc3dvcmQ6";
+const char* const kLoggedIn = "235 Login successful";
+const char* const kLoginFailed = "535 authentication failed";
+const char* const kStartData = "354 OK";
+const char* const kNotSent = "554 Cannot send message.";
+
+// The message ends with a line that holds a single dot.
+const char* const kTerminator = "\r\n.\r\n";
+const std::size_t kTerminatorLength = 5;
+
+bool endsWith(const std::string& text, const char* tail, std::size_t n) {
+    return text.size() >= n && text.compare(text.size() - n, n, tail) == 0;
+}
+
+} // namespace
+
+// Command words are matched without regard to letter case (RFC 5321), in the
+// order given. A word found in neither table gets the state's refusal.
+const SmtpSession::Command SmtpSession::kGreetedCommands[] = {
+    {"EHLO", &SmtpSession::onEhlo},
+    {"RSET", &SmtpSession::onGreetedRset},
+    {"AUTH", &SmtpSession::onAuth},
+    {"QUIT", &SmtpSession::onQuit},
+};
+
+const SmtpSession::Command SmtpSession::kAuthenticatedCommands[] = {
+    {"RSET", &SmtpSession::onRset}, {"MAIL", &SmtpSession::onMail},
+    {"RCPT", &SmtpSession::onRcpt}, {"DATA", &SmtpSession::onData},
+    {"QUIT", &SmtpSession::onQuit},
+};
+
+SmtpSession::SmtpSession(std::shared_ptr<ByteChannel> connection,
+                         std::unique_ptr<SmtpWebmail> webmail, const ServiceSettings& settings)
+    : connection_(std::move(connection)), webmail_(std::move(webmail)), settings_(settings) {}
+
+SmtpSession::~SmtpSession() = default;
+
+void SmtpSession::abort() noexcept {
+    webmail_->abort();
+    connection_->close();
+}
+
+void SmtpSession::reply(const char* text) {
+    stream_->writeLine(text);
+    stream_->flush();
+}
+
+std::string SmtpSession::readCommandLine() {
+    return stream_->readLine(kMaxCommandLine);
+}
+
+void SmtpSession::run() {
+    stream_ = std::make_unique<SocketStream>(connection_);
+    state_ = State::Greeted;
+    user_.clear();
+    password_.clear();
+    recipients_.clear();
+
+    reply(kGreeting);
+
+    if (settings_.proxyType() == 1) {
+        const std::string host = settings_.proxy();
+        const int port = settings_.proxyPort();
+        const std::string user = settings_.username();
+        const std::string password = settings_.password();
+        webmail_->setProxy(host, port, user, password);
+    } else {
+        webmail_->clearProxy();
+    }
+    savedSession_ = false;
+
+    while (state_ != State::Closed) {
+        const std::string line = readCommandLine();
+        const std::string word = smtptext::commandWord(line);
+        const bool greeted = state_ == State::Greeted;
+        const Command* table = greeted ? kGreetedCommands : kAuthenticatedCommands;
+        const std::size_t count = greeted ? std::size(kGreetedCommands)
+                                          : std::size(kAuthenticatedCommands);
+        Handler handler = nullptr;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (smtptext::equalsNoCase(word, table[i].word)) {
+                handler = table[i].handler;
+                break;
+            }
+        }
+        if (handler != nullptr) {
+            (this->*handler)(line);
+        } else {
+            reply(greeted ? kAuthFirst : kUnrecognized);
+        }
+    }
+    stream_.reset();
+}
+
+void SmtpSession::onEhlo(const std::string&) {
+    stream_->writeLine("250-Quillmere greets you.");
+    stream_->writeLine("250 AUTH LOGIN");
+    stream_->flush();
+}
+
+void SmtpSession::onGreetedRset(const std::string&) { reply(kOk); }
+
+void SmtpSession::onQuit(const std::string&) {
+    reply(kBye);
+    state_ = State::Closed;
+}
+
+std::string SmtpSession::readAuthAnswer(const char* prompt) {
+    reply(prompt);
+    return decodeBase64(readCommandLine());
+}
+
+void SmtpSession::onAuth(const std::string& line) {
+    // "AUTH LOGIN <base64 user name>" carries the user name at once (RFC 4954's
+    // initial response); then only the password is asked for. With any other
+    // mechanism word the rest of the line is ignored.
+    const std::string argument = smtptext::commandArgument(line);
+    const std::string mechanism = smtptext::commandWord(argument);
+    const std::string initial = smtptext::commandArgument(argument);
+    if (smtptext::equalsNoCase(mechanism, "LOGIN") && !initial.empty()) {
+        user_ = decodeBase64(initial);
+    } else {
+        user_ = readAuthAnswer(kUserPrompt);
+    }
+    password_ = readAuthAnswer(kPasswordPrompt);
+
+    try {
+        if (webmail_->adoptSaved(user_)) {
+            savedSession_ = true;
+        } else {
+            webmail_->login(user_, password_);
+        }
+    } catch (const CVurelClient::Error&) {
+        reply(kLoginFailed);
+        return;
+    } catch (const CBlockSocket::Error&) {
+        state_ = State::Closed; // no reply: the conversation ends at once
+        return;
+    }
+    reply(kLoggedIn);
+    recipients_.clear();
+    state_ = State::Authenticated;
+}
+
+void SmtpSession::onRset(const std::string&) {
+    recipients_.clear();
+    reply(kOk);
+}
+
+void SmtpSession::onMail(const std::string&) {
+    // A new transaction: recipients of the previous message must not become
+    // blind copies of this one.
+    recipients_.clear();
+    reply(kOk);
+}
+
+void SmtpSession::onRcpt(const std::string& line) {
+    const std::string address = smtptext::recipientAddress(line);
+    if (!address.empty()) {
+        recipients_.insert(address);
+    }
+    reply(kOk);
+}
+
+bool SmtpSession::readMessage(std::string& text) {
+    // The line end of the DATA command counts as the CR LF in front of the
+    // first line, so a lone "." right after "354 OK" is an empty message.
+    // Reads stop at each ".\r\n"; only one that starts a line ends the message.
+    std::string raw = "\r\n";
+    for (;;) {
+        const std::size_t before = raw.size();
+        raw += stream_->readUntil(".\r\n");
+        if (!endsWith(raw, ".\r\n", 3) || raw.size() == before) {
+            return false; // the client closed before the terminator
+        }
+        if (endsWith(raw, kTerminator, kTerminatorLength)) {
+            break;
+        }
+    }
+    if (raw.size() == kTerminatorLength) {
+        text.clear();
+        return true;
+    }
+    // Drop the leading line end we added and the terminator, including the
+    // CR LF that ended the last line.
+    raw.erase(raw.size() - kTerminatorLength);
+    raw.erase(0, 2);
+    text = smtptext::unstuffDots(raw);
+    return true;
+}
+
+void SmtpSession::onData(const std::string&) {
+    reply(kStartData);
+    std::string text;
+    if (!readMessage(text)) {
+        // A message the client did not finish is never posted.
+        state_ = State::Closed;
+        return;
+    }
+    OutgoingMessage message(text);
+    text.clear();
+    text.shrink_to_fit();
+    const std::string bcc =
+        smtptext::blindCopies(message.To, message.Cc, message.Bcc, recipients_);
+    try {
+        sendWithRetry(message.To, message.Cc, bcc, message.Subject, message.Body,
+                      message.Format);
+    } catch (const CVurelClient::Error&) {
+        reply(kNotSent);
+        return;
+    } catch (const CBlockSocket::Error&) {
+        state_ = State::Closed; // no reply: the mail client sees the close
+        return;
+    }
+    reply(kOk);
+}
+
+void SmtpSession::sendWithRetry(const std::string& to, const std::string& cc,
+                                const std::string& bcc, const std::string& subject,
+                                const std::string& body, const std::string& format) {
+    try {
+        webmail_->sendMessage(to, cc, bcc, subject, body, format, settings_.saveSent());
+        return;
+    } catch (const CVurelClient::InvalidCookie&) {
+        // The compose page refused the saved cookies before anything was
+        // posted, so one fresh sign-in and one more attempt cannot send the
+        // message twice. After a fresh sign-in there is nothing to renew.
+        if (!savedSession_) {
+            throw;
+        }
+    }
+    webmail_->login(user_, password_);
+    savedSession_ = false;
+    webmail_->sendMessage(to, cc, bcc, subject, body, format, settings_.saveSent());
+}
+
+} // namespace quill

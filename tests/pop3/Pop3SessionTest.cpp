@@ -1,0 +1,609 @@
+#include "pop3/Pop3Session.h"
+
+#include "net/CBlockSocket.h"
+#include "net/ServiceSettings.h"
+#include "net/ServiceWindow.h"
+#include "pop3/Pop3Webmail.h"
+#include "webmail/ByteChannel.h"
+#include "webmail/CVurelClient.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace quill {
+namespace {
+
+class FixedSettings : public ServiceSettings {
+public:
+    SettingsValues v;
+    FixedSettings() {
+        v.inbox = true;
+        v.popup = true;
+        v.emptyTrash = true;
+    }
+    bool inbox() const override { return v.inbox; }
+    bool bulk() const override { return v.bulk; }
+    bool emptyTrash() const override { return v.emptyTrash; }
+    bool popup() const override { return v.popup; }
+    bool saveCookie() const override { return v.saveCookie; }
+    bool saveSent() const override { return v.saveSent; }
+    int pop3Port() const override { return v.pop3Port; }
+    int smtpPort() const override { return v.smtpPort; }
+    int proxyType() const override { return v.proxyType; }
+    int proxyPort() const override { return v.proxyPort; }
+    std::string proxy() const override { return v.proxy; }
+    std::string username() const override { return v.username; }
+    std::string password() const override { return v.password; }
+};
+
+// The mail client's side: each receive of the session gets the next turn
+// (the client waits for a reply before it sends again); everything the
+// session writes is recorded. close() may come from another thread.
+class ClientScript : public ByteChannel {
+public:
+    explicit ClientScript(std::vector<std::string> turns) : turns_(turns.begin(), turns.end()) {}
+
+    void connect(const std::string&, int) override {}
+    std::size_t receive(void* buffer, std::size_t capacity) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (closed_)
+            throw CBlockSocket::Canceled();
+        if (turns_.empty())
+            return 0;
+        std::string& turn = turns_.front();
+        const std::size_t n = std::min(capacity, turn.size());
+        std::memcpy(buffer, turn.data(), n);
+        turn.erase(0, n);
+        if (turn.empty())
+            turns_.pop_front();
+        return n;
+    }
+    void write(const void* bytes, std::size_t length) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (closed_)
+            throw CBlockSocket::Canceled();
+        written_.append(static_cast<const char*>(bytes), length);
+    }
+    void close() noexcept override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        closed_ = true;
+    }
+    std::string written() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return written_;
+    }
+    bool closed() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return closed_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::deque<std::string> turns_;
+    std::string written_;
+    bool closed_ = false;
+};
+
+// Records what the session asks of its progress window, in order.
+class RecordingWindow : public ServiceWindow {
+public:
+    std::vector<std::string> events;
+    bool popupFlag = true;
+    void setStatus(const std::string& text) override { events.push_back("status " + text); }
+    void setDetail(const std::string&) override {}
+    void hide() override { events.push_back("hide"); }
+    void setPopup(bool on) override {
+        popupFlag = on;
+        events.push_back(on ? "popup on" : "popup off");
+    }
+    bool popup() const override { return popupFlag; }
+    void setCancelTarget(Session*) override {}
+};
+
+struct Message {
+    std::string id;
+    int size;
+    std::string header;
+    std::string text;
+};
+
+// What the fake site saw; shared with the test after the session is gone.
+struct SiteLog {
+    std::mutex mutex; // abort() comes from the cancelling thread
+    std::vector<std::string> calls;
+    void add(const std::string& call) {
+        std::lock_guard<std::mutex> lock(mutex);
+        calls.push_back(call);
+    }
+    std::vector<std::string> snapshot() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return calls;
+    }
+};
+
+// A scripted web-mail side over a fixed inbox. Hooks, keyed by call name
+// ("login", "list", "header", "text", "delete", "trash"), run before the call
+// does its work and may throw; each hook is used once, in order.
+class FakeWebmail : public Pop3Webmail {
+public:
+    FakeWebmail(std::shared_ptr<SiteLog> log, std::vector<Message> inbox)
+        : log_(std::move(log)), inbox_(std::move(inbox)) {}
+
+    bool hasSaved = false;
+    std::map<std::string, std::deque<std::function<void()>>> hooks;
+    std::function<void()> onAbort;
+
+    void setProxy(const std::string& host, int port, const std::string& user,
+                  const std::string& password) override {
+        log_->add("proxy " + host + ":" + std::to_string(port) + " " + user + ":" + password);
+    }
+    void clearProxy() override { log_->add("direct"); }
+    bool adoptSaved(const std::string& user) override {
+        log_->add("adopt " + user);
+        return hasSaved;
+    }
+    void login(const std::string& user, const std::string& password) override {
+        log_->add("login " + user + " " + password);
+        hook("login");
+    }
+    MessageList listInbox() override {
+        log_->add("list");
+        hook("list");
+        MessageList list;
+        for (const auto& m : inbox_)
+            list.emplace_back(m.id, m.size);
+        return list;
+    }
+    std::string fetchHeader(const MessageRef& message) override {
+        log_->add("header " + message.id());
+        hook("header");
+        return find(message).header;
+    }
+    std::string fetchText(const MessageRef& message) override {
+        log_->add("text " + message.id());
+        hook("text");
+        return find(message).text;
+    }
+    void deleteMessages(const MessageList& messages) override {
+        std::string call = "delete";
+        for (const auto& m : messages)
+            call += " " + m.id();
+        log_->add(call);
+        hook("delete");
+    }
+    void emptyTrash() override {
+        log_->add("trash");
+        hook("trash");
+    }
+    void abort() noexcept override {
+        log_->add("abort");
+        if (onAbort)
+            onAbort();
+    }
+
+private:
+    void hook(const std::string& name) {
+        auto& queue = hooks[name];
+        if (queue.empty())
+            return;
+        auto h = queue.front();
+        queue.pop_front();
+        h();
+    }
+    const Message& find(const MessageRef& ref) const {
+        for (const auto& m : inbox_)
+            if (m.id == ref.id())
+                return m;
+        throw CVurelClient::Error("no such id");
+    }
+
+    std::shared_ptr<SiteLog> log_;
+    std::vector<Message> inbox_;
+};
+
+const char* const kGreeting = "+OK Quillmere POP3 service ready\r\n";
+const char* const kUserOk = "+OK User name accepted, password please\r\n";
+const char* const kPassOk = "+OK User password accepted\r\n";
+const char* const kBadLogin = "-ERR Bad Login.\r\n";
+const char* const kBye = "+OK VUREL POP3 Server signing off\r\n";
+const char* const kUnknown = "-ERR Unknown POP3 command\r\n";
+const char* const kNoSuch = "-ERR no such message\r\n";
+const char* const kRetrieveError = "-ERR retrieve mail header error\r\n";
+const char* const kNotRemoved = "-ERR some deleted messages not removed\r\n";
+
+std::vector<Message> threeMessages() {
+    return {
+        {"m1", 120, "Subject: one\r\n\r\n", "Hello\r\n.\r\n.dot\r\nend\r\n"},
+        {"m2", 3400, "Subject: two\r\n\r\n", "Second"},
+        {"m3", 5, "Subject: three", "Third\r\n"},
+    };
+}
+
+std::vector<std::string> login(std::vector<std::string> more) {
+    std::vector<std::string> turns = {"USER alice\r\n", "PASS secret\r\n"};
+    turns.insert(turns.end(), more.begin(), more.end());
+    return turns;
+}
+
+class Pop3SessionTest : public ::testing::Test {
+protected:
+    std::shared_ptr<SiteLog> log = std::make_shared<SiteLog>();
+    FixedSettings settings;
+    RecordingWindow window;
+    std::vector<Message> inbox = threeMessages();
+
+    // Runs one conversation and returns everything the session wrote. threw
+    // tells whether run() ended by an exception (the listener's catch).
+    std::string converse(const std::vector<std::string>& turns,
+                         const std::function<void(FakeWebmail&)>& setup = {},
+                         bool* threw = nullptr) {
+        auto channel = std::make_shared<ClientScript>(turns);
+        auto fake = std::make_unique<FakeWebmail>(log, inbox);
+        if (setup)
+            setup(*fake);
+        Pop3Session session(channel, std::move(fake), settings, window);
+        bool thrown = false;
+        try {
+            session.run();
+        } catch (...) {
+            thrown = true;
+        }
+        if (threw)
+            *threw = thrown;
+        return channel->written();
+    }
+};
+
+TEST_F(Pop3SessionTest, AuthorizationReplies) {
+    struct Case {
+        std::vector<std::string> turns;
+        std::string replies;
+        std::vector<std::string> calls;
+    } cases[] = {
+        // USER without a name leaves the name empty: PASS is refused.
+        {{"USER\r\n", "PASS x\r\n", "QUIT\r\n"},
+         std::string(kUserOk) + kBadLogin + kBye,
+         {"direct"}},
+        // A later USER without a name keeps the first name.
+        {{"USER bob\r\n", "USER\r\n", "PASS pw\r\n", "QUIT\r\n"},
+         std::string(kUserOk) + kUserOk + kPassOk + kBye,
+         {"direct", "adopt bob", "login bob pw", "list"}},
+        // PASS without a password.
+        {{"USER bob\r\n", "PASS\r\n", "QUIT\r\n"},
+         std::string(kUserOk) + kBadLogin + kBye,
+         {"direct"}},
+        // Lower-case and mixed-case command words are commands.
+        {{"user bob\r\n", "pAsS pw\r\n", "quit\r\n"},
+         std::string(kUserOk) + kPassOk + kBye,
+         {"direct", "adopt bob", "login bob pw", "list"}},
+        // Unknown words, empty lines, words with extra letters, transaction
+        // commands before sign-in.
+        {{"\r\n", "USERS bob\r\n", "STAT\r\n", "   \r\n", "QUIT\r\n"},
+         std::string(kUnknown) + kUnknown + kUnknown + kUnknown + kBye,
+         {"direct"}},
+        // Arguments are words: extra blanks and extra words do not matter.
+        {{"  USER   bob  extra\r\n", "PASS  pw  more\r\n", "QUIT\r\n"},
+         std::string(kUserOk) + kPassOk + kBye,
+         {"direct", "adopt bob", "login bob pw", "list"}},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        log = std::make_shared<SiteLog>();
+        EXPECT_EQ(converse(cases[i].turns), kGreeting + cases[i].replies) << "case " << i;
+        EXPECT_EQ(log->snapshot(), cases[i].calls) << "case " << i;
+    }
+}
+
+TEST_F(Pop3SessionTest, ProxySettingsAreCopiedOnlyForAnHttpProxy) {
+    settings.v.proxyType = 1;
+    settings.v.proxy = "proxy.local";
+    settings.v.proxyPort = 3128;
+    settings.v.username = "pu";
+    settings.v.password = "pp";
+    converse({"QUIT\r\n"});
+    settings.v.proxyType = 3; // SOCKS5 is stored only
+    converse({"QUIT\r\n"});
+    EXPECT_EQ(log->snapshot(), (std::vector<std::string>{"proxy proxy.local:3128 pu:pp", "direct"}));
+}
+
+TEST_F(Pop3SessionTest, SignInFailures) {
+    struct Case {
+        std::function<void(FakeWebmail&)> setup;
+        std::string replies;
+        std::vector<std::string> calls;
+        bool threw;
+    } cases[] = {
+        // The site refuses the sign-in: Bad Login, the name stays, a retry works.
+        {[](FakeWebmail& w) { w.hooks["login"].push_back([] { throw CVurelClient::Error("x"); }); },
+         std::string(kUserOk) + kBadLogin + kPassOk + kBye,
+         {"direct", "adopt alice", "login alice secret", "adopt alice", "login alice secret",
+          "list"},
+         false},
+        // A saved session whose cookies went stale: sign in afresh and list again.
+        {[](FakeWebmail& w) {
+             w.hasSaved = true;
+             w.hooks["list"].push_back([] { throw CVurelClient::InvalidCookie(); });
+         },
+         std::string(kUserOk) + kPassOk + kUnknown + kBye,
+         {"direct", "adopt alice", "list", "login alice secret", "list"},
+         false},
+        // A listing error after sign-in is a refused sign-in too.
+        {[](FakeWebmail& w) { w.hooks["list"].push_back([] { throw CVurelClient::Error("u"); }); },
+         std::string(kUserOk) + kBadLogin + kPassOk + kBye,
+         {"direct", "adopt alice", "login alice secret", "list", "adopt alice",
+          "login alice secret", "list"},
+         false},
+        // The site unreachable during sign-in: the conversation ends, no reply.
+        {[](FakeWebmail& w) { w.hooks["login"].push_back([] { throw CBlockSocket::Error("connect"); }); },
+         std::string(kUserOk),
+         {"direct", "adopt alice", "login alice secret"},
+         false},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        log = std::make_shared<SiteLog>();
+        bool threw = true;
+        const std::string out = converse(
+            {"USER alice\r\n", "PASS secret\r\n", "PASS secret\r\n", "QUIT\r\n"}, cases[i].setup,
+            &threw);
+        EXPECT_EQ(out, kGreeting + cases[i].replies) << "case " << i;
+        EXPECT_EQ(log->snapshot(), cases[i].calls) << "case " << i;
+        EXPECT_EQ(threw, cases[i].threw) << "case " << i;
+    }
+}
+
+TEST_F(Pop3SessionTest, SavedSessionSignsInWithAnyPassword) {
+    const std::string out = converse(login({"STAT\r\n", "QUIT\r\n"}),
+                                     [](FakeWebmail& w) { w.hasSaved = true; });
+    EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kPassOk + "+OK 3\r\n" + kBye);
+    EXPECT_EQ(log->snapshot(), (std::vector<std::string>{"direct", "adopt alice", "list"}));
+}
+
+TEST_F(Pop3SessionTest, InboxOffGivesAnEmptyMailbox) {
+    settings.v.inbox = false;
+    const std::string out = converse(login({"STAT\r\n", "LIST\r\n", "UIDL\r\n", "RETR 1\r\n",
+                                            "QUIT\r\n"}));
+    EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kPassOk + "+OK 0\r\n" +
+                       "+OK 0 messages\r\n.\r\n" + "+OK\r\n.\r\n" + kNoSuch + kBye);
+    EXPECT_EQ(log->snapshot(),
+              (std::vector<std::string>{"direct", "adopt alice", "login alice secret"}));
+}
+
+TEST_F(Pop3SessionTest, ListingsIgnoreTheirArguments) {
+    const std::string list = "+OK 3 messages\r\n1 120\r\n2 3400\r\n3 5\r\n.\r\n";
+    const std::string uidl = "+OK\r\n1 m1\r\n2 m2\r\n3 m3\r\n.\r\n";
+    const std::string out = converse(
+        login({"STAT\r\n", "LIST\r\n", "LIST 2\r\n", "list x\r\n", "UIDL\r\n", "UIDL 3\r\n",
+               "NOOP\r\n", "USER x\r\n", "PASS y\r\n", "QUIT\r\n"}));
+    EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kPassOk + "+OK 3\r\n" + list + list + list +
+                       uidl + uidl + "+OK right here\r\n" + kUnknown + kUnknown + kBye);
+}
+
+TEST_F(Pop3SessionTest, MessageNumberBounds) {
+    const char* commands[] = {"RETR", "TOP", "DELE"};
+    const char* arguments[] = {"", " 0", " 4", " x", " -1", " 99999999999999999999"};
+    for (const char* command : commands) {
+        for (const char* argument : arguments) {
+            log = std::make_shared<SiteLog>();
+            const std::string out =
+                converse(login({std::string(command) + argument + "\r\n", "QUIT\r\n"}));
+            EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kPassOk + kNoSuch + kBye)
+                << command << argument;
+        }
+    }
+}
+
+TEST_F(Pop3SessionTest, RetrSendsHeaderAndTextByteStuffed) {
+    const std::string out = converse(login({"RETR 1\r\n", "retr 2\r\n", "RETR 3\r\n", "QUIT\r\n"}));
+    EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kPassOk +
+                       // A text that ends in CR LF gets no extra empty line.
+                       "+OK\r\nSubject: one\r\n\r\nHello\r\n..\r\n..dot\r\nend\r\n.\r\n" +
+                       // A text without a final line end gets one before the terminator.
+                       "+OK\r\nSubject: two\r\n\r\nSecond\r\n.\r\n" +
+                       // A header without its empty line is closed before the text.
+                       "+OK\r\nSubject: three\r\n\r\nThird\r\n.\r\n" + kBye);
+}
+
+TEST_F(Pop3SessionTest, TopSendsTheHeaderAndTheLinesAskedFor) {
+    inbox[0].header = ".Odd: header\r\n\r\n";
+    const std::string out = converse(login({"TOP 1\r\n", "TOP 1 0\r\n", "TOP 1 2\r\n",
+                                            "TOP 3 99999999\r\n", "QUIT\r\n"}));
+    EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kPassOk +
+                       "+OK 16\r\n..Odd: header\r\n\r\n.\r\n" +
+                       "+OK 16\r\n..Odd: header\r\n\r\n.\r\n" +
+                       "+OK 26\r\n..Odd: header\r\n\r\nHello\r\n..\r\n.\r\n" +
+                       "+OK 25\r\nSubject: three\r\n\r\nThird\r\n.\r\n" + kBye);
+    EXPECT_EQ(log->snapshot(),
+              (std::vector<std::string>{"direct", "adopt alice", "login alice secret", "list",
+                                        "header m1", "header m1", "header m1", "text m1",
+                                        "header m3", "text m3"}));
+}
+
+TEST_F(Pop3SessionTest, RetrievalFailures) {
+    struct Case {
+        const char* command;
+        std::function<void(FakeWebmail&)> setup;
+        std::string reply;
+        bool ended; // the conversation ended without reading QUIT
+    } cases[] = {
+        {"TOP 2 0", [](FakeWebmail& w) { w.hooks["header"].push_back([] { throw CVurelClient::Error("u"); }); },
+         kRetrieveError, false},
+        {"TOP 2 0", [](FakeWebmail& w) { w.hooks["header"].push_back([] { throw CBlockSocket::Error("receive"); }); },
+         "", true},
+        {"RETR 2", [](FakeWebmail& w) { w.hooks["header"].push_back([] { throw CVurelClient::Error("u"); }); },
+         kRetrieveError, false},
+        {"RETR 2", [](FakeWebmail& w) { w.hooks["text"].push_back([] { throw CVurelClient::Error("u"); }); },
+         kRetrieveError, false},
+        {"RETR 2", [](FakeWebmail& w) { w.hooks["text"].push_back([] { throw CBlockSocket::Error("connect"); }); },
+         kRetrieveError, false},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const std::string out =
+            converse(login({std::string(cases[i].command) + "\r\n", "QUIT\r\n"}), cases[i].setup);
+        EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kPassOk + cases[i].reply +
+                           (cases[i].ended ? "" : kBye))
+            << "case " << i;
+    }
+}
+
+TEST_F(Pop3SessionTest, DeletionAtQuit) {
+    struct Case {
+        std::vector<std::string> commands;
+        bool emptyTrash;
+        std::function<void(FakeWebmail&)> setup;
+        std::string replies;
+        std::vector<std::string> siteCalls; // after the sign-in's
+    } cases[] = {
+        {{"DELE 1", "DELE 1", "DELE 3"}, true, {},
+         "+OK message deleted\r\n+OK message deleted\r\n+OK message deleted\r\n",
+         {"delete m1 m1 m3", "trash"}},
+        {{"DELE 2"}, false, {}, "+OK message deleted\r\n", {"delete m2"}},
+        // RSET forgets the marks: the site is not contacted.
+        {{"DELE 1", "RSET"}, true, {}, "+OK message deleted\r\n+OK\r\n", {}},
+        // Nothing marked: no request at all.
+        {{}, true, {}, "", {}},
+        // A marked message is still listed and retrievable.
+        {{"DELE 2", "STAT", "RETR 2"}, false, {},
+         "+OK message deleted\r\n+OK 3\r\n+OK\r\nSubject: two\r\n\r\nSecond\r\n.\r\n",
+         {"header m2", "text m2", "delete m2"}},
+        // The site down at QUIT: the error line, then the sign-off as usual.
+        {{"DELE 1"}, true,
+         [](FakeWebmail& w) { w.hooks["delete"].push_back([] { throw CBlockSocket::Error("connect"); }); },
+         std::string("+OK message deleted\r\n") + kNotRemoved, {"delete m1"}},
+        {{"DELE 1"}, true,
+         [](FakeWebmail& w) { w.hooks["trash"].push_back([] { throw CVurelClient::Error("u"); }); },
+         std::string("+OK message deleted\r\n") + kNotRemoved, {"delete m1", "trash"}},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        log = std::make_shared<SiteLog>();
+        settings.v.emptyTrash = cases[i].emptyTrash;
+        std::vector<std::string> turns;
+        for (const auto& c : cases[i].commands)
+            turns.push_back(c + "\r\n");
+        turns.push_back("QUIT\r\n");
+        const std::string out = converse(login(turns), cases[i].setup);
+        EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kPassOk + cases[i].replies + kBye)
+            << "case " << i;
+        std::vector<std::string> calls = {"direct", "adopt alice", "login alice secret", "list"};
+        calls.insert(calls.end(), cases[i].siteCalls.begin(), cases[i].siteCalls.end());
+        EXPECT_EQ(log->snapshot(), calls) << "case " << i;
+    }
+}
+
+TEST_F(Pop3SessionTest, MarksAreNotDeletedWithoutQuit) {
+    bool threw = false;
+    converse(login({"DELE 1\r\n"}), {}, &threw);
+    EXPECT_TRUE(threw); // the client went away: the read fails
+    EXPECT_EQ(log->snapshot(),
+              (std::vector<std::string>{"direct", "adopt alice", "login alice secret", "list"}));
+}
+
+TEST_F(Pop3SessionTest, PopupFlagSequence) {
+    converse(login({"STAT\r\n", "TOP 2 0\r\n", "TOP 1 0\r\n", "QUIT\r\n"}));
+    EXPECT_EQ(window.events, (std::vector<std::string>{"hide", "popup off", "popup on"}));
+
+    window.events.clear();
+    inbox.clear();
+    settings.v.popup = false;
+    converse(login({"STAT\r\n", "QUIT\r\n"}));
+    EXPECT_EQ(window.events, (std::vector<std::string>{"hide", "popup off", "popup off"}));
+
+    // A failed header fetch of message 1 still keeps the window down.
+    window.events.clear();
+    inbox = threeMessages();
+    converse(login({"TOP 1 0\r\n", "QUIT\r\n"}), [](FakeWebmail& w) {
+        w.hooks["header"].push_back([] { throw CVurelClient::Error("u"); });
+    });
+    EXPECT_EQ(window.events, (std::vector<std::string>{"hide", "popup off", "popup off"}));
+}
+
+TEST_F(Pop3SessionTest, CommandsSentAheadAreDiscarded) {
+    const std::string out = converse({"USER alice\r\nPASS secret\r\n", "QUIT\r\n"});
+    EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kBye);
+}
+
+TEST_F(Pop3SessionTest, CommandsSplitAcrossReceivesAreJoined) {
+    const std::string out = converse({"US", "ER al", "ice\r", "\n", "PA", "SS secret\r\n", "QUIT\r\n"});
+    EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kPassOk + kBye);
+}
+
+TEST_F(Pop3SessionTest, BadInputGetsADefinedEnd) {
+    struct Case {
+        std::vector<std::string> turns;
+        std::string replies;
+    } cases[] = {
+        // A partial last line is answered, then the read fails.
+        {{"NOOP"}, kUnknown},
+        {{"QUIT"}, kBye},
+        // Binary bytes and NULs are just an unknown command.
+        {{std::string("\0\xff\x01\r\n", 5), "QUIT\r\n"}, std::string(kUnknown) + kBye},
+        // A line far beyond any real command line ends the conversation.
+        {{std::string(Pop3Session::kMaxCommandLine + 10, 'A')}, ""},
+        // A long line within the bound is an unknown command.
+        {{std::string(4000, 'A') + "\r\n", "QUIT\r\n"}, std::string(kUnknown) + kBye},
+        // The client closes at once.
+        {{}, ""},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(converse(cases[i].turns), kGreeting + cases[i].replies) << "case " << i;
+    }
+}
+
+// Cancel from another thread while the session waits on the site: abort
+// reaches the web-mail side and closes the mail client's connection, and the
+// conversation ends without a further reply.
+TEST_F(Pop3SessionTest, CancelDuringListingAndRetrieval) {
+    for (const char* step : {"list", "text"}) {
+        log = std::make_shared<SiteLog>();
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool inside = false;
+        bool aborted = false;
+
+        auto channel = std::make_shared<ClientScript>(login({"RETR 1\r\n", "QUIT\r\n"}));
+        auto fake = std::make_unique<FakeWebmail>(log, inbox);
+        fake->hooks[step].push_back([&] {
+            std::unique_lock<std::mutex> lock(mutex);
+            inside = true;
+            cv.notify_all();
+            cv.wait(lock, [&] { return aborted; });
+            throw CBlockSocket::Canceled();
+        });
+        fake->onAbort = [&] {
+            std::lock_guard<std::mutex> lock(mutex);
+            aborted = true;
+            cv.notify_all();
+        };
+        Pop3Session session(channel, std::move(fake), settings, window);
+        std::thread service([&] {
+            try {
+                session.run();
+            } catch (...) {
+            }
+        });
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            cv.wait(lock, [&] { return inside; });
+        }
+        session.abort();
+        service.join();
+
+        EXPECT_TRUE(channel->closed()) << step;
+        const std::string before = std::string(kGreeting) + kUserOk;
+        EXPECT_EQ(channel->written(), std::string(step) == "list" ? before : before + kPassOk)
+            << step;
+        const auto calls = log->snapshot();
+        EXPECT_EQ(calls.back(), "abort") << step;
+    }
+}
+
+} // namespace
+} // namespace quill

@@ -22,9 +22,8 @@
 //   reaches a request line or header.
 //
 // Threads: one object per conversation, used by that conversation's thread
-// only. The one call allowed from another thread is the HTTP client's cancel
-// (the progress window's Cancel through the session's abort), which closes the
-// exchange in flight and makes it throw CBlockSocket::Canceled.
+// only. The one call allowed from another thread is cancel (the progress
+// window's Cancel through the session's abort).
 
 #include "webmail/CookieRecord.h"
 #include "webmail/HttpClient.h"
@@ -32,6 +31,8 @@
 #include "webmail/MessageRef.h"
 #include "webmail/SiteConfig.h"
 
+#include <atomic>
+#include <cstddef>
 #include <exception>
 #include <string>
 #include <utility>
@@ -98,9 +99,22 @@ public:
                      const std::string& subject, const std::string& body, const std::string& format,
                      bool saveCopy);
 
+    // Closes the exchange in flight, which then throws CBlockSocket::Canceled,
+    // and makes every later request of this client throw it before connecting:
+    // a Cancel that falls between two pages still ends the operation. Safe
+    // from any thread; never throws.
+    void cancel() noexcept;
+    bool canceled() const noexcept { return canceled_.load(); }
+
     const CookieRecord& session() const { return session_; }
     const std::string& crumb() const { return crumb_; }
     const SiteConfig& site() const { return site_; }
+
+    // Every exchange of the client: refuses to start once canceled, then
+    // HttpClient's exchange. Subclasses that watch the requests call this.
+    std::string request(const std::string& method, const std::string& url,
+                        const std::string* cookie, const std::string& headerBlock, const char* body,
+                        std::size_t bodyLength) override;
 
 protected:
     // "http://" + mail host + path.
@@ -110,6 +124,7 @@ private:
     CookieRecord session_;
     std::string crumb_;
     SiteConfig site_;
+    std::atomic<bool> canceled_{false};
 };
 
 } // namespace quill

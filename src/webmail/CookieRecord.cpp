@@ -1,12 +1,12 @@
 #include "webmail/CookieRecord.h"
 
-#include <ctime>
+#include "platform/Clock.h"
 
 namespace quill {
 
 void CookieRecord::set(const std::string& user, const std::string& cookie,
                        const std::string& host) {
-    set(user, cookie, host, static_cast<std::int32_t>(std::time(nullptr)));
+    set(user, cookie, host, static_cast<std::int32_t>(platform::nowSeconds()));
 }
 
 void CookieRecord::set(const std::string& user, const std::string& cookie, const std::string& host,

@@ -1,0 +1,314 @@
+#include "webmail/CVurelClient.h"
+
+#include "codec/Md5Hex.h"
+#include "net/CBlockSocket.h"
+#include "webmail/HttpResponse.h"
+#include "webmail/TextScanner.h"
+#include "webmail/Url.h"
+
+#include <cstdint>
+#include <limits>
+#include <locale>
+#include <sstream>
+
+namespace quill {
+
+namespace {
+
+// A scraped value that could split a request line or header.
+bool usable(const std::string& value) {
+    return value.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
+}
+
+// Appends the name=value pairs of a Set-Cookie collection (each followed by
+// "; "), leaving out any pair that holds a line break or NUL: a Set-Cookie
+// line without ";" can run on into the next header lines.
+void appendCookies(std::string& accumulator, const std::string& pairs) {
+    std::size_t start = 0;
+    while (start < pairs.size()) {
+        std::size_t end = pairs.find("; ", start);
+        if (end == std::string::npos) {
+            end = pairs.size();
+        }
+        const std::string pair = pairs.substr(start, end - start);
+        if (usable(pair) && end < pairs.size()) {
+            accumulator += pair;
+            accumulator += "; ";
+        }
+        start = end + 2;
+    }
+}
+
+// The redirect target of a 302 answer, or empty when it is absent or could
+// not be sent.
+std::string location(const HttpResponse& response) {
+    const std::string value = response.headerValue("Location: ");
+    return usable(value) ? value : std::string();
+}
+
+// Only an absolute http URL with a host can be requested.
+bool requestable(const std::string& url) {
+    return url.compare(0, 7, "http://") == 0 && !Url(url).host.empty();
+}
+
+// Formatted extraction in the classic locale, whatever the process's locale.
+class Extractor {
+public:
+    explicit Extractor(const std::string& text) : in_(text) { in_.imbue(std::locale::classic()); }
+    std::istringstream& stream() { return in_; }
+
+private:
+    std::istringstream in_;
+};
+
+// Size text of a listing row: a number, then a word; "k" means kilobytes.
+// "12k" 12288, "512" 512, "1.5k" 1 (the word is ".5k"), no number 0.
+std::int32_t readSize(const std::string& text) {
+    Extractor extractor(text);
+    std::int32_t n = 0;
+    if (!(extractor.stream() >> n)) {
+        return 0;
+    }
+    std::string unit;
+    extractor.stream() >> unit;
+    if (unit != "k") {
+        return n;
+    }
+    const std::int64_t bytes = static_cast<std::int64_t>(n) * 1024;
+    if (bytes > std::numeric_limits<std::int32_t>::max()) {
+        return std::numeric_limits<std::int32_t>::max();
+    }
+    if (bytes < std::numeric_limits<std::int32_t>::min()) {
+        return std::numeric_limits<std::int32_t>::min();
+    }
+    return static_cast<std::int32_t>(bytes);
+}
+
+// The listing counter "first-last of total", read as the integer first, the
+// integer -last (the dash is read as its sign), the word "of", the integer
+// total. False when it is not a valid counter.
+bool readCounter(const std::string& counter, std::int64_t& last, std::int64_t& total) {
+    if (counter.size() >= 18) {
+        return false;
+    }
+    TextScanner shape(counter);
+    if (!shape.find("-", " of ")) {
+        return false;
+    }
+    Extractor extractor(counter);
+    int first = 0;
+    int negativeLast = 0;
+    std::string word;
+    int count = 0;
+    if (!(extractor.stream() >> first >> negativeLast >> word >> count)) {
+        return false;
+    }
+    last = -static_cast<std::int64_t>(negativeLast);
+    total = count;
+    return word == "of" && first <= last && last <= total;
+}
+
+} // namespace
+
+CVurelClient::CVurelClient(SiteConfig site) : site_(std::move(site)) {}
+
+void CVurelClient::cancel() noexcept {
+    canceled_ = true;
+    HttpClient::cancel();
+}
+
+std::string CVurelClient::request(const std::string& method, const std::string& url,
+                                  const std::string* cookie, const std::string& headerBlock,
+                                  const char* body, std::size_t bodyLength) {
+    if (canceled_) {
+        throw CBlockSocket::Canceled();
+    }
+    return HttpClient::request(method, url, cookie, headerBlock, body, bodyLength);
+}
+
+std::string CVurelClient::mailUrl(const std::string& path) const {
+    return "http://" + session_.Host + path;
+}
+
+void CVurelClient::login(const std::string& user, const std::string& password) {
+    std::string cookies;
+    cookies.reserve(1024);
+
+    const HttpResponse front(get(site_.frontPage));
+    if (front.statusCode() != 200) {
+        throw Error(site_.frontPage);
+    }
+    appendCookies(cookies, front.setCookiePairs());
+
+    TextScanner scanner(front.body());
+    if (!scanner.find("name=\".challenge\" value=\"", "\"") || !usable(scanner.match())) {
+        throw Error("challenge value");
+    }
+    const std::string challenge = scanner.match();
+
+    // The site checks MD5(MD5(password) + challenge); the password never travels.
+    Md5Hex md5(std::string{});
+    md5.compute(password.data(), password.size());
+    const std::string inner = std::string(md5.hex()) + challenge;
+    md5.compute(inner.data(), inner.size());
+    const std::string answer = md5.hex();
+
+    const std::string form = ".tries=1&.src=vm&.intl=us&login=" + user + "&passwd=" + answer +
+                             "&.hash=1&.md5=1&.js=1&.challenge=" + challenge;
+    const HttpResponse posted(post(site_.loginPage, cookies, form));
+    if (posted.statusCode() != 302) {
+        throw Error(site_.loginPage);
+    }
+    appendCookies(cookies, posted.setCookiePairs());
+    std::string next = location(posted);
+
+    // Each pass follows one redirect; the login form's 302 is the first.
+    for (int followed = 1;; ++followed) {
+        if (!requestable(next)) {
+            throw Error(next);
+        }
+        const HttpResponse reply(get(next, cookies));
+        const int status = reply.statusCode();
+        if (status != 302) {
+            if (status != 200) {
+                throw Error(next);
+            }
+            appendCookies(cookies, reply.setCookiePairs());
+            break;
+        }
+        if (followed >= kMaxRedirects) {
+            throw Error(next);
+        }
+        appendCookies(cookies, reply.setCookiePairs());
+        next = location(reply);
+    }
+
+    // The session changes in one step, only after a complete sign-in.
+    session_.set(user, cookies, Url(next).host);
+}
+
+void CVurelClient::adoptSession(const CookieRecord& record) {
+    session_ = record;
+}
+
+bool CVurelClient::isMailPage(const std::string& page) const {
+    TextScanner scanner(page);
+    if (!scanner.find("<title>", "</title>")) {
+        return false;
+    }
+    const std::string title = scanner.match();
+    TextScanner inTitle(title);
+    return inTitle.find("Vurel! Mail - ", site_.mailSuffix());
+}
+
+MessageList CVurelClient::listInbox() {
+    MessageList messages;
+    const std::string base = mailUrl("/vm/ShowFolder?box=Inbox&Nview=a&Npos=");
+    for (int page = 0; page < kMaxListPages; ++page) {
+        const std::string url = base + std::to_string(page);
+        const HttpResponse reply(get(url, session_));
+        if (reply.statusCode() != 200) {
+            throw Error(url);
+        }
+        const std::string& body = reply.body();
+        if (!isMailPage(body)) {
+            throw InvalidCookie();
+        }
+
+        // The crumb comes from the first page's trash link only; the counter
+        // is searched after it when it is there, from the top otherwise.
+        TextScanner top(body);
+        TextScanner afterCrumb(body);
+        const bool crumbFound = page == 0 &&
+                                afterCrumb.find("href=\"/vm/ShowFolder?ET=1&.crumb=", "&") &&
+                                usable(afterCrumb.match());
+        if (crumbFound) {
+            crumb_ = afterCrumb.match();
+        }
+        TextScanner& scanner = crumbFound ? afterCrumb : top;
+
+        if (!scanner.find("Messages ", "<")) {
+            break;
+        }
+        std::int64_t last = 0;
+        std::int64_t total = 0;
+        if (!readCounter(scanner.match(), last, total)) {
+            break;
+        }
+
+        if (total > 0) {
+            // Real pages link each message twice in a row (sender, subject);
+            // an id repeated by the link just before it on this page is the
+            // same message.
+            std::string previous;
+            bool havePrevious = false;
+            while (scanner.find("href=\"/vm/ShowLetter?MsgId=", "&")) {
+                const std::string id = scanner.match();
+                const bool repeated = havePrevious && id == previous;
+                previous = id;
+                havePrevious = true;
+                if (repeated) {
+                    continue;
+                }
+                scanner.find("<td", "</td>");
+                if (!scanner.find("<td>", "</td>")) {
+                    continue;
+                }
+                std::string size = scanner.match();
+                TextScanner bold(size);
+                if (bold.find("<b>", "</b>")) {
+                    size = bold.match();
+                }
+                if (usable(id)) {
+                    messages.emplace_back(id, readSize(size));
+                }
+            }
+        }
+        if (last >= total) {
+            break;
+        }
+    }
+    return messages;
+}
+
+std::string CVurelClient::fetchPart(const MessageRef& message, const std::string& part) {
+    const std::string url = mailUrl("/vm/ShowLetter?box=Inbox&PRINT=1&Nhead=f&toc=1&MsgId=") +
+                            message.id() + "&bodyPart=" + part;
+    const HttpResponse reply(get(url, session_));
+    if (reply.statusCode() != 200) {
+        throw Error(url);
+    }
+    return reply.body();
+}
+
+std::string CVurelClient::fetchHeader(const MessageRef& message) {
+    return fetchPart(message, "HEADER");
+}
+
+std::string CVurelClient::fetchText(const MessageRef& message) {
+    return fetchPart(message, "TEXT");
+}
+
+void CVurelClient::deleteMessages(const MessageList& messages) {
+    std::string url = mailUrl("/vm/ShowFolder?box=Inbox&DEL=Delete");
+    for (const MessageRef& message : messages) {
+        url += "&Mid=";
+        url += message.id();
+    }
+    url += "&.crumb=";
+    url += crumb_;
+    const HttpResponse reply(get(url, session_));
+    if (reply.statusCode() != 200) {
+        throw Error(url);
+    }
+}
+
+void CVurelClient::emptyTrash() {
+    const std::string url = mailUrl("/vm/ShowFolder?ET=1&.crumb=") + crumb_ + "&reset=1";
+    const HttpResponse reply(get(url, session_));
+    if (reply.statusCode() != 200) {
+        throw Error(url);
+    }
+}
+
+} // namespace quill

@@ -1,0 +1,33 @@
+#pragma once
+// The byte transport under a SocketStream: a TCP connection in the program
+// (SocketChannel), a scripted in-memory peer in tests.
+//
+// Errors: the operations throw CBlockSocket::Error (what(): "connect",
+// "receive", "write", ...) on failure and CBlockSocket::Canceled once the
+// channel has been closed, exactly like the socket they stand for.
+//
+// Threads: a channel belongs to the thread that runs the conversation; close()
+// alone may be called from another thread, and it makes a blocked receive,
+// write or connect fail at once.
+
+#include <cstddef>
+#include <string>
+
+namespace quill {
+
+class ByteChannel {
+public:
+    virtual ~ByteChannel() = default;
+
+    // Opens the connection to host:port (a dotted IPv4 address or a name).
+    // Channels made from an accepted connection are already connected.
+    virtual void connect(const std::string& host, int port) = 0;
+    // One receive of at most capacity bytes; 0 when the peer has closed.
+    virtual std::size_t receive(void* buffer, std::size_t capacity) = 0;
+    // Sends all length bytes.
+    virtual void write(const void* bytes, std::size_t length) = 0;
+    // Closes the connection; harmless when already closed; never throws.
+    virtual void close() noexcept = 0;
+};
+
+} // namespace quill

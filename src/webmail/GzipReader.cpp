@@ -1,0 +1,199 @@
+#include "webmail/GzipReader.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdint>
+
+namespace quill {
+
+namespace {
+
+constexpr unsigned char kMagic1 = 0x1F;
+constexpr unsigned char kMagic2 = 0x8B;
+constexpr unsigned char kDeflate = 8;
+constexpr unsigned char kFlagHeaderCrc = 0x02;
+constexpr unsigned char kFlagExtra = 0x04;
+constexpr unsigned char kFlagName = 0x08;
+constexpr unsigned char kFlagComment = 0x10;
+constexpr unsigned char kFlagReserved = 0xE0;
+// The fixed part of a member header: magic, method, flags, time, extra flags, OS.
+constexpr std::size_t kFixedHeader = 10;
+// Smallest output room offered to one inflate call.
+constexpr std::size_t kMinRoom = 4096;
+// zlib counts in uInt: never offer it more than this at once.
+constexpr std::size_t kMaxStep = 1u << 30;
+
+// Reads gzip members from one byte range; pos_ is the next unread byte.
+class MemberParser {
+public:
+    MemberParser(const unsigned char* data, std::size_t length) : data_(data), length_(length) {}
+
+    bool atMagic() const {
+        return length_ - pos_ >= 2 && data_[pos_] == kMagic1 && data_[pos_ + 1] == kMagic2;
+    }
+    std::size_t left() const { return length_ - pos_; }
+    const unsigned char* here() const { return data_ + pos_; }
+    void advance(std::size_t count) { pos_ += count; }
+
+    // Skips one member header; false on a data error.
+    bool skipHeader() {
+        if (left() < kFixedHeader || !atMagic()) {
+            return false;
+        }
+        const unsigned char method = data_[pos_ + 2];
+        const unsigned char flags = data_[pos_ + 3];
+        if (method != kDeflate || (flags & kFlagReserved) != 0) {
+            return false;
+        }
+        pos_ += kFixedHeader;
+        if (flags & kFlagExtra) {
+            if (left() < 2) {
+                return false;
+            }
+            const std::size_t extra =
+                data_[pos_] | (static_cast<std::size_t>(data_[pos_ + 1]) << 8);
+            pos_ += 2;
+            if (left() < extra) {
+                return false;
+            }
+            pos_ += extra;
+        }
+        if ((flags & kFlagName) && !skipZeroTerminated()) {
+            return false;
+        }
+        if ((flags & kFlagComment) && !skipZeroTerminated()) {
+            return false;
+        }
+        if (flags & kFlagHeaderCrc) {
+            if (left() < 2) {
+                return false;
+            }
+            pos_ += 2;
+        }
+        return true;
+    }
+
+    // Reads a little-endian 32-bit value; false when fewer than 4 bytes are left.
+    bool readLe32(std::uint32_t& value) {
+        if (left() < 4) {
+            return false;
+        }
+        value = static_cast<std::uint32_t>(data_[pos_]) |
+                (static_cast<std::uint32_t>(data_[pos_ + 1]) << 8) |
+                (static_cast<std::uint32_t>(data_[pos_ + 2]) << 16) |
+                (static_cast<std::uint32_t>(data_[pos_ + 3]) << 24);
+        pos_ += 4;
+        return true;
+    }
+
+private:
+    bool skipZeroTerminated() {
+        const unsigned char* end = std::find(data_ + pos_, data_ + length_, 0);
+        if (end == data_ + length_) {
+            return false;
+        }
+        pos_ = static_cast<std::size_t>(end - data_) + 1;
+        return true;
+    }
+
+    const unsigned char* data_;
+    std::size_t length_;
+    std::size_t pos_ = 0;
+};
+
+// Owns one raw inflate stream.
+class Inflater {
+public:
+    Inflater() { ok_ = inflateInit2(&stream_, -MAX_WBITS) == Z_OK; }
+    ~Inflater() {
+        if (ok_) {
+            inflateEnd(&stream_);
+        }
+    }
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+
+    bool ok() const { return ok_; }
+    z_stream& stream() { return stream_; }
+
+private:
+    z_stream stream_{};
+    bool ok_ = false;
+};
+
+// Inflates one member's deflate data onto out, starting at parser's position,
+// and checks its trailer. False on a data error; out keeps what was produced.
+bool inflateMember(Inflater& inflater, MemberParser& parser, std::string& out) {
+    z_stream& zs = inflater.stream();
+    std::uint32_t crc = static_cast<std::uint32_t>(crc32(0L, Z_NULL, 0));
+    std::size_t used = out.size();
+    int status = Z_OK;
+    while (status != Z_STREAM_END) {
+        // Output grows geometrically: the copies amortise to O(1) per byte.
+        if (out.size() - used < kMinRoom) {
+            out.resize(std::max(used + kMinRoom, std::min(out.size() * 2, used + kMaxStep)));
+        }
+        const std::size_t input = std::min(parser.left(), kMaxStep);
+        zs.next_in = const_cast<Bytef*>(parser.here());
+        zs.avail_in = static_cast<uInt>(input);
+        zs.next_out = reinterpret_cast<Bytef*>(&out[used]);
+        zs.avail_out = static_cast<uInt>(std::min(out.size() - used, kMaxStep));
+        const uInt room = zs.avail_out;
+        status = inflate(&zs, Z_NO_FLUSH);
+        const std::size_t produced = room - zs.avail_out;
+        parser.advance(input - zs.avail_in);
+        if (produced > 0) {
+            crc = static_cast<std::uint32_t>(crc32(crc, reinterpret_cast<const Bytef*>(&out[used]),
+                                                   static_cast<uInt>(produced)));
+            used += produced;
+        }
+        if (status == Z_BUF_ERROR && parser.left() == 0) {
+            break; // the input ended inside the deflate data
+        }
+        if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
+            break; // Z_DATA_ERROR, Z_NEED_DICT, Z_MEM_ERROR
+        }
+        if (status == Z_BUF_ERROR && produced == 0 && zs.avail_out > 0) {
+            break; // no progress possible
+        }
+    }
+    out.resize(used);
+    if (status != Z_STREAM_END) {
+        return false;
+    }
+    std::uint32_t stored = 0;
+    if (!parser.readLe32(stored) || stored != crc) {
+        return false;
+    }
+    std::uint32_t size = 0;
+    return parser.readLe32(size); // the length is not checked
+}
+
+} // namespace
+
+std::string GzipReader::decode(const char* data, std::size_t length) {
+    std::string out;
+    Inflater inflater;
+    if (!inflater.ok() || data == nullptr) {
+        return out;
+    }
+    MemberParser parser(reinterpret_cast<const unsigned char*>(data), length);
+    for (;;) {
+        if (!parser.skipHeader() || !inflateMember(inflater, parser, out)) {
+            return out;
+        }
+        if (parser.left() == 0) {
+            return out;
+        }
+        if (!parser.atMagic()) {
+            out.append(reinterpret_cast<const char*>(parser.here()), parser.left());
+            return out;
+        }
+        if (inflateReset(&inflater.stream()) != Z_OK) {
+            return out;
+        }
+    }
+}
+
+} // namespace quill

@@ -1,0 +1,106 @@
+#pragma once
+// One HTTP/1.0 exchange per connection: builds the request byte for byte,
+// goes direct or through an HTTP proxy (with Basic authorization when a proxy
+// user is set), sends it in one flush and reads the response until the server
+// closes. No keep-alive, no chunked decoding, no redirects.
+//
+// Errors: connection failures propagate unchanged as CBlockSocket::Error or
+// CBlockSocket::Canceled; the connection is closed and the client is idle again.
+//
+// Threads: the session's thread owns the client and calls request/get/post;
+// cancel() alone may be called from any other thread at any moment.
+
+#include "webmail/ByteChannel.h"
+#include "webmail/CookieRecord.h"
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace quill {
+
+class HttpClient {
+public:
+    // Makes the unconnected channel of one exchange; the client connects it.
+    using ChannelFactory = std::function<std::shared_ptr<ByteChannel>()>;
+
+    static const char* const kGetHeaders;
+    static const char* const kPostHeaders;
+    static constexpr int kDefaultTimeoutMs = 120000;
+
+    HttpClient();
+    virtual ~HttpClient();
+
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+
+    // One complete exchange; returns the raw response. cookie null sends no
+    // Cookie line (an empty cookie still sends one); body null sends no
+    // Content-Length and no body. headerBlock is sent exactly as given.
+    virtual std::string request(const std::string& method, const std::string& url,
+                                const std::string* cookie, const std::string& headerBlock,
+                                const char* body, std::size_t bodyLength);
+
+    // GET without a cookie.
+    std::string get(const std::string& url);
+    // GET with a Cookie line carrying cookie, even when it is empty.
+    std::string get(const std::string& url, const std::string& cookie);
+    // POST of a form body with a Cookie line carrying cookie.
+    std::string post(const std::string& url, const std::string& cookie, const std::string& body);
+    // The same with the record's Cookie string.
+    std::string get(const std::string& url, const CookieRecord& record) {
+        return get(url, record.Cookie);
+    }
+    std::string post(const std::string& url, const CookieRecord& record, const std::string& body) {
+        return post(url, record.Cookie, body);
+    }
+
+    // Closes the connection of the exchange in flight, if any, so that its
+    // blocked connect, send or receive fails at once; the running request then
+    // throws and the client is idle. A cancel between exchanges does nothing.
+    // Safe from any thread; never throws.
+    void cancel() noexcept;
+    // True while an exchange holds a connection.
+    bool busy() const;
+
+    // An empty host means a direct connection. A non-empty user adds the
+    // "Proxy-authorization: Basic" line to every request, direct ones included.
+    void setProxy(const std::string& host, int port, const std::string& user,
+                  const std::string& password);
+    void clearProxy() { setProxy(std::string(), 0, std::string(), std::string()); }
+    const std::string& proxyHost() const { return proxyHost_; }
+    int proxyPort() const { return proxyPort_; }
+    const std::string& proxyUser() const { return proxyUser_; }
+    const std::string& proxyPassword() const { return proxyPassword_; }
+
+    // Receive and send time-outs of later exchanges (120 s by default; tests
+    // shorten them). Used by the default channel factory only.
+    void setTimeoutsMs(int receiveMs, int sendMs);
+    // Replaces how connections are made (tests use scripted channels); an
+    // empty factory restores the socket one.
+    void setChannelFactory(ChannelFactory factory);
+
+private:
+    std::shared_ptr<ByteChannel> openChannel();
+    // Clears the handle if it still holds this exchange's channel.
+    void release(const std::shared_ptr<ByteChannel>& channel) noexcept;
+
+    std::string proxyHost_;
+    int proxyPort_ = 0;
+    std::string proxyUser_;
+    std::string proxyPassword_;
+    int receiveTimeoutMs_ = kDefaultTimeoutMs;
+    int sendTimeoutMs_ = kDefaultTimeoutMs;
+    ChannelFactory factory_;
+
+    // The connection in flight. Written by the owning thread at the start and
+    // end of each exchange, taken by cancel() from any thread: always under
+    // activeLock_. Holding a share keeps the channel alive while cancel()
+    // closes it, whichever thread lets go last.
+    mutable std::mutex activeLock_;
+    std::shared_ptr<ByteChannel> activeConnection_;
+};
+
+} // namespace quill

@@ -1,0 +1,86 @@
+#include "webmail/HttpResponse.h"
+
+#include "webmail/GzipReader.h"
+#include "webmail/TextScanner.h"
+
+#include <climits>
+
+namespace quill {
+
+HttpResponse::HttpResponse(const std::string& raw) {
+    static const std::string kHeaderEnd = "\r\n\r\n";
+    const std::size_t end = raw.find(kHeaderEnd);
+    if (end == std::string::npos) {
+        header_ = raw;
+        return;
+    }
+    header_ = raw.substr(0, end + kHeaderEnd.size());
+    body_ = raw.substr(end + kHeaderEnd.size());
+
+    // Only "Content-Encoding: " directly followed by "gzip" is decoded; deflate
+    // and every other encoding pass through untouched.
+    TextScanner scanner(header_);
+    if (!scanner.find("Content-Encoding: ", "gzip") || scanner.length() != 0) {
+        return;
+    }
+    static const std::string kMagic = "\x1f\x8b";
+    const std::size_t magic = body_.find(kMagic);
+    if (magic == std::string::npos) {
+        return;
+    }
+    body_ = GzipReader::decode(body_.data() + magic, body_.size() - magic);
+}
+
+int HttpResponse::statusCode() const {
+    TextScanner scanner(header_);
+    if (!scanner.find(" ", " ")) {
+        return -1;
+    }
+    long long value = 0;
+    for (std::size_t i = scanner.position(); i < scanner.position() + scanner.length(); ++i) {
+        const char c = header_[i];
+        if (c < '0' || c > '9') {
+            break;
+        }
+        value = value * 10 + (c - '0');
+        if (value > INT_MAX) {
+            return INT_MAX;
+        }
+    }
+    return static_cast<int>(value);
+}
+
+std::string HttpResponse::headerValue(const std::string& name) const {
+    TextScanner scanner(header_);
+    if (!scanner.find("\r\n" + name, "\r\n")) {
+        return std::string();
+    }
+    return scanner.match();
+}
+
+std::string HttpResponse::setCookiePairs() const {
+    static const std::string kMarker = "\r\nSet-Cookie: ";
+    std::string result;
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t marker = header_.find(kMarker, from);
+        if (marker == std::string::npos) {
+            return result;
+        }
+        const std::size_t value = marker + kMarker.size();
+        // The pair ends at its ";" or, for a cookie without attributes, at the
+        // end of its line: the search never runs on into the next header line,
+        // whose text would otherwise end up inside the Cookie header we send.
+        std::size_t lineEnd = header_.find("\r\n", value);
+        if (lineEnd == std::string::npos) {
+            lineEnd = header_.size();
+        }
+        const std::size_t semicolon = header_.find(';', value);
+        const std::size_t stop = semicolon < lineEnd ? semicolon : lineEnd;
+        result.append(header_, value, stop - value);
+        result += "; ";
+        from = stop;
+    }
+}
+
+} // namespace quill

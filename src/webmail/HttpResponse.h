@@ -1,0 +1,35 @@
+#pragma once
+// One raw HTTP response split into header and body, the body gzip-decoded
+// when the header says "Content-Encoding: gzip". A value the caller owns.
+// Never throws on bad input: a response without an empty line is all header.
+
+#include <string>
+
+namespace quill {
+
+class HttpResponse {
+public:
+    explicit HttpResponse(const std::string& raw);
+
+    // The number between the first two blanks of the header (its leading
+    // digits; 0 when there are none, saturating at the largest int); -1 when
+    // the header holds fewer than two blanks.
+    int statusCode() const;
+    // The rest of the header line that begins with name (name includes its
+    // colon and blank, e.g. "Location: "); empty when there is none. The status
+    // line never matches.
+    std::string headerValue(const std::string& name) const;
+    // The name=value pairs of every "Set-Cookie: " line, in header order, each
+    // followed by "; ": a ready "Cookie:" header value.
+    std::string setCookiePairs() const;
+
+    // Up to and including the first empty line (CR LF CR LF).
+    const std::string& header() const { return header_; }
+    const std::string& body() const { return body_; }
+
+private:
+    std::string header_;
+    std::string body_;
+};
+
+} // namespace quill

@@ -1,0 +1,167 @@
+#pragma once
+// A scripted in-memory peer for stream, session and HTTP tests: it hands out
+// its input in chunks (never two chunks in one receive, each cut into slices
+// of at most `slice` bytes), records every byte written, and can fail the
+// N-th operation. Header-only; include as "support/MemoryChannel.h".
+//
+// What happens once the input is used up is chosen by AtEnd: the peer closes
+// (receive returns 0), the receive times out (CBlockSocket::Error "receive"),
+// or the receive blocks until close() is called from another thread and then
+// throws CBlockSocket::Canceled, as a socket closed by a Cancel does.
+//
+// Threads: the owning thread makes the calls; close() and the observers may
+// come from any thread. Everything is under one lock.
+
+#include "net/CBlockSocket.h"
+#include "webmail/ByteChannel.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace quill {
+
+class MemoryChannel : public ByteChannel {
+public:
+    enum class AtEnd { Close, TimeOut, Block };
+
+    explicit MemoryChannel(std::vector<std::string> chunks = {},
+                           std::size_t slice = static_cast<std::size_t>(-1),
+                           AtEnd atEnd = AtEnd::Close)
+        : slice_(slice == 0 ? 1 : slice), atEnd_(atEnd) {
+        for (std::string& chunk : chunks) {
+            if (!chunk.empty()) { // an empty chunk would read as the peer's close
+                chunks_.push_back(std::move(chunk));
+            }
+        }
+    }
+
+    // The n-th operation (1-based, counting connect, receive and write alike)
+    // throws CBlockSocket::Error with that operation's name.
+    void failAt(int n) {
+        std::lock_guard<std::mutex> guard(lock_);
+        failAt_ = n;
+    }
+    // Adds input after what is already scripted.
+    void push(const std::string& chunk) {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!chunk.empty()) {
+            chunks_.push_back(chunk);
+        }
+    }
+
+    void connect(const std::string& host, int port) override {
+        std::lock_guard<std::mutex> guard(lock_);
+        step("connect");
+        host_ = host;
+        port_ = port;
+        connected_ = true;
+    }
+
+    std::size_t receive(void* buffer, std::size_t capacity) override {
+        std::unique_lock<std::mutex> guard(lock_);
+        step("receive");
+        while (chunks_.empty()) {
+            if (atEnd_ == AtEnd::Close) {
+                return 0;
+            }
+            if (atEnd_ == AtEnd::TimeOut) {
+                throw CBlockSocket::Error("receive");
+            }
+            blocked_ = true;
+            changed_.notify_all();
+            changed_.wait(guard, [this] { return closed_; });
+            blocked_ = false;
+            throw CBlockSocket::Canceled();
+        }
+        std::string& chunk = chunks_.front();
+        const std::size_t count = std::min({capacity, slice_, chunk.size()});
+        std::memcpy(buffer, chunk.data(), count);
+        chunk.erase(0, count);
+        if (chunk.empty()) {
+            chunks_.pop_front();
+        }
+        return count;
+    }
+
+    void write(const void* bytes, std::size_t length) override {
+        std::lock_guard<std::mutex> guard(lock_);
+        step("write");
+        written_.append(static_cast<const char*>(bytes), length);
+        ++writes_;
+    }
+
+    void close() noexcept override {
+        std::lock_guard<std::mutex> guard(lock_);
+        closed_ = true;
+        changed_.notify_all();
+    }
+
+    // Waits until a receive blocks at the end of the input (AtEnd::Block).
+    void waitUntilBlocked() {
+        std::unique_lock<std::mutex> guard(lock_);
+        changed_.wait(guard, [this] { return blocked_ || closed_; });
+    }
+
+    std::string written() const {
+        std::lock_guard<std::mutex> guard(lock_);
+        return written_;
+    }
+    int writes() const {
+        std::lock_guard<std::mutex> guard(lock_);
+        return writes_;
+    }
+    bool closed() const {
+        std::lock_guard<std::mutex> guard(lock_);
+        return closed_;
+    }
+    bool connected() const {
+        std::lock_guard<std::mutex> guard(lock_);
+        return connected_;
+    }
+    std::string host() const {
+        std::lock_guard<std::mutex> guard(lock_);
+        return host_;
+    }
+    int port() const {
+        std::lock_guard<std::mutex> guard(lock_);
+        return port_;
+    }
+    int operations() const {
+        std::lock_guard<std::mutex> guard(lock_);
+        return operations_;
+    }
+
+private:
+    // Counts one operation; throws as a closed or failing socket does.
+    void step(const char* name) {
+        ++operations_;
+        if (closed_) {
+            throw CBlockSocket::Canceled();
+        }
+        if (operations_ == failAt_) {
+            throw CBlockSocket::Error(name);
+        }
+    }
+
+    mutable std::mutex lock_;
+    std::condition_variable changed_;
+    std::deque<std::string> chunks_;
+    std::size_t slice_;
+    AtEnd atEnd_;
+    int failAt_ = 0;
+    int operations_ = 0;
+    int writes_ = 0;
+    bool closed_ = false;
+    bool blocked_ = false;
+    bool connected_ = false;
+    std::string host_;
+    int port_ = 0;
+    std::string written_;
+};
+
+} // namespace quill

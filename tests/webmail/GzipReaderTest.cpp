@@ -1,0 +1,86 @@
+#include "webmail/GzipReader.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace quill {
+namespace {
+
+std::string fromHex(const char* hex) {
+    std::string out;
+    for (const char* p = hex; p[0] != '\0' && p[1] != '\0'; p += 2) {
+        out += static_cast<char>(std::stoi(std::string(p, 2), nullptr, 16));
+    }
+    return out;
+}
+
+struct Vector {
+    const char* name;
+    const char* input;
+    const char* expected;
+    bool exact; // false: the result need only be a prefix of expected
+};
+
+// Inputs made by the gzip program and Python's gzip and zlib modules.
+const Vector kVectors[] = {
+#include "GzipVectors.inc"
+};
+
+TEST(GzipReader, DecodesWhatRealToolsMake) {
+    for (std::size_t i = 0; i < std::size(kVectors); ++i) {
+        const Vector& v = kVectors[i];
+        const std::string input = fromHex(v.input);
+        const std::string expected = fromHex(v.expected);
+        const std::string out = GzipReader::decode(input);
+        if (v.exact) {
+            EXPECT_EQ(out.size(), expected.size()) << i << ": " << v.name;
+            EXPECT_TRUE(out == expected) << i << ": " << v.name;
+        } else {
+            EXPECT_LT(out.size(), expected.size()) << i << ": " << v.name;
+            EXPECT_EQ(expected.compare(0, out.size(), out), 0) << i << ": " << v.name;
+        }
+    }
+}
+
+TEST(GzipReader, EveryTruncationGivesAPrefix) {
+    // Cut a two-member input at every length: never a crash, always a prefix.
+    const Vector* twoMembers = nullptr;
+    for (const Vector& v : kVectors) {
+        if (std::string(v.name) == "two members, gzip program") {
+            twoMembers = &v;
+        }
+    }
+    ASSERT_NE(twoMembers, nullptr);
+    const std::string input = fromHex(twoMembers->input);
+    const std::string expected = fromHex(twoMembers->expected);
+    const std::size_t second = input.find("\x1f\x8b", 2);
+    ASSERT_NE(second, std::string::npos);
+    for (std::size_t cut = 0; cut <= input.size(); ++cut) {
+        const std::string out = GzipReader::decode(input.data(), cut);
+        if (cut == second + 1) {
+            // One byte after a whole member does not start another: copied.
+            EXPECT_EQ(out, expected.substr(0, out.size() - 1) + "\x1f");
+            continue;
+        }
+        ASSERT_LE(out.size(), expected.size()) << "cut " << cut;
+        ASSERT_EQ(expected.compare(0, out.size(), out), 0) << "cut " << cut;
+    }
+    EXPECT_EQ(GzipReader::decode(input), expected);
+}
+
+TEST(GzipReader, GarbageAndNothing) {
+    EXPECT_EQ(GzipReader::decode(nullptr, 0), "");
+    EXPECT_EQ(GzipReader::decode(std::string()), "");
+    EXPECT_EQ(GzipReader::decode("not gzip at all"), "");
+    std::string noise = "\x1f\x8b\x08";
+    noise += std::string(10, '\0');
+    for (int i = 0; i < 300; ++i) {
+        noise += static_cast<char>(i * 37 + 11);
+    }
+    const std::string out = GzipReader::decode(noise); // any result, no crash
+    EXPECT_LE(out.size(), 1u << 20);
+}
+
+} // namespace
+} // namespace quill

@@ -1,0 +1,84 @@
+#pragma once
+// A MIME entity: a header plus either its decoded content or, for a multipart,
+// the list of child entities (the multipart's own content is then its decoded
+// preamble). The entity owns its content and its children.
+//
+// Error model: nothing here throws. load() and store() give the byte count,
+// or 0 or a negative value on failure (-1: out of memory, or a multipart to be
+// stored without boundary); what was parsed before a failure stays.
+
+#include "mime/MediaType.h"
+#include "mime/MimeHeader.h"
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quill {
+
+class MimeBody : public MimeHeader {
+public:
+    // Multiparts nested deeper than this are loaded as one flat entity, so
+    // that no message can exhaust the stack of the parsing thread.
+    static constexpr int kMaxDepth = 64;
+
+    MimeBody() = default;
+    ~MimeBody() override;
+
+    // Deletes the children, frees the content and removes all fields.
+    void clear() override;
+    // Upper bound of store().
+    std::size_t storedLength() const override;
+    // Writes header, encoded content and, for a multipart, the children
+    // between delimiter lines. Returns the bytes written (what fits when the
+    // capacity runs out), 0 when the header does not fit, -1 for children
+    // without a boundary parameter.
+    std::ptrdiff_t store(char* dest, std::size_t capacity) const override;
+    // Parses the entity from [data, data + length); the buffer is only read
+    // during the call. Returns the bytes consumed, or 0 or a negative value
+    // when the header could not be read (the fields before the fault stay).
+    std::ptrdiff_t load(const char* data, std::size_t length) override;
+
+    // The code of the Content-Type value; Text without Content-Type.
+    MediaType mediaType() const;
+    // The Content-Type main value after its first "/" (the whole main value
+    // without one, empty when "/" comes first); "plain" without Content-Type.
+    std::string subtype() const;
+
+    // The decoded content; a NUL byte follows it in the buffer. Null and 0
+    // when the entity has none.
+    bool hasContent() const { return content_ != nullptr; }
+    const char* content() const { return content_.get(); }
+    std::size_t contentLength() const { return contentLength_; }
+    std::string_view contentView() const {
+        return content_ ? std::string_view(content_.get(), contentLength_) : std::string_view();
+    }
+    // Replaces the content (composition). Returns false when memory runs out.
+    bool setContent(std::string_view bytes);
+    void clearContent();
+
+    std::size_t childCount() const { return children_.size(); }
+    MimeBody* child(std::size_t index) const {
+        return index < children_.size() ? children_[index].get() : nullptr;
+    }
+    // Cursor over the children: firstChild() restarts it, nextChild()
+    // advances; null after the last.
+    MimeBody* firstChild();
+    MimeBody* nextChild();
+    // Appends a child; returns it.
+    MimeBody& appendChild(std::unique_ptr<MimeBody> child);
+
+protected:
+    // load() at a nesting depth (0 for the top-level entity).
+    virtual std::ptrdiff_t loadNested(const char* data, std::size_t length, int depth);
+
+private:
+    std::unique_ptr<char[]> content_;
+    std::size_t contentLength_ = 0;
+    std::vector<std::unique_ptr<MimeBody>> children_;
+    std::size_t cursor_ = 0;
+};
+
+} // namespace quill

@@ -1,0 +1,17 @@
+#include "mime/MimeCodec.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace quill {
+
+std::size_t MimeCodec::encode(char* dest, std::size_t capacity) {
+    std::size_t n = std::min(length_, capacity);
+    if (n)
+        std::memcpy(dest, input_, n);
+    return n;
+}
+
+std::size_t MimeCodec::decode(char* dest, std::size_t capacity) { return encode(dest, capacity); }
+
+} // namespace quill

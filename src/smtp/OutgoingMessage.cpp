@@ -1,0 +1,72 @@
+#include "smtp/OutgoingMessage.h"
+
+#include "mime/MimeMessage.h"
+
+#include <new>
+
+namespace quill {
+
+namespace {
+
+std::string withoutCrLf(const std::string& v) {
+    std::string out;
+    out.reserve(v.size());
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        if (v[i] == '\r' && i + 1 < v.size() && v[i + 1] == '\n') {
+            ++i;
+            continue;
+        }
+        out += v[i];
+    }
+    return out;
+}
+
+std::string fieldValue(const MimeHeader& h, const char* name) {
+    const MimeField* f = h.findField(name);
+    return f ? f->value() : std::string();
+}
+
+// The part whose content becomes the body, or null; html tells whether it is
+// a text/html part.
+const MimeBody* choosePart(const MimeBody& message, bool& html) {
+    html = false;
+    const MimeBody* p = &message;
+    for (;;) {
+        MediaType type = p->mediaType();
+        if (type == MediaType::Text) {
+            if (p->subtype() == "html")
+                html = true;
+            return p;
+        }
+        if (type != MediaType::Multipart)
+            return p;
+        std::size_t wanted = p->subtype() == "alternative" ? 1 : 0;
+        p = p->child(wanted);
+        if (!p)
+            return nullptr;
+    }
+}
+
+} // namespace
+
+OutgoingMessage::OutgoingMessage(std::string_view text) {
+    try {
+        MimeMessage message;
+        message.load(text.data(), text.size());
+        to_ = withoutCrLf(fieldValue(message, "To"));
+        cc_ = withoutCrLf(fieldValue(message, "CC"));
+        bcc_ = withoutCrLf(fieldValue(message, "BCC"));
+        subject_ = fieldValue(message, "Subject");
+        bool html = false;
+        const MimeBody* chosen = choosePart(message, html);
+        if (chosen && chosen->hasContent())
+            body_.assign(chosen->content(), chosen->contentLength());
+        if (chosen && html)
+            format_ = "html";
+    } catch (const std::bad_alloc&) {
+        // Out of memory: the analysis gives what it had; the members stay
+        // consistent byte strings.
+    }
+}
+
+} // namespace quill

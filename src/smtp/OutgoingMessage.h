@@ -1,0 +1,47 @@
+#pragma once
+// The values that the web-mail compose form takes, reduced from a message
+// that the mail client submitted: the first To, Cc, Bcc and Subject fields of
+// the top-level header, and the decoded content of one chosen part with its
+// format. Everything else in the message is dropped; no charset conversion is
+// made. All members are independent byte strings.
+//
+// The part is chosen by walking down from the message: a text/html part is
+// taken as HTML; multipart/alternative goes to its second child, any other
+// multipart to its first; any other part is taken as it is. Subtypes are
+// compared exactly (case-sensitive).
+
+#include <string>
+#include <string_view>
+
+namespace quill {
+
+class OutgoingMessage {
+public:
+    // All members empty.
+    OutgoingMessage() = default;
+    // Analyses the message text as the SMTP session received it (header,
+    // empty line, body; CR LF line ends; the final CR LF already removed; dot
+    // stuffing undone). Never fails: what cannot be found stays empty.
+    explicit OutgoingMessage(std::string_view messageText);
+
+    // Field values with every CR LF deleted (the white space after it stays).
+    const std::string& to() const { return to_; }
+    const std::string& cc() const { return cc_; }
+    const std::string& bcc() const { return bcc_; }
+    // The Subject value as stored, folds (CR LF and white space) kept.
+    const std::string& subject() const { return subject_; }
+    // The decoded content of the chosen part, or empty.
+    const std::string& body() const { return body_; }
+    // "html" when the chosen part is text/html, otherwise empty.
+    const std::string& format() const { return format_; }
+
+private:
+    std::string to_;
+    std::string cc_;
+    std::string bcc_;
+    std::string subject_;
+    std::string body_;
+    std::string format_;
+};
+
+} // namespace quill

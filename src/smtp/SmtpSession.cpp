@@ -9,6 +9,8 @@
 #include "webmail/CVurelClient.h"
 #include "webmail/SocketStream.h"
 
+#include <iterator>
+#include <memory>
 #include <utility>
 
 namespace quill {
@@ -220,14 +222,13 @@ void SmtpSession::onData(const std::string&) {
         state_ = State::Closed;
         return;
     }
-    OutgoingMessage message(text);
-    text.clear();
-    text.shrink_to_fit();
+    const OutgoingMessage message(text);
+    std::string().swap(text); // a long message is not held twice while it is posted
     const std::string bcc =
-        smtptext::blindCopies(message.To, message.Cc, message.Bcc, recipients_);
+        smtptext::blindCopies(message.to(), message.cc(), message.bcc(), recipients_);
     try {
-        sendWithRetry(message.To, message.Cc, bcc, message.Subject, message.Body,
-                      message.Format);
+        sendWithRetry(message.to(), message.cc(), bcc, message.subject(), message.body(),
+                      message.format());
     } catch (const CVurelClient::Error&) {
         reply(kNotSent);
         return;

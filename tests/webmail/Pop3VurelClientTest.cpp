@@ -1,0 +1,150 @@
+#include "webmail/Pop3VurelClient.h"
+
+#include "RecordingWindow.h"
+#include "ScriptedSite.h"
+#include "webmail/SmtpVurelClient.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quill {
+namespace {
+
+using webtest::answer;
+using webtest::RecordingWindow;
+using webtest::redirect;
+using webtest::ScriptedSite;
+using webtest::SeenRequest;
+using Events = std::vector<std::string>;
+
+const std::string kTitle = "<title>Vurel! Mail - ann@vurel.example</title>";
+
+SiteConfig testSite() {
+    SiteConfig site;
+    site.frontPage = "http://front.test/";
+    site.loginPage = "http://login.test/config/login";
+    return site;
+}
+
+// A site whose sign-in works with any password and whose other pages are
+// small signed-in pages.
+std::string anySite(const SeenRequest& r) {
+    if (r.target == "http://front.test/") {
+        return answer(200, "<input name=\".challenge\" value=\"ch\">", "Set-Cookie: F=1; x\r\n");
+    }
+    if (r.target == "http://login.test/config/login") {
+        return redirect("http://us.mail.test/", "P=2");
+    }
+    if (r.target.find("bodyPart=") != std::string::npos) {
+        return answer(200, "part");
+    }
+    if (r.target.find("/vm/ShowFolder?box=Inbox&Nview=a&Npos=0") != std::string::npos) {
+        return answer(200, kTitle + "<a href=\"/vm/ShowFolder?ET=1&.crumb=C&reset=1\">"
+                                    "<td>Messages 1-1 of 1</td>"
+                                    "<td><a href=\"/vm/ShowLetter?MsgId=m1&x\">s</a></td>"
+                                    "<td x>subject</td><td>1k</td>");
+    }
+    return answer(200, kTitle);
+}
+
+struct ServiceClients : ::testing::Test {
+    ServiceClients() : site(anySite) {}
+    template <class Client> void useSite(Client& client) {
+        client.setProxy("127.0.0.1", site.port(), "", "");
+    }
+    // The detail lines must be the requests' URLs, each shown before it went out.
+    Events detailsOf(const std::vector<std::string>& targets) {
+        Events out;
+        for (const std::string& t : targets) {
+            out.push_back("detail " + t);
+        }
+        return out;
+    }
+
+    RecordingWindow window;
+    ScriptedSite site;
+    CookieJar jar;
+};
+
+TEST_F(ServiceClients, Pop3ClientShowsEachStepThenEachUrl) {
+    Pop3VurelClient client(window, testSite(), jar);
+    useSite(client);
+    client.login("ann", "pw");
+    EXPECT_EQ(window.take(),
+              (Events{"status Logging to Vurel server ...", "detail http://front.test/",
+                      "detail http://login.test/config/login", "detail http://us.mail.test/"}));
+    const MessageList list = client.listInbox();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(client.fetchHeader(list[0]), "part");
+    EXPECT_EQ(client.fetchText(list[0]), "part");
+    client.deleteMessages(list);
+    client.emptyTrash();
+    const std::vector<std::string> targets = site.targets();
+    ASSERT_EQ(targets.size(), 8u);
+    EXPECT_EQ(window.take(),
+              (Events{"status Fetching messages from Inbox ...", "detail " + targets[3],
+                      "status Retrieving mail header ...", "detail " + targets[4],
+                      "status Retrieving mail body ...", "detail " + targets[5],
+                      "status Deleting mail ...", "detail " + targets[6],
+                      "status Emptying Trash ...", "detail " + targets[7]}));
+    EXPECT_EQ(targets[7], "http://us.mail.test/vm/ShowFolder?ET=1&.crumb=C&reset=1");
+}
+
+TEST_F(ServiceClients, SignInStoresTheSessionInTheJarOnlyWhenItWorks) {
+    Pop3VurelClient client(window, testSite(), jar);
+    useSite(client);
+    client.login("ann", "pw");
+    const CookieRecord stored = jar.find("ann");
+    EXPECT_EQ(stored.Cookie, "F=1; P=2; ");
+    EXPECT_EQ(stored.Host, "us.mail.test");
+    EXPECT_TRUE(jar.modified());
+
+    CookieJar other;
+    SiteConfig broken = testSite();
+    broken.frontPage = "http://nowhere.test/";
+    Pop3VurelClient failing(window, broken, other);
+    useSite(failing);
+    EXPECT_THROW(failing.login("bob", "pw"), CVurelClient::Error);
+    EXPECT_EQ(other.size(), 0u);
+    EXPECT_FALSE(other.modified());
+}
+
+TEST_F(ServiceClients, SmtpClientShowsSignInAndSendingThenEachUrl) {
+    SmtpVurelClient client(window, testSite(), jar);
+    useSite(client);
+    client.login("ann", "pw");
+    EXPECT_EQ(jar.find("ann").Host, "us.mail.test");
+    window.take();
+    try {
+        client.sendMessage("to@x", "", "", "s", "b", "", false);
+    } catch (const CVurelClient::Error&) {
+        // This site never answers "Message Sent"; the steps shown count here.
+    }
+    const std::vector<std::string> targets = site.targets();
+    ASSERT_EQ(targets.size(), 5u);
+    EXPECT_EQ(window.take(),
+              (Events{"status Sending mail ...", "detail " + targets[3], "detail " + targets[4]}));
+    EXPECT_EQ(targets[4], "http://us.mail.test/vm/Compose?YY=");
+}
+
+TEST_F(ServiceClients, ErrorsPassThroughTheWrappersUnchanged) {
+    ScriptedSite failing([](const SeenRequest&) { return answer(503, "busy"); });
+    Pop3VurelClient client(window, testSite(), jar);
+    client.setProxy("127.0.0.1", failing.port(), "", "");
+    CookieRecord record;
+    record.set("ann", "S=1; ", "m.test", 1);
+    client.adoptSession(record);
+    try {
+        client.fetchText(MessageRef("id", 1));
+        FAIL() << "no error";
+    } catch (const CVurelClient::Error& e) {
+        EXPECT_STREQ(e.what(), "http://m.test/vm/ShowLetter?box=Inbox&PRINT=1&Nhead=f&toc=1&MsgId="
+                               "id&bodyPart=TEXT");
+    }
+}
+
+} // namespace
+} // namespace quill

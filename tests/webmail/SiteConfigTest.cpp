@@ -1,0 +1,70 @@
+#include "webmail/SiteConfig.h"
+
+#include "platform/Profile.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace quill {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(SiteConfig, DefaultsStayUnderTheReservedExampleDomain) {
+    const SiteConfig site;
+    EXPECT_EQ(site.frontPage, "http://mail.vurel.example/");
+    EXPECT_EQ(site.loginPage, "http://login.vurel.example/config/login");
+    EXPECT_EQ(site.mailDomain, "vurel.example");
+    EXPECT_EQ(site.mailSuffix(), "@vurel.example");
+}
+
+TEST(SiteConfig, SettingsFileOverridesOnlyUsableValues) {
+    const fs::path ini = fs::temp_directory_path() / "quill-siteconfig-test.ini";
+    const std::string content = "[Setup]\r\nPOP3Port=5110\r\n"
+                                "[Site]\r\n"
+                                "FrontPage=http://127.0.0.7:8080/\r\n"
+                                "LoginPage=ftp://wrong/config/login\r\n"
+                                "MailDomain=\r\n";
+    {
+        std::ofstream out(ini, std::ios::binary | std::ios::trunc);
+        out << content;
+    }
+    const SiteConfig site = SiteConfig::fromIni(ini.string());
+    EXPECT_EQ(site.frontPage, "http://127.0.0.7:8080/");
+    EXPECT_EQ(site.loginPage, "http://login.vurel.example/config/login"); // not http://
+    EXPECT_EQ(site.mailDomain, "vurel.example");                          // empty
+
+    ASSERT_TRUE(platform::writeProfileString("site", "maildomain", "corp.example", ini.string()));
+    EXPECT_EQ(SiteConfig::fromIni(ini.string()).mailDomain, "corp.example");
+
+    // Reading never writes the file.
+    std::ifstream in(ini, std::ios::binary);
+    const std::string after((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    EXPECT_NE(after.find("FrontPage=http://127.0.0.7:8080/\r\n"), std::string::npos);
+    fs::remove(ini);
+}
+
+TEST(SiteConfig, MissingFileGivesTheDefaults) {
+    const SiteConfig site =
+        SiteConfig::fromIni((fs::temp_directory_path() / "quill-no-such-file-here.ini").string());
+    EXPECT_EQ(site.frontPage, SiteConfig::kDefaultFrontPage);
+    EXPECT_EQ(site.loginPage, SiteConfig::kDefaultLoginPage);
+    EXPECT_EQ(site.mailDomain, SiteConfig::kDefaultMailDomain);
+}
+
+TEST(SiteConfig, CurrentIsWhatTheLastLoadSet) {
+    SiteConfig site;
+    site.mailDomain = "one.example";
+    SiteConfig::setCurrent(site);
+    EXPECT_EQ(SiteConfig::current().mailDomain, "one.example");
+    SiteConfig::setCurrent(SiteConfig());
+    EXPECT_EQ(SiteConfig::current().mailDomain, "vurel.example");
+}
+
+} // namespace
+} // namespace quill

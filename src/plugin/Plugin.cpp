@@ -1,0 +1,97 @@
+#include "plugin/Plugin.h"
+
+#include "platform/ModulePath.h"
+#include "platform/SocketStartup.h"
+#include "plugin/HostServices.h"
+#include "plugin/PluginServices.h"
+#include "plugin/PluginUi.h"
+#include "plugin/Settings.h"
+#include "webmail/CookieJar.h"
+#include "webmail/SiteConfig.h"
+#include "ui/ProgressWindow.h"
+
+#include <cstring>
+
+namespace quill {
+
+Plugin& Plugin::instance() {
+    static Plugin plugin;
+    return plugin;
+}
+
+bool Plugin::attach() noexcept {
+    try {
+        if (!platform::startSockets()) {
+            return false;
+        }
+        if (!HostServices::instance().bindProcess()) {
+            return false; // a host without the services: refused without a message
+        }
+        paths_ = PluginPaths::fromModule(platform::modulePath(), platform::pathSeparators());
+        attached_ = true;
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void Plugin::start() {
+    if (pop3_ || smtp_) {
+        return;
+    }
+    Settings& settings = Settings::instance();
+    settings.load(paths_.settingsFile); // before any thread reads the ports
+    SiteConfig::load(paths_.settingsFile);
+    CookieJar::instance().load(paths_.cookieFile);
+    pop3_ = makePop3Service(settings, pop3Progress());
+    if (pop3_) {
+        pop3_->start();
+    }
+    smtp_ = makeSmtpService(settings, smtpProgress());
+    if (smtp_) {
+        smtp_->start();
+    }
+}
+
+void Plugin::exit() {
+    pluginui::closeWindows();
+    // The host may unload the library right after: no thread may outlive it.
+    if (pop3_) {
+        pop3_->stop();
+        pop3_.reset();
+    }
+    if (smtp_) {
+        smtp_->stop();
+        smtp_.reset();
+    }
+    if (Settings::instance().saveCookie()) {
+        CookieJar::instance().save(paths_.cookieFile);
+    }
+}
+
+void Plugin::menuInit(int kind) {
+    if (kind == 0) {
+        pluginui::openWindows();
+    }
+}
+
+void Plugin::setup() {
+    Settings& settings = Settings::instance();
+    SettingsValues values = settings.values();
+    if (pluginui::runOptionsDialog(values)) {
+        settings.update(values);
+        settings.save(paths_.settingsFile);
+    }
+}
+
+void Plugin::plugInInfo(char* record) const {
+    if (record == nullptr) {
+        return;
+    }
+    std::strcpy(record + kNameOffset, kName);
+    std::strcpy(record + kVendorOffset, kVendor);
+    std::strcpy(record + kVersionOffset, kVersion);
+    std::strcpy(record + kDescriptionOffset, kDescription);
+}
+
+} // namespace quill

@@ -1,0 +1,34 @@
+#include "plugin/PluginUi.h"
+
+#include "ui/ProgressWindow.h"
+#include "ui/ProgressWindows.h"
+
+namespace quill {
+namespace pluginui {
+
+void openWindows() noexcept { ProgressWindows::open(); }
+
+void closeWindows() noexcept { ProgressWindows::close(); }
+
+bool runOptionsDialog(SettingsValues&) noexcept {
+    // The options dialog is not connected yet: nothing changes.
+    return false;
+}
+
+bool consoleCommand(const std::string& line) noexcept {
+    try {
+        if (line == "cancel pop3") {
+            pop3Progress().cancel();
+            return true;
+        }
+        if (line == "cancel smtp") {
+            smtpProgress().cancel();
+            return true;
+        }
+    } catch (...) {
+    }
+    return false;
+}
+
+} // namespace pluginui
+} // namespace quill

@@ -1,0 +1,32 @@
+#pragma once
+// A fault that the simulator injects into the answers for one path prefix, so
+// that the reliability of a client can be tested. Fields combine: a delay is
+// served first, then the (possibly replaced) answer is produced, then it may be
+// cut short on the wire.
+
+#include <chrono>
+
+namespace quill::site {
+
+struct Fault {
+    // Non-zero: answer this status with a short error page instead of the page.
+    int status = 0;
+    // Wait this long before answering (cut short when the simulator stops).
+    std::chrono::milliseconds delay{0};
+    // >= 0: send only this many bytes of the answer, then reset the connection
+    // (0 closes without answering at all).
+    long closeAfterBytes = -1;
+    // Serve the page with the markers a client reads broken (challenge field,
+    // counter, message links, trash link, compose tokens, "Message Sent");
+    // a print view answers an HTML error page instead of the raw bytes.
+    bool malformed = false;
+    // Answer 302 with "Location: " pointing at the same URL, forever.
+    bool redirectLoop = false;
+    // Listing pages claim one page more than shown, so their counter never
+    // reaches its end; rows repeat the real ones.
+    bool endlessCounter = false;
+    // How many matching requests the fault applies to; negative: all of them.
+    int times = -1;
+};
+
+} // namespace quill::site

@@ -1,0 +1,14 @@
+#pragma once
+// gzip (RFC 1952) compression of a whole answer body with zlib.
+
+#include <string>
+
+namespace quill::site {
+
+// Compresses data into `members` consecutive gzip members (at least one; the
+// data is split into nearly equal pieces, so some members may be empty). With
+// headerFields each member header carries an extra field, a file name, a
+// comment and a header CRC, so that a reader's header skipping is exercised.
+std::string gzipCompress(const std::string& data, int members = 1, bool headerFields = false);
+
+} // namespace quill::site

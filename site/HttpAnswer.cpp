@@ -1,0 +1,78 @@
+#include "site/HttpAnswer.h"
+
+#include "site/GzipWriter.h"
+#include "site/TextUtil.h"
+
+namespace quill::site {
+
+HttpAnswer::HttpAnswer(int status_, std::string contentType_, std::string body_)
+    : status(status_), contentType(std::move(contentType_)), body(std::move(body_)) {}
+
+std::string HttpAnswer::reason(int status) {
+    struct Entry {
+        int code;
+        const char* text;
+    };
+    static const Entry table[] = {
+        {200, "OK"},
+        {302, "Found"},
+        {400, "Bad Request"},
+        {401, "Unauthorized"},
+        {403, "Forbidden"},
+        {404, "Not Found"},
+        {405, "Method Not Allowed"},
+        {407, "Proxy Authentication Required"},
+        {408, "Request Timeout"},
+        {411, "Length Required"},
+        {413, "Request Entity Too Large"},
+        {500, "Internal Server Error"},
+        {501, "Not Implemented"},
+        {502, "Bad Gateway"},
+        {503, "Service Unavailable"},
+        {504, "Gateway Timeout"},
+        {505, "HTTP Version Not Supported"},
+    };
+    for (const auto& e : table) {
+        if (e.code == status) {
+            return e.text;
+        }
+    }
+    return "Status";
+}
+
+void HttpAnswer::addHeader(const std::string& name, const std::string& value) {
+    headers.emplace_back(name, value);
+}
+
+void HttpAnswer::setCookie(const std::string& name, const std::string& value,
+                           const std::string& domain) {
+    std::string line = name + "=" + value + "; path=/";
+    if (!domain.empty()) {
+        line += "; domain=" + domain;
+    }
+    headers.emplace_back("Set-Cookie", line);
+}
+
+std::string HttpAnswer::serialize(std::int64_t now, int gzipMembers, bool gzipHeaderFields) const {
+    std::string out = "HTTP/1.0 " + std::to_string(status) + " " + reason(status) + "\r\n";
+    out += "Date: " + httpDate(now) + "\r\n";
+    out += "Server: VurelWebServer/1.0\r\n";
+    for (const auto& h : headers) {
+        out += h.first + ": " + h.second + "\r\n";
+    }
+    std::string payload = body;
+    if (gzipMembers > 0) {
+        payload = gzipCompress(body, gzipMembers, gzipHeaderFields);
+        out += "Content-Encoding: gzip\r\n";
+    }
+    out += "Cache-Control: private\r\n";
+    out += "Connection: close\r\n";
+    if (!contentType.empty()) {
+        out += "Content-Type: " + contentType + "\r\n";
+    }
+    out += "Content-Length: " + std::to_string(payload.size()) + "\r\n\r\n";
+    out += payload;
+    return out;
+}
+
+} // namespace quill::site

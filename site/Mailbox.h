@@ -1,0 +1,66 @@
+#pragma once
+// The stored mail of every user: folders "Inbox", "Sent" and "Trash" of raw
+// messages in arrival order. Not synchronised: its owner (SiteHandler) holds
+// its lock around every call.
+//
+// Errors: unknown users and folders are no error (empty results, nothing
+// changed); loading a directory throws std::runtime_error naming the path.
+
+#include "site/StoredMessage.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace quill::site {
+
+class Mailbox {
+public:
+    // The folders every user has, in the order the pages show them.
+    static const std::vector<std::string>& folderNames();
+    static bool isFolder(const std::string& name);
+
+    // Lone LF become CR LF, and a message without the empty line that ends its
+    // header gets one at its end, so header() + text() is always the message.
+    static std::string normalize(const std::string& raw);
+
+    void addUser(const std::string& user);
+    bool hasUser(const std::string& user) const;
+
+    // Stores a message (normalized) at the end of the folder; returns its id,
+    // unique across the whole mailbox. Empty when user or folder is unknown.
+    std::string add(const std::string& user, const std::string& folder, const std::string& raw,
+                    bool unread = true);
+
+    // Loads a folder from a directory: a Maildir (messages in new/ are unread,
+    // in cur/ read unless their flags lack "S"), or else every "*.eml" file in
+    // name order (unread). A directory holding subdirectories named like the
+    // folders ("Inbox", "Sent", "Trash") loads each into its folder instead.
+    // Returns the number of messages loaded.
+    int loadDirectory(const std::string& user, const std::string& directory);
+
+    // Copies of the folder's messages in arrival order.
+    std::vector<StoredMessage> messages(const std::string& user, const std::string& folder) const;
+    // The message, or null; valid until the folder next changes.
+    StoredMessage* find(const std::string& user, const std::string& folder, const std::string& id);
+    // Moves the messages with these ids from one folder to the end of another;
+    // ids not in the folder are ignored. Returns how many moved.
+    int move(const std::string& user, const std::string& from, const std::string& to,
+             const std::vector<std::string>& ids);
+    // Removes these messages for good; returns how many.
+    int remove(const std::string& user, const std::string& folder,
+               const std::vector<std::string>& ids);
+    // Empties the folder; returns how many messages it held.
+    int clear(const std::string& user, const std::string& folder);
+
+private:
+    using Folder = std::vector<StoredMessage>;
+    Folder* folder(const std::string& user, const std::string& name);
+    std::string nextId(const std::string& raw);
+    int loadFolder(const std::string& user, const std::string& folder, const std::string& dir);
+
+    std::map<std::string, std::map<std::string, Folder>> users_;
+    unsigned serial_ = 2001; // ids look like those of a long-lived account
+};
+
+} // namespace quill::site

@@ -1,0 +1,24 @@
+#pragma once
+// Small text helpers of the simulator: ASCII case folding, trimming, HTML
+// escaping, percent-decoding and HTTP dates. Pure functions; byte strings.
+
+#include <cstdint>
+#include <string>
+
+namespace quill::site {
+
+bool equalsNoCase(const std::string& a, const std::string& b);
+bool startsWithNoCase(const std::string& text, const std::string& prefix);
+std::string toLowerAscii(std::string text);
+// Without leading and trailing blanks, tabs, CR and LF.
+std::string trim(const std::string& text);
+// &, <, > and " as entities, for text put into pages and attribute values.
+std::string htmlEscape(const std::string& text);
+// "+" as space and "%XX" as the byte; a "%" without two hex digits stays as it is.
+std::string formDecode(const std::string& text);
+// "Tue, 08 Dec 2026 03:04:05 GMT" for seconds since 1970-01-01 UTC.
+std::string httpDate(std::int64_t seconds);
+// Every occurrence of from replaced by to.
+std::string replaceAll(std::string text, const std::string& from, const std::string& to);
+
+} // namespace quill::site

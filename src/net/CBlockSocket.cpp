@@ -199,6 +199,11 @@ std::size_t CBlockSocket::receive(void* buffer, std::size_t capacity) {
     return static_cast<std::size_t>(n);
 }
 
+void CBlockSocket::shutdownSend() {
+    InFlight call(record_);
+    if (!platform::socketShutdownSend(record_->handle)) call.fail("write");
+}
+
 void CBlockSocket::close() noexcept {
     Record* r = record_;
     if (r == nullptr) return;

@@ -61,6 +61,11 @@ public:
     void write(const void* bytes, std::size_t length);
     // One receive of at most capacity bytes; 0 when the peer has closed.
     std::size_t receive(void* buffer, std::size_t capacity);
+    // Ends the sending direction gracefully: the peer reads everything written
+    // and then the end of the stream, where close() would reset the connection
+    // and could cost it the last bytes. Receiving still works, so a server can
+    // read until its client has gone before it closes. Failure: Error "write".
+    void shutdownSend();
     // Abortive close (linger 0); harmless when already closed; never throws.
     // Safe from another thread while a blocking call is in progress.
     void close() noexcept;

@@ -37,6 +37,9 @@ long socketSend(SocketHandle socket, const void* bytes, std::size_t length);
 long socketReceive(SocketHandle socket, void* buffer, std::size_t capacity);
 // The bound local port, or -1.
 int socketLocalPort(SocketHandle socket);
+// Ends the sending direction once the data already sent has gone out (a FIN,
+// not a reset); receiving goes on. False on failure.
+bool socketShutdownSend(SocketHandle socket);
 
 bool socketLastCallInterrupted();
 

@@ -126,6 +126,8 @@ int socketLocalPort(SocketHandle socket) {
     return ntohs(sa.sin_port);
 }
 
+bool socketShutdownSend(SocketHandle socket) { return ::shutdown(fd(socket), SHUT_WR) == 0; }
+
 bool socketLastCallInterrupted() { return errno == EINTR; }
 
 bool socketCancel(SocketHandle socket) {

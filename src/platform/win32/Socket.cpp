@@ -110,6 +110,8 @@ int socketLocalPort(SocketHandle socket) {
     return ntohs(sa.sin_port);
 }
 
+bool socketShutdownSend(SocketHandle socket) { return ::shutdown(sock(socket), SD_SEND) == 0; }
+
 bool socketLastCallInterrupted() { return ::WSAGetLastError() == WSAEINTR; }
 
 bool socketCancel(SocketHandle socket) {

@@ -1,0 +1,77 @@
+#include "mime/Base64Codec.h"
+
+#include "mime/MimeTestUtil.h"
+
+#include <gtest/gtest.h>
+
+namespace quill {
+namespace {
+
+using test::runCodec;
+using D = MimeCodec::Direction;
+
+TEST(Base64Codec, DecodesTable) {
+    struct Case {
+        std::string in, out;
+    } cases[] = {
+        {"aGVsbG8=", "hello"},
+        {"aGVs\r\nbG8=", "hello"},        // line breaks inside the stream
+        {"aGVsbG8", "hello"},             // partial final group
+        {"aGVsbA==", "hell"},
+        {"aGVsbG8=aGVsbG8=", "hello"},    // decoding stops at the first padding
+        {"aGV sbG8=", "he"},              // ...and at any other foreign byte
+        {"YQ", "a"},
+        {"Y", ""},
+        {"", ""},
+        {"/+/+", "\xFF\xEF\xFE"},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        Base64Codec c;
+        EXPECT_EQ(runCodec(c, cases[i].in, D::Decode), cases[i].out) << "case " << i;
+    }
+}
+
+TEST(Base64Codec, EncodesWithAndWithoutLineBreaks) {
+    Base64Codec c;
+    EXPECT_EQ(runCodec(c, "hello", D::Encode), "aGVsbG8=\r\n");
+    EXPECT_EQ(runCodec(c, "", D::Encode), "");
+    std::string in(57, 'x'); // exactly 76 characters: one break, none extra
+    std::string e = runCodec(c, in, D::Encode);
+    EXPECT_EQ(e.size(), 78u);
+    EXPECT_EQ(e.substr(76), "\r\n");
+    c.setMode(false);
+    EXPECT_EQ(runCodec(c, "hell", D::Encode), "aGVsbA==");
+}
+
+TEST(Base64Codec, RandomRoundTripsWithinBound) {
+    test::TestRandom rnd(3);
+    for (int round = 0; round < 300; ++round) {
+        std::string in = rnd.bytes(rnd.below(500));
+        for (bool breaks : {true, false}) {
+            Base64Codec enc;
+            enc.setMode(breaks);
+            bool held = false;
+            std::string e = runCodec(enc, in, D::Encode, &held);
+            EXPECT_TRUE(held) << "round " << round;
+            Base64Codec dec;
+            bool decHeld = false;
+            EXPECT_EQ(runCodec(dec, e, D::Decode, &decHeld), in) << "round " << round;
+            EXPECT_TRUE(decHeld);
+        }
+    }
+}
+
+TEST(Base64Codec, NeverWritesPastCapacity) {
+    std::string in = "aGVsbG8gd29ybGQ=";
+    for (std::size_t cap = 0; cap < 12; ++cap) {
+        std::string out(cap + 4, '#');
+        std::size_t n = Base64Codec::decodeSpan(reinterpret_cast<const unsigned char*>(in.data()),
+                                                in.size(), &out[0], cap);
+        EXPECT_LE(n, cap);
+        EXPECT_EQ(out.substr(cap), "####") << "capacity " << cap;
+        EXPECT_EQ(out.substr(0, n), std::string("hello world").substr(0, n));
+    }
+}
+
+} // namespace
+} // namespace quill

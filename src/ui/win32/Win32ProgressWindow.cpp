@@ -7,6 +7,7 @@
 #include <commctrl.h>
 
 #include <utility>
+#include <vector>
 
 namespace quill {
 
@@ -45,7 +46,7 @@ void Win32ProgressWindow::destroy() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         closed_ = true;
-        ops_.clear();
+        pending_ = Pending();
     }
     if (window_) {
         for (auto it = liveDialogs.begin(); it != liveDialogs.end(); ++it) {
@@ -60,59 +61,60 @@ void Win32ProgressWindow::destroy() {
     }
 }
 
-void Win32ProgressWindow::show() {
-    queue(OpKind::Show, std::string());
-}
-
-void Win32ProgressWindow::hide() {
-    queue(OpKind::Hide, std::string());
-}
-
-void Win32ProgressWindow::setCaption(const std::string& text) {
-    queue(OpKind::Caption, text);
-}
-
-void Win32ProgressWindow::setDetail(const std::string& text) {
-    queue(OpKind::Detail, text);
-}
-
-void Win32ProgressWindow::queue(OpKind kind, const std::string& text) {
+template <class Change>
+void Win32ProgressWindow::record(Change change) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_)
         return;
     try {
-        ops_.push_back(Op{kind, text});
+        change(pending_);
     } catch (...) {
-        return; // out of memory: this change is not shown
+        return; // out of memory copying a text: this change is not shown
     }
-    // One wake-up at a time: the window thread takes the whole queue.
+    // One wake-up at a time: the window thread takes everything pending.
     if (!wakePosted_ && window_)
         wakePosted_ = PostMessageA(window_, wakeMessage, 0, 0) != FALSE;
 }
 
-void Win32ProgressWindow::applyQueued() {
-    std::vector<Op> ops;
+void Win32ProgressWindow::show() {
+    record([](Pending& p) { p.visibility = Visibility::Show; });
+}
+
+void Win32ProgressWindow::hide() {
+    record([](Pending& p) { p.visibility = Visibility::Hide; });
+}
+
+void Win32ProgressWindow::setCaption(const std::string& text) {
+    record([&text](Pending& p) {
+        p.caption = text;
+        p.hasCaption = true;
+    });
+}
+
+void Win32ProgressWindow::setDetail(const std::string& text) {
+    record([&text](Pending& p) {
+        p.detail = text;
+        p.hasDetail = true;
+    });
+}
+
+void Win32ProgressWindow::applyPending() {
+    Pending p;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        ops.swap(ops_);
+        std::swap(p, pending_);
         wakePosted_ = false;
     }
-    for (const Op& op : ops) {
-        switch (op.kind) {
-        case OpKind::Show:
-            ShowWindow(window_, SW_SHOW);
-            SetForegroundWindow(window_);
-            break;
-        case OpKind::Hide:
-            ShowWindow(window_, SW_HIDE);
-            break;
-        case OpKind::Caption:
-            SetWindowTextA(window_, op.text.c_str());
-            break;
-        case OpKind::Detail:
-            SetDlgItemTextA(window_, IDC_PROGRESS_DETAIL, op.text.c_str());
-            break;
-        }
+    // The texts first, so that a window popping up shows the new ones at once.
+    if (p.hasCaption)
+        SetWindowTextA(window_, p.caption.c_str());
+    if (p.hasDetail)
+        SetDlgItemTextA(window_, IDC_PROGRESS_DETAIL, p.detail.c_str());
+    if (p.visibility == Visibility::Show) {
+        ShowWindow(window_, SW_SHOW);
+        SetForegroundWindow(window_);
+    } else if (p.visibility == Visibility::Hide) {
+        ShowWindow(window_, SW_HIDE);
     }
 }
 
@@ -133,7 +135,7 @@ INT_PTR CALLBACK Win32ProgressWindow::dialogProc(HWND window, UINT message, WPAR
     }
     case wakeMessage:
         if (self)
-            self->applyQueued();
+            self->applyPending();
         return TRUE;
     case WM_COMMAND:
         // The Cancel button, and Escape and the close box, which the dialog

@@ -4,9 +4,12 @@
 //
 // Threads: the window belongs to the thread that created it (the host's
 // user-interface thread), which must pump messages. The WindowBackEnd calls
-// come from service threads: each one is queued here with a copy of its text
-// and the window thread is woken with a posted message, so a service thread
-// never waits for the window thread. Cancel, Escape and the close box call
+// come from service threads: each one is recorded here (a copy of the text, or
+// the wanted visibility) and the window thread is woken with a posted message,
+// so a service thread never waits for the window thread. Changes that arrive
+// faster than the window thread applies them replace each other: the window
+// catches up with the latest caption, detail and visibility, and the record
+// never grows however far behind the window thread falls. Cancel, Escape and the close box call
 // the ProgressWindow's cancel() on the window thread; the dialog is never
 // ended by them, only hidden.
 
@@ -17,7 +20,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
 namespace quill {
 
@@ -39,8 +41,8 @@ public:
     void setCaption(const std::string& text) override;
     void setDetail(const std::string& text) override;
 
-    // Window thread only: destroys the dialog. Changes still queued are
-    // dropped; later calls are queued and dropped as well.
+    // Window thread only: destroys the dialog. Changes not yet applied are
+    // dropped, and so are later calls.
     void destroy();
 
     HWND handle() const { return window_; }
@@ -50,22 +52,28 @@ public:
     static bool dialogMessage(MSG* message);
 
 private:
-    enum class OpKind { Show, Hide, Caption, Detail };
-    struct Op {
-        OpKind kind;
-        std::string text;
+    enum class Visibility { Unchanged, Show, Hide };
+    // What the window thread has yet to apply.
+    struct Pending {
+        Visibility visibility = Visibility::Unchanged;
+        bool hasCaption = false;
+        bool hasDetail = false;
+        std::string caption;
+        std::string detail;
     };
 
     explicit Win32ProgressWindow(ProgressWindow& owner) : owner_(owner) {}
-    void queue(OpKind kind, const std::string& text);
-    void applyQueued(); // window thread
+    // Records a change under the lock and wakes the window thread.
+    template <class Change>
+    void record(Change change);
+    void applyPending(); // window thread
     static INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     ProgressWindow& owner_;
     HWND window_ = nullptr; // written by the window thread before any back-end call can come
 
-    std::mutex mutex_; // guards ops_, wakePosted_ and closed_
-    std::vector<Op> ops_;
+    std::mutex mutex_; // guards pending_, wakePosted_ and closed_
+    Pending pending_;
     bool wakePosted_ = false;
     bool closed_ = false;
 };

@@ -12,13 +12,9 @@
 using namespace quill::site;
 using sitetest::Answer;
 using sitetest::between;
+using sitetest::Client;
 
 namespace {
-
-const char kGetBlock[] = "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows 98; Win 9x 4.90)\r\n"
-                         "Accept: */*\r\n"
-                         "Accept-Encoding: gzip, deflate;\r\n"
-                         "Connection: close\r\n";
 
 std::string message(int n, const std::string& extraBody = std::string()) {
     return "From: Sender " + std::to_string(n) + " <s" + std::to_string(n) +
@@ -27,93 +23,10 @@ std::string message(int n, const std::string& extraBody = std::string()) {
            "\r\n" + extraBody;
 }
 
-// Drives the handler as the web-mail client does: absolute URLs split into a
-// path and a Host line (or sent whole through a proxy), cookies accumulated.
-class Client {
-public:
-    explicit Client(SiteHandler& site) : site_(site) {}
-
-    bool proxy = false;
-    std::string proxyAuth; // "user:pass" or empty
-    bool sendCookies = true;
-    std::string cookies;
-    std::string lastRaw;
-
-    Answer get(const std::string& url, bool withCookie = true) {
-        return exchange("GET", url, withCookie, nullptr);
-    }
-    Answer post(const std::string& url, const std::string& body) {
-        return exchange("POST", url, true, &body);
-    }
-    Answer exchange(const std::string& method, const std::string& url, bool withCookie,
-                    const std::string* body) {
-        std::string host = url.substr(7, url.find('/', 7) - 7);
-        std::string path = url.substr(url.find('/', 7));
-        std::string r = method + " " + (proxy ? url : path) + " HTTP/1.0\r\n";
-        if (!proxyAuth.empty()) {
-            quill::Base64Coder coder;
-            coder.encode(proxyAuth.c_str());
-            r += std::string("Proxy-authorization: Basic ") + coder.result() + "\r\n";
-        }
-        r += "Host: " + host + "\r\n" + kGetBlock;
-        if (body != nullptr) {
-            r += "Content-Type: application/x-www-form-urlencoded\r\n";
-            r += "Content-Length: " + std::to_string(body->size()) + "\r\n";
-        }
-        if (withCookie && sendCookies) {
-            r += "Cookie: " + cookies + "\r\n";
-        }
-        r += "\r\n";
-        if (body != nullptr) {
-            r += *body + "\r\n";
-        }
-        lastRaw = site_.handleRaw(r).bytes;
-        Answer a = sitetest::parseAnswer(lastRaw);
-        return a;
-    }
-
-    // The client's sign-in: front page, MD5 answer, POST, redirects. Returns the
-    // final answer; mailHost receives the host of the last URL.
-    Answer signIn(const std::string& user, const std::string& password, int* hops = nullptr) {
-        cookies.clear();
-        Answer front = get(site_.frontPageUrl(), false);
-        cookies += front.cookiePairs();
-        bool found = false;
-        std::string challenge = between(front.body, "name=\".challenge\" value=\"", "\"", &found);
-        if (front.status != 200 || !found) {
-            return front;
-        }
-        std::string body = ".tries=1&.src=vm&.intl=us&login=" + user + "&passwd=" +
-                           SiteHandler::md5Answer(password, challenge) +
-                           "&.hash=1&.md5=1&.js=1&.challenge=" + challenge;
-        Answer a = post(site_.loginPageUrl(), body);
-        if (a.status != 302) {
-            return a;
-        }
-        cookies += a.cookiePairs();
-        std::string next = a.value("Location");
-        int count = 0;
-        a = get(next);
-        while (a.status == 302 && count < 50) {
-            ++count;
-            cookies += a.cookiePairs();
-            next = a.value("Location");
-            a = get(next);
-        }
-        cookies += a.cookiePairs();
-        mailHost = next.substr(7, next.find('/', 7) - 7);
-        if (hops != nullptr) {
-            *hops = count;
-        }
-        return a;
-    }
-
-    std::string mail(const std::string& path) const { return "http://" + mailHost + path; }
-    std::string mailHost;
-
-private:
-    SiteHandler& site_;
-};
+Client handlerClient(SiteHandler& site) {
+    return Client([&site](const std::string& raw) { return site.handleRaw(raw).bytes; },
+                  site.frontPageUrl(), site.loginPageUrl());
+}
 
 SiteConfig config(int redirects = 2) {
     SiteConfig c;
@@ -132,7 +45,7 @@ std::string listing(int page) {
 TEST(SiteHandlerTest, SignInFollowsTheRedirectChainAndSetsCookiesAtEveryStep) {
     for (int redirects : {0, 1, 3}) {
         SiteHandler site(config(redirects));
-        Client client(site);
+        Client client = handlerClient(site);
         int hops = -1;
         Answer a = client.signIn("alice", "s3cret", &hops);
         EXPECT_EQ(200, a.status) << redirects;
@@ -154,7 +67,7 @@ TEST(SiteHandlerTest, SignInFollowsTheRedirectChainAndSetsCookiesAtEveryStep) {
 
 TEST(SiteHandlerTest, SignInAcceptsTheFullAddressAndAnEmptyPassword) {
     SiteHandler site(config());
-    Client client(site);
+    Client client = handlerClient(site);
     EXPECT_TRUE(sitetest::isMailPage(client.signIn("Alice@vurel.example", "s3cret").body,
                                      "vurel.example"));
     EXPECT_TRUE(sitetest::isMailPage(client.signIn("bob", "").body, "vurel.example"));
@@ -176,7 +89,7 @@ TEST(SiteHandlerTest, FailedSignInAnswersTheSignInPageWithStatus200) {
     };
     for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         SiteHandler site(config());
-        Client client(site);
+        Client client = handlerClient(site);
         Answer front = client.get(site.frontPageUrl(), false);
         std::string challenge = between(front.body, "name=\".challenge\" value=\"", "\"");
         ASSERT_FALSE(challenge.empty());
@@ -201,7 +114,7 @@ TEST(SiteHandlerTest, AChallengeIsAnsweredOnceAndExpires) {
     SiteConfig c = config();
     c.clock = [&clock] { return clock.load(); };
     SiteHandler site(c);
-    Client client(site);
+    Client client = handlerClient(site);
     Answer front = client.get(site.frontPageUrl(), false);
     client.cookies = front.cookiePairs();
     std::string challenge = between(front.body, "name=\".challenge\" value=\"", "\"");
@@ -221,7 +134,7 @@ TEST(SiteHandlerTest, AChallengeIsAnsweredOnceAndExpires) {
 
 TEST(SiteHandlerTest, EachFrontPageCarriesAFreshChallenge) {
     SiteHandler site(config());
-    Client client(site);
+    Client client = handlerClient(site);
     std::string a = between(client.get(site.frontPageUrl(), false).body,
                             "name=\".challenge\" value=\"", "\"");
     std::string b = between(client.get(site.frontPageUrl(), false).body,
@@ -239,7 +152,7 @@ TEST(SiteHandlerTest, ListingPagesCountRightOnEveryPage) {
     for (int i = 0; i < 60; ++i) {
         ids.push_back(site.addMessage("alice", "Inbox", message(i, std::string(i * 100, 'x'))));
     }
-    Client client(site);
+    Client client = handlerClient(site);
     client.signIn("alice", "s3cret");
     const int expected[][3] = {{1, 25, 60}, {26, 50, 60}, {51, 60, 60}};
     std::vector<std::string> seen;
@@ -308,7 +221,7 @@ TEST(SiteHandlerTest, ListingEdgeCases) {
         for (int m = 0; m < cases[i].messages; ++m) {
             site.addMessage("alice", "Inbox", message(m));
         }
-        Client client(site);
+        Client client = handlerClient(site);
         client.signIn("alice", "s3cret");
         Answer a = client.get(client.mail(listing(cases[i].page)));
         auto scan = sitetest::scanListing(a.body, true);
@@ -334,7 +247,7 @@ TEST(SiteHandlerTest, PrintViewGivesTheStoredBytesUnchanged) {
         "\xe9t\xe9 8-bit\r\n"
         ".\r\n";
     std::string id = site.addMessage("alice", "Inbox", raw);
-    Client client(site);
+    Client client = handlerClient(site);
     client.signIn("alice", "s3cret");
     std::string base = "/vm/ShowLetter?box=Inbox&PRINT=1&Nhead=f&toc=1&MsgId=" + id + "&bodyPart=";
     Answer header = client.get(client.mail(base + "HEADER"));
@@ -353,7 +266,7 @@ TEST(SiteHandlerTest, PagesWithoutAValidSessionAreSignInPages) {
     c.sessionTtlSeconds = 100;
     SiteHandler site(c);
     std::string id = site.addMessage("alice", "Inbox", message(1));
-    Client client(site);
+    Client client = handlerClient(site);
     client.signIn("alice", "s3cret");
     const std::string paths[] = {listing(0), "/vm/Compose",
                                  "/vm/ShowLetter?box=Inbox&PRINT=1&Nhead=f&toc=1&MsgId=" + id +
@@ -394,7 +307,7 @@ TEST(SiteHandlerTest, DeleteMovesToTrashAndEmptyTrashRemoves) {
     for (int i = 0; i < 4; ++i) {
         ids.push_back(site.addMessage("alice", "Inbox", message(i)));
     }
-    Client client(site);
+    Client client = handlerClient(site);
     client.signIn("alice", "s3cret");
     std::string crumb = sitetest::scanListing(client.get(client.mail(listing(0))).body, true).crumb;
     ASSERT_FALSE(crumb.empty());
@@ -428,7 +341,7 @@ TEST(SiteHandlerTest, DeleteMovesToTrashAndEmptyTrashRemoves) {
 
 TEST(SiteHandlerTest, ComposeChecksBothTokensAndRecordsTheMessage) {
     SiteHandler site(config());
-    Client client(site);
+    Client client = handlerClient(site);
     client.signIn("alice", "s3cret");
     auto tokens = [&] {
         Answer page = client.get(client.mail("/vm/Compose"));
@@ -497,7 +410,7 @@ TEST(SiteHandlerTest, ComposeChecksBothTokensAndRecordsTheMessage) {
 
 TEST(SiteHandlerTest, ComposeWithoutRecipientIsNotSent) {
     SiteHandler site(config());
-    Client client(site);
+    Client client = handlerClient(site);
     client.signIn("alice", "s3cret");
     Answer page = client.get(client.mail("/vm/Compose"));
     std::size_t pos = 0;
@@ -515,7 +428,7 @@ TEST(SiteHandlerTest, ProxyRequestsNeedTheConfiguredCredentials) {
     c.proxyUser = "proxy";
     c.proxyPassword = "pa:ss";
     SiteHandler site(c);
-    Client client(site);
+    Client client = handlerClient(site);
     client.proxy = true;
     struct Case {
         const char* auth;
@@ -556,7 +469,7 @@ TEST(SiteHandlerTest, OriginFormIsServedWithoutProxyCredentials) {
     SiteConfig c = config();
     c.proxyUser = "proxy";
     SiteHandler site(c);
-    Client client(site);
+    Client client = handlerClient(site);
     EXPECT_TRUE(sitetest::isMailPage(client.signIn("alice", "s3cret").body, "vurel.example"));
 }
 
@@ -568,7 +481,7 @@ TEST(SiteHandlerTest, GzipAnswersOnlyToClientsThatAcceptIt) {
             c.gzipHeaderFields = fields;
             SiteHandler site(c);
             std::string id = site.addMessage("alice", "Inbox", message(1, std::string(5000, 'z')));
-            Client client(site);
+            Client client = handlerClient(site);
             client.signIn("alice", "s3cret");
             Answer a = client.get(client.mail("/vm/ShowLetter?box=Inbox&PRINT=1&Nhead=f&toc=1&MsgId=" +
                                               id + "&bodyPart=TEXT"));
@@ -595,7 +508,7 @@ TEST(SiteHandlerTest, FaultsReplaceOrBreakTheAnswer) {
     for (int i = 0; i < 30; ++i) {
         site.addMessage("alice", "Inbox", message(i));
     }
-    Client client(site);
+    Client client = handlerClient(site);
     client.signIn("alice", "s3cret");
 
     Fault status;

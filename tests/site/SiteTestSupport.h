@@ -4,7 +4,12 @@
 // (every Set-Cookie pair appended in arrival order), and a reader of listing
 // pages that follows the same marker rules as the web-mail client.
 
+#include "codec/Base64.h"
+#include "codec/Md5Hex.h"
+
 #include <zlib.h>
+
+#include <functional>
 
 #include <sstream>
 #include <string>
@@ -196,5 +201,109 @@ inline ListingScan scanListing(const std::string& page, bool firstPage) {
     }
     return s;
 }
+
+const char kGetBlock[] = "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows 98; Win 9x 4.90)\r\n"
+                         "Accept: */*\r\n"
+                         "Accept-Encoding: gzip, deflate;\r\n"
+                         "Connection: close\r\n";
+
+inline std::string md5Answer(const std::string& password, const std::string& challenge) {
+    quill::Md5Hex inner(password);
+    quill::Md5Hex outer(std::string(inner.hex()) + challenge);
+    return outer.hex();
+}
+
+// Drives the handler as the web-mail client does: absolute URLs split into a
+// path and a Host line (or sent whole through a proxy), cookies accumulated.
+class Client {
+public:
+    using Transport = std::function<std::string(const std::string& request)>;
+    Client(Transport send, std::string frontPage, std::string loginPage)
+        : send_(std::move(send)), frontPage_(std::move(frontPage)),
+          loginPage_(std::move(loginPage)) {}
+
+    bool proxy = false;
+    std::string proxyAuth; // "user:pass" or empty
+    bool sendCookies = true;
+    std::string cookies;
+    std::string lastRaw;
+
+    Answer get(const std::string& url, bool withCookie = true) {
+        return exchange("GET", url, withCookie, nullptr);
+    }
+    Answer post(const std::string& url, const std::string& body) {
+        return exchange("POST", url, true, &body);
+    }
+    Answer exchange(const std::string& method, const std::string& url, bool withCookie,
+                    const std::string* body) {
+        std::string host = url.substr(7, url.find('/', 7) - 7);
+        std::string path = url.substr(url.find('/', 7));
+        std::string r = method + " " + (proxy ? url : path) + " HTTP/1.0\r\n";
+        if (!proxyAuth.empty()) {
+            quill::Base64Coder coder;
+            coder.encode(proxyAuth.c_str());
+            r += std::string("Proxy-authorization: Basic ") + coder.result() + "\r\n";
+        }
+        r += "Host: " + host + "\r\n" + kGetBlock;
+        if (body != nullptr) {
+            r += "Content-Type: application/x-www-form-urlencoded\r\n";
+            r += "Content-Length: " + std::to_string(body->size()) + "\r\n";
+        }
+        if (withCookie && sendCookies) {
+            r += "Cookie: " + cookies + "\r\n";
+        }
+        r += "\r\n";
+        if (body != nullptr) {
+            r += *body + "\r\n";
+        }
+        lastRaw = send_(r);
+        Answer a = sitetest::parseAnswer(lastRaw);
+        return a;
+    }
+
+    // The client's sign-in: front page, MD5 answer, POST, redirects. Returns the
+    // final answer; mailHost receives the host of the last URL.
+    Answer signIn(const std::string& user, const std::string& password, int* hops = nullptr) {
+        cookies.clear();
+        Answer front = get(frontPage_, false);
+        cookies += front.cookiePairs();
+        bool found = false;
+        std::string challenge = between(front.body, "name=\".challenge\" value=\"", "\"", &found);
+        if (front.status != 200 || !found) {
+            return front;
+        }
+        std::string body = ".tries=1&.src=vm&.intl=us&login=" + user + "&passwd=" +
+                           md5Answer(password, challenge) +
+                           "&.hash=1&.md5=1&.js=1&.challenge=" + challenge;
+        Answer a = post(loginPage_, body);
+        if (a.status != 302) {
+            return a;
+        }
+        cookies += a.cookiePairs();
+        std::string next = a.value("Location");
+        int count = 0;
+        a = get(next);
+        while (a.status == 302 && count < 50) {
+            ++count;
+            cookies += a.cookiePairs();
+            next = a.value("Location");
+            a = get(next);
+        }
+        cookies += a.cookiePairs();
+        mailHost = next.substr(7, next.find('/', 7) - 7);
+        if (hops != nullptr) {
+            *hops = count;
+        }
+        return a;
+    }
+
+    std::string mail(const std::string& path) const { return "http://" + mailHost + path; }
+    std::string mailHost;
+
+private:
+    Transport send_;
+    std::string frontPage_;
+    std::string loginPage_;
+};
 
 } // namespace sitetest

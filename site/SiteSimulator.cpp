@@ -1,0 +1,212 @@
+#include "site/SiteSimulator.h"
+
+#include <stdexcept>
+
+namespace quill::site {
+
+namespace {
+
+constexpr std::size_t kChunk = 16384;
+// Time a finished answer waits for its client to close before the socket is
+// closed anyway.
+constexpr int kDrainMs = 5000;
+
+} // namespace
+
+SiteSimulator::SiteSimulator(SiteConfig config)
+    : site_(config), receiveTimeoutMs_(config.receiveTimeoutMs > 0 ? config.receiveTimeoutMs : 30000),
+      maxConnections_(config.maxConnections > 0 ? config.maxConnections : 1),
+      maxRequestBytes_(config.maxRequestBytes), address_(config.listenAddress),
+      requestedPort_(config.listenPort) {}
+
+SiteSimulator::~SiteSimulator() {
+    try {
+        stop();
+    } catch (...) {
+    }
+}
+
+int SiteSimulator::start() {
+    if (running_.load() || listener_) {
+        throw std::logic_error("SiteSimulator already started");
+    }
+    auto listener = std::make_unique<CBlockSocket>(0, 0);
+    listener->listenAt(address_, requestedPort_);
+    port_.store(listener->localPort());
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        stopping_ = false;
+    }
+    listener_ = std::move(listener);
+    running_.store(true);
+    acceptThread_ = std::thread([this] { acceptLoop(); });
+    return port_.load();
+}
+
+void SiteSimulator::stop() {
+    if (!listener_) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        stopping_ = true;
+        for (auto& c : connections_) {
+            c->socket.close();
+        }
+    }
+    stopped_.notify_all();
+    listener_->close();
+    if (acceptThread_.joinable()) {
+        acceptThread_.join();
+    }
+    reapFinished(true);
+    listener_.reset();
+    running_.store(false);
+}
+
+void SiteSimulator::reapFinished(bool all) {
+    std::list<std::unique_ptr<Connection>> finished;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        for (auto it = connections_.begin(); it != connections_.end();) {
+            if (all || (*it)->done.load()) {
+                finished.push_back(std::move(*it));
+                it = connections_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (auto& c : finished) {
+        if (c->thread.joinable()) {
+            c->thread.join();
+        }
+    }
+}
+
+void SiteSimulator::acceptLoop() {
+    while (true) {
+        try {
+            CBlockSocket client = listener_->accept();
+            accepted_.fetch_add(1);
+            reapFinished(false);
+            std::lock_guard<std::mutex> guard(lock_);
+            if (stopping_) {
+                client.close();
+                break;
+            }
+            if (connections_.size() >= static_cast<std::size_t>(maxConnections_)) {
+                // Too busy: a short answer, without reading the request.
+                connections_.push_back(std::make_unique<Connection>(client));
+                Connection& c = *connections_.back();
+                c.thread = std::thread([this, &c] {
+                    try {
+                        c.socket.setTimeoutMs(receiveTimeoutMs_, receiveTimeoutMs_);
+                        answer(c.socket, site_.reject(503, std::string()));
+                    } catch (...) {
+                    }
+                    c.socket.close();
+                    c.done.store(true);
+                });
+                continue;
+            }
+            connections_.push_back(std::make_unique<Connection>(client));
+            Connection& c = *connections_.back();
+            c.thread = std::thread([this, &c] { serve(c); });
+        } catch (const CBlockSocket::Error&) {
+            std::lock_guard<std::mutex> guard(lock_);
+            if (stopping_) {
+                break;
+            }
+            // A failed accept (a client that reset at once) is not the end.
+        } catch (const std::exception&) {
+            // Thread creation failed: drop this client and go on.
+        }
+    }
+}
+
+void SiteSimulator::serve(Connection& c) {
+    CBlockSocket& socket = c.socket;
+    try {
+        socket.setTimeoutMs(receiveTimeoutMs_, receiveTimeoutMs_);
+        std::string received;
+        char buffer[kChunk];
+        HttpRequest request;
+        while (true) {
+            std::size_t n = 0;
+            try {
+                n = socket.receive(buffer, sizeof buffer);
+            } catch (const CBlockSocket::Canceled&) {
+                throw;
+            } catch (const CBlockSocket::Error&) {
+                // Silent for too long.
+                if (!received.empty()) {
+                    answer(socket, site_.reject(408, received));
+                }
+                break;
+            }
+            if (n == 0) {
+                // The client stopped sending before the request was whole.
+                if (!received.empty()) {
+                    answer(socket, site_.reject(400, received));
+                }
+                break;
+            }
+            received.append(buffer, n);
+            HttpRequest::Parse p = request.parse(received, maxRequestBytes_);
+            if (p == HttpRequest::Parse::Complete) {
+                answer(socket, site_.handle(request, received.substr(0, request.consumed)));
+                break;
+            }
+            if (p == HttpRequest::Parse::Bad) {
+                answer(socket, site_.reject(request.errorStatus(), received));
+                break;
+            }
+        }
+    } catch (...) {
+        // Canceled by stop(), a reset client, or a failed write: nothing to answer.
+    }
+    socket.close();
+    c.done.store(true);
+}
+
+void SiteSimulator::answer(CBlockSocket& socket, const SiteHandler::Reply& reply) {
+    if (reply.delay.count() > 0) {
+        std::unique_lock<std::mutex> guard(lock_);
+        if (stopped_.wait_for(guard, reply.delay, [this] { return stopping_; })) {
+            return;
+        }
+    }
+    if (reply.closeAfterBytes >= 0) {
+        std::size_t n = std::min(reply.bytes.size(), static_cast<std::size_t>(reply.closeAfterBytes));
+        if (n > 0) {
+            socket.write(reply.bytes.data(), n);
+        }
+        socket.close(); // a reset, as a dropped connection looks to the client
+        return;
+    }
+    socket.write(reply.bytes.data(), reply.bytes.size());
+    finish(socket);
+}
+
+void SiteSimulator::finish(CBlockSocket& socket) {
+    // End of stream for the client, then wait for it to go: closing with its
+    // bytes unread (the CR LF some clients send after a body) would reset the
+    // connection under the answer.
+    socket.shutdownSend();
+    socket.setTimeoutMs(kDrainMs, kDrainMs);
+    char buffer[1024];
+    try {
+        std::size_t total = 0;
+        while (total < (1u << 20)) {
+            std::size_t n = socket.receive(buffer, sizeof buffer);
+            if (n == 0) {
+                break;
+            }
+            total += n;
+        }
+    } catch (const CBlockSocket::Error&) {
+    }
+}
+
+} // namespace quill::site

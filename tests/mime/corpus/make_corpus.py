@@ -192,6 +192,11 @@ def describe(modern, compat, path, out):
     if compat.get("Content-Type") is None:
         code = 0
     sub = compat.get_content_subtype()
+    if compat.get("Content-Type") is not None:
+        # Python lowers the subtype; ours keeps its case as written.
+        written = subtype_of(raw_type(compat))
+        assert written.lower() == sub, (written, sub)
+        sub = written
     if compat.is_multipart():
         kids = compat.get_payload()
         pre = compat.preamble
@@ -299,7 +304,8 @@ def main():
                 msg.as_bytes(policy=COMPAT)
             if round_ == 11 and build is simple:
                 # A subtype in capitals: the analysis compares it exactly.
-                data = data.replace(b"Content-Type: text/plain", b"Content-Type: text/HTML", 1)
+                data = re.sub(rb"Content-Type: text/(plain|html)", b"Content-Type: text/HTML", data,
+                              count=1)
             name = "%03d" % count
             count += 1
             with open(os.path.join(outdir, name + ".eml"), "wb") as f:

@@ -98,7 +98,13 @@ private:
                     requests_.push_back(request);
                 }
                 const std::string reply = handler_(request);
+                // A graceful end of stream, as a web server gives: a reset
+                // could cost the client the last bytes of the answer.
                 connection.write(reply.data(), reply.size());
+                connection.shutdownSend();
+                char rest[256];
+                while (connection.receive(rest, sizeof rest) > 0) {
+                }
             } catch (const CBlockSocket::Error&) {
                 // the client went away (a cancelled exchange)
             }

@@ -21,7 +21,10 @@ constexpr unsigned char kFlagReserved = 0xE0;
 constexpr std::size_t kFixedHeader = 10;
 // Smallest output room offered to one inflate call.
 constexpr std::size_t kMinRoom = 4096;
-// zlib counts in uInt: never offer it more than this at once.
+// Output produced per inflate call at most: the CRC-32 then runs over bytes
+// still in the cache.
+constexpr std::size_t kOutputStep = 65536;
+// zlib counts input in uInt: never offer it more than this at once.
 constexpr std::size_t kMaxStep = 1u << 30;
 
 // Reads gzip members from one byte range; pos_ is the next unread byte.
@@ -138,7 +141,7 @@ bool inflateMember(Inflater& inflater, MemberParser& parser, std::string& out) {
         zs.next_in = const_cast<Bytef*>(parser.here());
         zs.avail_in = static_cast<uInt>(input);
         zs.next_out = reinterpret_cast<Bytef*>(&out[used]);
-        zs.avail_out = static_cast<uInt>(std::min(out.size() - used, kMaxStep));
+        zs.avail_out = static_cast<uInt>(std::min(out.size() - used, kOutputStep));
         const uInt room = zs.avail_out;
         status = inflate(&zs, Z_NO_FLUSH);
         const std::size_t produced = room - zs.avail_out;

@@ -73,6 +73,14 @@ std::size_t SocketStream::receiveChunk() {
 }
 
 std::string SocketStream::take(std::size_t count) {
+    if (head_ == 0 && count == input_.size()) {
+        // Everything buffered goes (a whole response, a DATA upload): hand the
+        // buffer over instead of copying it.
+        std::string out = std::move(input_);
+        input_ = std::string();
+        input_.reserve(kInputReserve);
+        return out;
+    }
     std::string out = input_.substr(head_, count);
     head_ += count;
     if (head_ == input_.size()) {

@@ -1,0 +1,121 @@
+"""Running the stand-in host (natively, or the Windows build under wine) from
+the end-to-end and host tests."""
+
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import time
+
+
+def is_windows_binary(path):
+    return path.lower().endswith(".exe")
+
+
+def native_to_host_path(path, windows):
+    """The path as the host program sees it (wine maps / to drive Z:)."""
+    path = os.path.abspath(path)
+    return "Z:" + path.replace("/", "\\") if windows else path
+
+
+def host_command(host, args):
+    if is_windows_binary(host):
+        return [shutil.which("wine") or "wine", host] + args
+    return [host] + args
+
+
+def host_env():
+    env = dict(os.environ)
+    env.setdefault("WINEPREFIX", os.path.expanduser("~/.wine-quillmere"))
+    env["WINEDEBUG"] = "-all"
+    return env
+
+
+def free_port():
+    """A port that was free a moment ago (bound with port 0 and read back)."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for_port(port, timeout, proc=None):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        if proc is not None and proc.poll() is not None:
+            return False
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=1) as s:
+                return s is not None
+        except OSError:
+            time.sleep(0.1)
+    return False
+
+
+def install_plugin(plugin, folder, ini_text):
+    """Copies the plug-in into folder with its own settings file: an
+    installation of its own. Returns the copy's path."""
+    os.makedirs(folder, exist_ok=True)
+    copy = os.path.join(folder, os.path.basename(plugin))
+    shutil.copy(plugin, copy)
+    ini = os.path.splitext(copy)[0] + ".ini"
+    with open(ini, "wb") as f:
+        f.write(ini_text.replace("\n", "\r\n").encode("latin-1"))
+    return copy
+
+
+def ini_text(pop3_port, smtp_port, site=None, proxy=None, save_cookie=True, inbox=True,
+             empty_trash=True):
+    lines = ["[Setup]",
+             "POP3Port=%d" % pop3_port,
+             "SMTPPort=%d" % smtp_port,
+             "EmptyTrash=%d" % (1 if empty_trash else 0),
+             "Popup=1",
+             "SaveCookie=%d" % (1 if save_cookie else 0),
+             "SaveSent=1"]
+    if proxy:
+        lines += ["ProxyType=1", "Proxy=%s" % proxy[0], "Port=%d" % proxy[1]]
+        if len(proxy) > 2:
+            lines += ["Username=%s" % proxy[2], "Password=%s" % proxy[3]]
+    else:
+        lines += ["ProxyType=0"]
+    lines += ["[MailBox]", "Bulk=0", "Inbox=%d" % (1 if inbox else 0)]
+    if site:
+        lines += ["[Site]"] + ["%s=%s" % kv for kv in site.items()]
+    return "\n".join(lines) + "\n"
+
+
+class Host:
+    """One run of the host with a plug-in, until stop()."""
+
+    def __init__(self, host, plugin, args=(), log=None):
+        windows = is_windows_binary(host)
+        self.proc = subprocess.Popen(
+            host_command(host, list(args) + [native_to_host_path(plugin, windows)]),
+            stdin=subprocess.PIPE, stdout=log or subprocess.PIPE,
+            stderr=subprocess.STDOUT, env=host_env())
+
+    def command(self, line):
+        self.proc.stdin.write((line + "\n").encode())
+        self.proc.stdin.flush()
+
+    def stop(self, timeout=60):
+        """Asks the host to end as Ctrl-C does; returns (exit status, output)."""
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGINT)
+        try:
+            out, _ = self.proc.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            out, _ = self.proc.communicate()
+            return None, (out or b"").decode("latin-1")
+        return self.proc.returncode, (out or b"").decode("latin-1")
+
+
+def run_host(host, plugin, args=(), timeout=60):
+    """One short run (for --setup or a refusal): (exit status, output)."""
+    windows = is_windows_binary(host)
+    r = subprocess.run(host_command(host, list(args) + [native_to_host_path(plugin, windows)]),
+                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                       stderr=subprocess.STDOUT, env=host_env(), timeout=timeout)
+    return r.returncode, r.stdout.decode("latin-1")

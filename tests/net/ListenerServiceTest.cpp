@@ -213,7 +213,9 @@ TEST(ListenerService, SurvivesClientsThatFailTheConversation) {
         Client good(f.port());
         good.talk();
     }
+    f.service->stop(); // the last clean-up is done once the thread is joined
     EXPECT_EQ(f.window.events().size(), 4u * 2u * (sizeof cases / sizeof cases[0]));
+    EXPECT_EQ(f.service->conversations(), 2u * (sizeof cases / sizeof cases[0]));
 }
 
 TEST(ListenerService, AFailingFactoryDropsOnlyThatConnection) {

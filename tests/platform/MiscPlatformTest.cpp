@@ -1,0 +1,70 @@
+#include "platform/AtomicFile.h"
+#include "platform/Clock.h"
+#include "platform/Files.h"
+#include "platform/Termination.h"
+#include "platform/TestTempDir.h"
+#include "platform/TextCompare.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <future>
+#include <string>
+
+using namespace quill::platform;
+using quill::test::TestTempDir;
+
+TEST(Files, BinaryRoundTripAndAtomicReplace) {
+    TestTempDir dir;
+    const std::string path = dir.file("VurelCookie.dat");
+    std::string bytes("a\r\r\nb\0c\n\x1a\xff", 11);
+    std::string got = "stale";
+    EXPECT_FALSE(readFile(path, got));
+    EXPECT_TRUE(got.empty());
+    EXPECT_FALSE(fileExists(path));
+
+    ASSERT_TRUE(writeFileAtomically(path, bytes, true));
+    EXPECT_TRUE(readFile(path, got));
+    EXPECT_EQ(got, bytes); // no line-end translation either way
+
+    ASSERT_TRUE(writeFileAtomically(path, "new", false));
+    EXPECT_TRUE(readFile(path, got));
+    EXPECT_EQ(got, "new");
+    EXPECT_FALSE(fileExists(path + ".tmp"));
+    ASSERT_TRUE(writeFileAtomically(path, "", false));
+    EXPECT_TRUE(readFile(path, got));
+    EXPECT_EQ(got, "");
+
+    EXPECT_FALSE(writeFileAtomically(dir.file("missing-folder") + "/x", "x", false));
+}
+
+TEST(TextCompare, OrdersVersionTexts) {
+    struct Case {
+        const char* a;
+        const char* b;
+        int sign;
+    } cases[] = {
+        {"2.00.05", "2.00.06", -1}, {"2.00.06", "2.00.06", 0}, {"2.00.10", "2.00.06", 1},
+        {"2.75.02", "2.00.06", 1},  {"1.99", "2.00.06", -1},   {nullptr, "", 0},
+        {"", "2.00.06", -1},
+    };
+    for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        int r = compareText(cases[i].a, cases[i].b);
+        int sign = r < 0 ? -1 : (r > 0 ? 1 : 0);
+        EXPECT_EQ(sign, cases[i].sign) << "case " << i;
+    }
+}
+
+TEST(Clock, IsTheCalendarTime) {
+    // 2020-01-01 and 2100-01-01.
+    EXPECT_GT(nowSeconds(), 1577836800);
+    EXPECT_LT(nowSeconds(), 4102444800);
+}
+
+TEST(Termination, ARequestEndsEveryWait) {
+    watchTermination();
+    auto waiting = std::async(std::launch::async, [] { waitForTermination(); });
+    requestTermination();
+    ASSERT_EQ(waiting.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    waitForTermination(); // stays requested
+}

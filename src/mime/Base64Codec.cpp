@@ -7,7 +7,7 @@ namespace quill {
 
 namespace {
 
-const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 constexpr std::uint8_t kSkip = 0xFE; // CR and LF
 constexpr std::uint8_t kStop = 0xFF; // anything else outside the alphabet

@@ -1,0 +1,67 @@
+// libFuzzer target: loads arbitrary bytes as a message, walks every part,
+// composes the tree again and runs the outgoing-message analysis. Any crash,
+// sanitizer report, or a composition longer than its own bound is a finding.
+
+#include "mime/FieldCoderRegistry.h"
+#include "mime/MimeMessage.h"
+#include "smtp/OutgoingMessage.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+void walk(const quill::MimeBody& b, int depth) {
+    (void)b.mediaType();
+    (void)b.subtype();
+    (void)b.boundary();
+    (void)b.mediaTypeName();
+    if (b.hasContent() && b.content()[b.contentLength()] != '\0')
+        std::abort(); // the content must stay NUL-terminated
+    for (const auto& f : b.fields()) {
+        std::string v;
+        f.getParameter("charset", v);
+        (void)f.mainValue();
+        // Encoding the value again must respect its bound.
+        auto coder = quill::FieldCoderRegistry::coderFor(f.name());
+        coder->setCharset(f.charset().empty() ? "utf-8" : f.charset());
+        coder->setDirection(quill::FieldCoder::Direction::Encode);
+        coder->setInput(f.value().data(), f.value().size());
+        std::size_t bound = coder->encodedLength();
+        std::string out(bound, '\0');
+        if (coder->encode(&out[0], out.size()) > bound)
+            std::abort();
+    }
+    for (std::size_t i = 0; i < b.childCount(); ++i)
+        walk(*b.child(i), depth + 1);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // An exact-size copy, so that any read past the end is caught.
+    std::vector<char> buf(data, data + size);
+    quill::MimeMessage m;
+    std::ptrdiff_t r = m.load(buf.data(), buf.size());
+    if (r > static_cast<std::ptrdiff_t>(size))
+        std::abort();
+    walk(m, 0);
+
+    std::size_t bound = m.storedLength();
+    if (bound < (std::size_t(1) << 26)) {
+        std::vector<char> out(bound);
+        std::ptrdiff_t w = m.store(out.data(), out.size());
+        if (w > static_cast<std::ptrdiff_t>(bound))
+            std::abort();
+        if (w > 0) {
+            quill::MimeMessage again;
+            again.load(out.data(), static_cast<std::size_t>(w));
+        }
+    }
+
+    quill::OutgoingMessage analysed({buf.data(), buf.size()});
+    (void)analysed.body().size();
+    return 0;
+}

@@ -1,0 +1,120 @@
+// The site simulator for the sending checks, driven over standard input so a
+// test can ask, at the moment it chooses, what the site has sent.
+//
+// Usage: smtp-e2e-site USER:PASSWORD [MAX_REQUEST_BYTES]
+// Prints "port N" once listening on 127.0.0.1 (an ephemeral port), then
+// answers one line per command:
+//   sent      the sent messages so far, oldest first, as one JSON array of
+//             objects {user,to,cc,bcc,subject,body,format,saveCopy}; each byte
+//             of a text is one character (U+0000 to U+00FF), so 8-bit bytes
+//             survive the trip
+//   posts     the number of compose form posts received
+//   logins    the number of login form posts received
+//   expire    ends every signed-in session (saved cookies stop working)
+//   clear     forgets the recorded requests (long benchmark runs)
+// End of input stops the simulator.
+
+#include "site/SiteSimulator.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <string>
+
+using quill::site::SentMessage;
+using quill::site::SiteConfig;
+using quill::site::SiteSimulator;
+
+namespace {
+
+std::string json(const std::string& bytes) {
+    std::string out = "\"";
+    for (unsigned char c : bytes) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c >= 0x7f) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string json(const SentMessage& m) {
+    return "{\"user\":" + json(m.user) + ",\"to\":" + json(m.to) + ",\"cc\":" + json(m.cc) +
+           ",\"bcc\":" + json(m.bcc) + ",\"subject\":" + json(m.subject) +
+           ",\"body\":" + json(m.body) + ",\"format\":" + json(m.format) +
+           ",\"saveCopy\":" + (m.saveCopy ? "true" : "false") + "}";
+}
+
+// POST requests whose path begins with prefix.
+std::size_t countPosts(const SiteSimulator& sim, const std::string& prefix) {
+    std::size_t n = 0;
+    for (const auto& r : sim.site().requests()) {
+        if (r.method == "POST" && r.path.compare(0, prefix.size(), prefix) == 0) {
+            ++n;
+        }
+    }
+    return n;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::cerr << "usage: smtp-e2e-site USER:PASSWORD [MAX_REQUEST_BYTES]\n";
+        return 2;
+    }
+    const std::string credentials = argv[1];
+    const std::size_t colon = credentials.find(':');
+    if (colon == std::string::npos) {
+        std::cerr << "smtp-e2e-site: USER:PASSWORD wanted\n";
+        return 2;
+    }
+    SiteConfig config;
+    config.users.push_back({credentials.substr(0, colon), credentials.substr(colon + 1)});
+    config.listenPort = 0;
+    config.receiveTimeoutMs = 120000;
+    if (argc > 2) {
+        config.maxRequestBytes = std::strtoull(argv[2], nullptr, 10);
+    }
+    try {
+        SiteSimulator sim(config);
+        std::cout << "port " << sim.start() << std::endl;
+        std::string command;
+        while (std::getline(std::cin, command)) {
+            if (!command.empty() && command.back() == '\r') {
+                command.pop_back();
+            }
+            if (command == "sent") {
+                std::string out = "[";
+                for (const SentMessage& m : sim.site().sentMessages()) {
+                    out += (out.size() > 1 ? "," : "") + json(m);
+                }
+                std::cout << out << "]" << std::endl;
+            } else if (command == "posts") {
+                std::cout << countPosts(sim, "/vm/Compose") << std::endl;
+            } else if (command == "logins") {
+                std::cout << countPosts(sim, "/config/login") << std::endl;
+            } else if (command == "expire") {
+                sim.site().expireSessions();
+                std::cout << "ok" << std::endl;
+            } else if (command == "clear") {
+                sim.site().clearRequests();
+                std::cout << "ok" << std::endl;
+            } else {
+                std::cout << "unknown command" << std::endl;
+            }
+        }
+        sim.stop();
+    } catch (const std::exception& e) {
+        std::cerr << "smtp-e2e-site: " << e.what() << "\n";
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,170 @@
+"""The running bridge for end-to-end checks and benchmarks: the site simulator,
+and the stand-in host with the plug-in configured to reach the simulator as
+its HTTP proxy (so no port 80 is needed). Everything listens on 127.0.0.1 on
+ephemeral ports; stop() ends what start() began.
+
+Paths come from the environment (set by CMake):
+  QUILL_HOST     quillmere-host or quillmere-host.exe
+  QUILL_PLUGIN   Quillmere.so or Quillmere.dll
+  QUILL_SIM      smtp-e2e-site (the simulator driven over standard input)
+  QUILL_WINE     the wine program when the binaries are Windows ones (else empty)
+"""
+
+import json
+import os
+import shutil
+import socket
+import subprocess
+import tempfile
+import time
+
+USER = "demo"
+PASSWORD = "demo-secret"
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for_port(port, timeout=60.0, proc=None):
+    """Waits until something accepts on 127.0.0.1:port."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if proc is not None and proc.poll() is not None:
+            raise RuntimeError("process ended early with %s" % proc.returncode)
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=1.0) as s:
+                return s
+        except OSError:
+            time.sleep(0.05)
+    raise RuntimeError("nothing listens on port %d" % port)
+
+
+def smtp_greeting(port, timeout=30.0):
+    """Connects, reads the greeting, quits; returns the greeting line."""
+    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
+        f = s.makefile("rb")
+        line = f.readline()
+        s.sendall(b"QUIT\r\n")
+        f.readline()
+        return line
+
+
+class Bridge:
+    def __init__(self, save_sent=True, sim_args=()):
+        self.host_exe = os.environ["QUILL_HOST"]
+        self.plugin = os.environ["QUILL_PLUGIN"]
+        self.sim_exe = os.environ["QUILL_SIM"]
+        self.wine = os.environ.get("QUILL_WINE", "")
+        self.save_sent = save_sent
+        self.sim_args = list(sim_args)
+        self.dir = None
+        self.sim = None
+        self.host = None
+        self.smtp_port = None
+        self.sim_port = None
+        self.pop3_port = None
+
+    # The simulator -------------------------------------------------------
+    def start_sim(self):
+        args = [self.sim_exe, "%s:%s" % (USER, PASSWORD)] + self.sim_args
+        if self.wine:
+            args = [self.wine] + args
+        self.sim_log = open(os.path.join(self.dir, "sim.log"), "wb")
+        self.sim = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                    stderr=self.sim_log)
+        line = self.sim.stdout.readline().decode()
+        if not line.startswith("port "):
+            raise RuntimeError("the simulator did not start: %r" % line)
+        self.sim_port = int(line.split()[1])
+
+    def ask(self, command):
+        """One command to the simulator, one line back."""
+        self.sim.stdin.write(command.encode() + b"\n")
+        self.sim.stdin.flush()
+        return self.sim.stdout.readline().decode("ascii").strip()
+
+    def sent(self):
+        """The messages the site has sent so far, oldest first: dicts with
+        user, to, cc, bcc, subject, body, format (one character per byte)
+        and saveCopy."""
+        return json.loads(self.ask("sent"))
+
+    def posts(self):
+        return int(self.ask("posts"))
+
+    def logins(self):
+        return int(self.ask("logins"))
+
+    def expire(self):
+        self.ask("expire")
+
+    # The host with the plug-in --------------------------------------------
+    def start_host(self):
+        self.smtp_port = free_port()
+        self.pop3_port = free_port()
+        plugin_dir = os.path.join(self.dir, "plugin")
+        os.makedirs(plugin_dir, exist_ok=True)
+        plugin = os.path.join(plugin_dir, os.path.basename(self.plugin))
+        shutil.copy(self.plugin, plugin)
+        ini = os.path.splitext(plugin)[0] + ".ini"
+        with open(ini, "wb") as f:
+            f.write(("[Setup]\r\nPOP3Port=%d\r\nSMTPPort=%d\r\nEmptyTrash=1\r\nPopup=0\r\n"
+                     "SaveCookie=0\r\nSaveSent=%d\r\nProxyType=1\r\nProxy=127.0.0.1\r\n"
+                     "Port=%d\r\nUsername=\r\nPassword=\r\n"
+                     "[MailBox]\r\nBulk=0\r\nInbox=1\r\n"
+                     % (self.pop3_port, self.smtp_port, 1 if self.save_sent else 0,
+                        self.sim_port)).encode())
+        args = [self.host_exe, plugin]
+        if self.wine:
+            args = [self.wine] + args
+        self.host_log = open(os.path.join(self.dir, "host.log"), "wb")
+        self.host = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=self.host_log,
+                                     stderr=subprocess.STDOUT)
+        wait_for_port(self.smtp_port, timeout=120.0, proc=self.host)
+        if not smtp_greeting(self.smtp_port).startswith(b"220 "):
+            raise RuntimeError("no SMTP greeting")
+
+    def start(self):
+        self.dir = tempfile.mkdtemp(prefix="quill-smtp-")
+        try:
+            self.start_sim()
+            self.start_host()
+        except Exception:
+            self.stop()
+            raise
+        return self
+
+    def stop(self):
+        if self.sim is not None and self.sim.poll() is None:
+            try:
+                self.sim.stdin.close()  # end of input stops the simulator
+            except OSError:
+                pass
+        for proc in (self.host, self.sim):
+            if proc is None or proc.poll() is not None:
+                continue
+            if proc is self.host:
+                proc.terminate()
+            try:
+                proc.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
+        self.host = self.sim = None
+
+    def logs(self):
+        text = ""
+        for name in ("host.log", "sim.log"):
+            path = os.path.join(self.dir, name)
+            if os.path.exists(path):
+                with open(path, "rb") as f:
+                    text += "== %s\n%s\n" % (name, f.read()[-4000:].decode("latin-1"))
+        return text
+
+    def cleanup(self):
+        self.stop()
+        if self.dir:
+            shutil.rmtree(self.dir, ignore_errors=True)

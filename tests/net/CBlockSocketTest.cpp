@@ -327,3 +327,22 @@ TEST(CBlockSocket, ManyCancelsNeverTouchAReusedSocket) {
         EXPECT_EQ(blocked.get(), Outcome::Canceled) << "round " << round;
     }
 }
+
+TEST(CBlockSocket, ShutdownSendDeliversEverythingThenTheEndOfStream) {
+    Pair p;
+    std::string big(512 * 1024, 'z');
+    std::thread writer([&] {
+        p.server.write(big.data(), big.size());
+        p.server.shutdownSend();
+    });
+    std::string got = receiveAll(p.client);
+    writer.join();
+    EXPECT_EQ(got.size(), big.size());
+    // The other direction still works.
+    p.client.write("bye", 3);
+    char buf[8];
+    EXPECT_EQ(p.server.receive(buf, sizeof buf), 3u);
+    EXPECT_EQ(failureOf([&] { p.server.write("x", 1); }), "write");
+    p.server.close();
+    EXPECT_EQ(failureOf([&] { p.server.shutdownSend(); }), "Canceled");
+}

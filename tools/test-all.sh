@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every suite: native, AddressSanitizer+UBSan, ThreadSanitizer,
 # and the 32-bit Windows build under wine (with Xvfb for the windows).
-# Usage: tools/test-all.sh [preset ...]   (default: native asan tsan windows)
+# and the fuzz targets for a bounded time each.
+# Usage: tools/test-all.sh [preset ...]   (default: native asan tsan windows fuzz)
+# QUILL_FUZZ_SECONDS sets the time per fuzz target (default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
@@ -11,9 +13,17 @@ export WINEDEBUG=-all
 jobs=$(nproc)
 
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(native asan tsan windows)
+[ ${#presets[@]} -gt 0 ] || presets=(native asan tsan windows fuzz)
 
 for preset in "${presets[@]}"; do
+  if [ "$preset" = fuzz ]; then
+    for script in fuzz/*/run.sh; do
+      echo "== fuzz: $script"
+      bash "$script" "${QUILL_FUZZ_SECONDS:-60}" 2>&1 | tail -n 5
+      [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "fuzz: $script failed" >&2; exit 1; }
+    done
+    continue
+  fi
   echo "== $preset: configure and build"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"

@@ -19,8 +19,15 @@ for preset in "${presets[@]}"; do
   if [ "$preset" = fuzz ]; then
     for script in fuzz/*/run.sh; do
       echo "== fuzz: $script"
-      bash "$script" "${QUILL_FUZZ_SECONDS:-60}" 2>&1 | tail -n 5
-      [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "fuzz: $script failed" >&2; exit 1; }
+      log="build/fuzz-$(basename "$(dirname "$script")").log"
+      mkdir -p build
+      if bash "$script" "${QUILL_FUZZ_SECONDS:-60}" >"$log" 2>&1; then
+        tail -n 3 "$log"
+      else
+        tail -n 60 "$log"
+        echo "fuzz: $script failed (log: $log)" >&2
+        exit 1
+      fi
     done
     continue
   fi

@@ -35,6 +35,9 @@ struct SiteConfig {
     int pageSize = 25;   // listing rows per page (at least 1)
     int redirects = 2;   // 302 hops between the login POST's 302 and the signed-in page
     bool newestFirst = true; // listing order: newest message first, as the real site shows
+    // A sent message addressed (To, Cc or Bcc) to user@mailDomain of a user of
+    // the site is also delivered to that user's Inbox, unread.
+    bool deliverLocally = false;
 
     // 0: answers are never compressed. n >= 1: answers to requests whose
     // Accept-Encoding names gzip carry "Content-Encoding: gzip", split into n members.

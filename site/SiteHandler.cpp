@@ -64,6 +64,27 @@ const std::pair<const char*, const char*> kMalformed[] = {
     {"Message Sent", "Mail Status"},
 };
 
+// Whether a recipient list ("a@x, B <b@y>; c@z") names the address (lower case).
+bool addressed(const std::string& list, const std::string& address) {
+    std::size_t pos = 0;
+    while (pos <= list.size()) {
+        std::size_t sep = list.find_first_of(",;", pos);
+        std::string item = trim(list.substr(pos, sep == std::string::npos ? sep : sep - pos));
+        std::size_t lt = item.rfind('<');
+        if (lt != std::string::npos) {
+            item = item.substr(lt + 1, item.find('>', lt) - lt - 1);
+        }
+        if (toLowerAscii(trim(item)) == address) {
+            return true;
+        }
+        if (sep == std::string::npos) {
+            break;
+        }
+        pos = sep + 1;
+    }
+    return false;
+}
+
 std::string rfc5322Date(std::int64_t now) {
     std::string d = httpDate(now); // "Tue, 08 Dec 2026 03:04:05 GMT"
     return d.substr(0, d.size() - 3) + "+0000";
@@ -694,8 +715,20 @@ HttpAnswer SiteHandler::composePost(Context& c) {
         return failureAnswer(*s, "Your mail could not be sent",
                              "Please enter at least one recipient.");
     }
+    std::string copy = composeCopy(m, c.now);
     if (m.saveCopy) {
-        m.sentId = mailbox_.add(s->user, "Sent", composeCopy(m, c.now), false);
+        m.sentId = mailbox_.add(s->user, "Sent", copy, false);
+    }
+    if (config_.deliverLocally) {
+        for (const auto& u : config_.users) {
+            std::string address = toLowerAscii(u.name + "@" + config_.mailDomain);
+            for (const std::string* list : {&m.to, &m.cc, &m.bcc}) {
+                if (addressed(*list, address)) {
+                    mailbox_.add(u.name, "Inbox", copy, true);
+                    break;
+                }
+            }
+        }
     }
     sent_.push_back(m);
     HttpAnswer a;

@@ -4,6 +4,7 @@
 #include "platform/Termination.h"
 #include "site/SiteSimulator.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -35,6 +36,7 @@ const char kUsage[] =
     "  --login-host NAME       host of the login page (default login.vurel.example)\n"
     "  --mail-host NAME        host the sign-in ends on (default us.mail.vurel.example)\n"
     "  --domain NAME           mail domain of the signed-in title (default vurel.example)\n"
+    "  --deliver-local         mail sent to USER@DOMAIN of a --user lands in that Inbox\n"
     "  --direct                front, login and mail host are the listen address (for clients\n"
     "                          that connect to port 80 of it themselves)\n"
     "  --seed N                fixed seed for challenges, cookies and tokens\n"
@@ -127,6 +129,8 @@ int main(int argc, char** argv) {
                 config.mailHost = value();
             } else if (a == "--domain") {
                 config.mailDomain = value();
+            } else if (a == "--deliver-local") {
+                config.deliverLocally = true;
             } else if (a == "--direct") {
                 direct = true;
             } else if (a == "--seed") {

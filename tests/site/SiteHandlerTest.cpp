@@ -643,3 +643,30 @@ TEST(SiteHandlerTest, TheRequestParserWaitsForTheWholeRequestHoweverItIsSplit) {
     EXPECT_EQ(8080, lf.urlPort);
     EXPECT_EQ("/p?q", lf.path);
 }
+
+TEST(SiteHandlerTest, LocalDeliveryPutsMailForUsersOfTheSiteInTheirInbox) {
+    for (bool deliver : {false, true}) {
+        SiteConfig c = config();
+        c.deliverLocally = deliver;
+        SiteHandler site(c);
+        Client client = handlerClient(site);
+        client.signIn("alice", "s3cret");
+        Answer page = client.get(client.mail("/vm/Compose"));
+        std::size_t pos = 0;
+        std::string yy = between(page.body, "action=\"/vm/Compose?YY=", "\"", nullptr, &pos);
+        std::string crumb = between(page.body, "name=\".crumb\" value=\"", "\"", nullptr, &pos);
+        Answer a = client.post(client.mail("/vm/Compose?YY=" + yy),
+                               ".crumb=" + crumb + "&To=x%40example.org&Cc=Bob+%3CBOB%40vurel." +
+                                   "example%3E%3B+y%40example.org&Bcc=&Subj=hi&Body=hello" +
+                                   "&Format=&SaveCopy=&SEND=Send");
+        EXPECT_NE(std::string::npos, a.body.find("Message Sent")) << deliver;
+        auto inbox = site.folder("bob", "Inbox");
+        ASSERT_EQ(deliver ? 1u : 0u, inbox.size()) << deliver;
+        EXPECT_TRUE(site.folder("alice", "Inbox").empty());
+        if (deliver) {
+            EXPECT_TRUE(inbox[0].unread);
+            EXPECT_NE(std::string::npos, inbox[0].raw.find("\r\nSubject: hi\r\n"));
+            EXPECT_NE(std::string::npos, inbox[0].raw.find("From: alice@vurel.example\r\n"));
+        }
+    }
+}

@@ -24,6 +24,20 @@ constexpr std::array<std::uint8_t, 256> buildTable() {
 }
 constexpr std::array<std::uint8_t, 256> kTable = buildTable();
 
+// The value of a character already shifted into its place in a group of four,
+// with the top byte set for every character outside the alphabet, so that one
+// OR of four look-ups both decodes a group and tells whether it was clean.
+constexpr std::array<std::uint32_t, 256> buildShifted(int shift) {
+    std::array<std::uint32_t, 256> t{};
+    for (int c = 0; c < 256; ++c)
+        t[c] = kTable[c] < 64 ? std::uint32_t(kTable[c]) << shift : 0xFF000000u;
+    return t;
+}
+constexpr std::array<std::uint32_t, 256> kD0 = buildShifted(18);
+constexpr std::array<std::uint32_t, 256> kD1 = buildShifted(12);
+constexpr std::array<std::uint32_t, 256> kD2 = buildShifted(6);
+constexpr std::array<std::uint32_t, 256> kD3 = buildShifted(0);
+
 constexpr std::size_t kLine = 76;
 
 } // namespace
@@ -92,20 +106,21 @@ std::size_t Base64Codec::decodeSpan(const unsigned char* p, std::size_t n, char*
     int have = 0;
     std::size_t i = 0;
     while (i < n) {
-        // Fast path: four alphabet bytes in a row and room for three bytes.
-        if (have == 0 && n - i >= 4 && capacity - o >= 3) {
-            std::uint8_t a = kTable[p[i]], b = kTable[p[i + 1]], c = kTable[p[i + 2]],
-                         d = kTable[p[i + 3]];
-            if ((a | b | c | d) < 64) {
-                std::uint32_t v = (std::uint32_t(a) << 18) | (std::uint32_t(b) << 12) |
-                                  (std::uint32_t(c) << 6) | d;
+        // Fast path: whole groups of four alphabet bytes, up to the next
+        // line break or foreign byte.
+        if (have == 0) {
+            while (n - i >= 4 && capacity - o >= 3) {
+                std::uint32_t v = kD0[p[i]] | kD1[p[i + 1]] | kD2[p[i + 2]] | kD3[p[i + 3]];
+                if (v & 0xFF000000u)
+                    break;
                 dest[o] = static_cast<char>(v >> 16);
                 dest[o + 1] = static_cast<char>(v >> 8);
                 dest[o + 2] = static_cast<char>(v);
                 o += 3;
                 i += 4;
-                continue;
             }
+            if (i >= n)
+                break;
         }
         std::uint8_t v = kTable[p[i++]];
         if (v == kSkip)

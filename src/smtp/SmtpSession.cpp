@@ -191,26 +191,28 @@ bool SmtpSession::readMessage(std::string& text) {
     // The line end of the DATA command counts as the CR LF in front of the
     // first line, so a lone "." right after "354 OK" is an empty message.
     // Reads stop at each ".\r\n"; only one that starts a line ends the message.
-    std::string raw = "\r\n";
+    text.clear();
     for (;;) {
-        const std::size_t before = raw.size();
-        raw += stream_->readUntil(".\r\n");
-        if (!endsWith(raw, ".\r\n", 3) || raw.size() == before) {
+        const std::size_t before = text.size();
+        if (before == 0) {
+            text = stream_->readUntil(".\r\n");
+        } else {
+            text += stream_->readUntil(".\r\n");
+        }
+        if (text.size() == before || !endsWith(text, ".\r\n", 3)) {
             return false; // the client closed before the terminator
         }
-        if (endsWith(raw, kTerminator, kTerminatorLength)) {
+        if (text.size() == 3) {
+            text.clear(); // the lone dot: an empty message
+            return true;
+        }
+        if (endsWith(text, kTerminator, kTerminatorLength)) {
             break;
         }
     }
-    if (raw.size() == kTerminatorLength) {
-        text.clear();
-        return true;
-    }
-    // Drop the leading line end we added and the terminator, including the
-    // CR LF that ended the last line.
-    raw.erase(raw.size() - kTerminatorLength);
-    raw.erase(0, 2);
-    text = smtptext::unstuffDots(raw);
+    // Drop the terminator, including the CR LF that ended the last line.
+    text.resize(text.size() - kTerminatorLength);
+    smtptext::unstuffDots(text);
     return true;
 }
 

@@ -113,24 +113,19 @@ std::string recipientAddress(const std::string& line) {
     return line.substr(pos, close - pos);
 }
 
-std::string unstuffDots(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    std::size_t lineStart = 0;
-    while (lineStart < text.size()) {
-        std::size_t from = lineStart;
-        if (text[from] == '.') {
-            ++from;
+void unstuffDots(std::string& text) {
+    std::size_t out = 0;
+    bool lineStart = true;
+    for (std::size_t in = 0; in < text.size(); ++in) {
+        const char c = text[in];
+        if (lineStart && c == '.') {
+            lineStart = false;
+            continue;
         }
-        std::size_t crlf = text.find("\r\n", from);
-        if (crlf == std::string::npos) {
-            out.append(text, from, std::string::npos);
-            break;
-        }
-        out.append(text, from, crlf + 2 - from);
-        lineStart = crlf + 2;
+        lineStart = c == '\n' && in > 0 && text[in - 1] == '\r';
+        text[out++] = c;
     }
-    return out;
+    text.resize(out);
 }
 
 bool namesAddress(const std::string& header, const std::string& address) {

@@ -25,9 +25,10 @@ std::string commandArgument(const std::string& line);
 // ">". Empty when a marker is missing or nothing lies between the brackets.
 std::string recipientAddress(const std::string& line);
 
-// Undoes SMTP dot-stuffing: every line (lines are separated by CR LF, the first
-// one starts the text) that begins with "." loses that one dot. One pass.
-std::string unstuffDots(const std::string& text);
+// Undoes SMTP dot-stuffing in place: every line (lines are separated by CR LF,
+// the first one starts the text) that begins with "." loses that one dot. One
+// pass, no second copy of a long message.
+void unstuffDots(std::string& text);
 
 // Whether address occurs in header as a whole address: compared without case,
 // and the bytes right before and after the match (if any) are not characters

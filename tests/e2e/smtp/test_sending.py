@@ -20,6 +20,20 @@ def crlf(text):
     return text.replace("\r\n", "\n").replace("\n", "\r\n")
 
 
+def until_closed(reader):
+    """Everything the server still sends before its side closes; the bridge
+    closes abortively, which some systems report as a reset."""
+    data = b""
+    try:
+        while True:
+            chunk = reader.read1(65536)
+            if not chunk:
+                return data
+            data += chunk
+    except ConnectionResetError:
+        return data
+
+
 def latin1(data):
     """A byte string as the simulator's JSON gives it back."""
     return data.decode("latin-1") if isinstance(data, bytes) else data
@@ -199,7 +213,7 @@ class SendingTest(unittest.TestCase):
             self.assertEqual(b"354 OK\r\n", self.command(s, f, b"DATA"))
             s.sendall(b"To: lee@x.example\r\nSubject: unfinished\r\n\r\nnot done\r\n")
             s.shutdown(socket.SHUT_WR)
-            self.assertEqual(b"", f.read())  # closed without a reply
+            self.assertEqual(b"", until_closed(f))  # closed without a reply
         got = self.new_messages()
         self.assertEqual(1, len(got), "the unfinished message must not be sent")
         self.assertEqual(("", "kim@x.example", ""), (got[0]["to"], got[0]["bcc"], got[0]["body"]))
@@ -215,7 +229,7 @@ class SendingTest(unittest.TestCase):
                 s.sendall(b"X" * (70 * 1024))
             except OSError:
                 pass
-            self.assertEqual(b"", f.read())
+            self.assertEqual(b"", until_closed(f))
 
     def test_stale_saved_session_is_renewed_once(self):
         s, f = self.connect()

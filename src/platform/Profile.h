@@ -16,6 +16,8 @@
 //    in CR LF, a new section goes to the end of the file) and keeps every other
 //    line of the file as it was.
 // Failures are not reported by the readers: an unreadable file reads as empty.
+// Our writer replaces the file as a whole (a crash mid-write leaves the old
+// one) and makes it readable by its owner only, since it may hold a password.
 // Paths should be absolute: Windows looks for a bare file name in its own
 // folder.
 

@@ -245,6 +245,14 @@ TEST(ListenerService, SecondServiceOnTheSamePortEndsAndTheFirstWorks) {
     Client c(first.port());
     c.talk();
     EXPECT_TRUE(window.events().empty());
+
+    // Started again once the port is free, it reads the setting afresh.
+    same.smtp = 0;
+    second.start();
+    ASSERT_EQ(second.waitUntilReady(), ListenerService::State::Listening);
+    EXPECT_NE(second.boundPort(), first.port());
+    Client d(second.boundPort());
+    d.talk();
 }
 
 TEST(ListenerService, SilentClientIsCutOffByTheReceiveTimeOut) {

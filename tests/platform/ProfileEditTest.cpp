@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 
 using namespace quill::platform;
 using quill::test::TestTempDir;
@@ -39,4 +40,14 @@ TEST(ProfileEdit, KeepsCommentsBlankLinesAndLineEnds) {
         readFile(ini, got);
         EXPECT_EQ(got, cases[i].after) << "case " << i;
     }
+}
+
+TEST(ProfileEdit, TheFileIsKeptPrivate) {
+    // It may hold the proxy password.
+    TestTempDir dir;
+    const std::string ini = dir.file("p.ini");
+    ASSERT_TRUE(writeProfileString("Setup", "Password", "secret", ini));
+    namespace fs = std::filesystem;
+    EXPECT_EQ(fs::status(ini).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
 }

@@ -216,7 +216,7 @@ bool writeProfileString(const std::string& section, const std::string& key,
         }
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), entry);
     }
-    return writeFileAtomically(path, serialise(lines), false);
+    return writeFileAtomically(path, serialise(lines), true);
 }
 
 } // namespace quill::platform

@@ -556,7 +556,7 @@ TEST_F(Fixture, CancelFromAnotherThreadEndsTheOperationAndEveryLaterRequest) {
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     bool first = true;
-    serve([&](const SeenRequest&) {
+    serve([&, released](const SeenRequest&) {
         if (first) {
             first = false;
             arrived.set_value();
@@ -575,6 +575,7 @@ TEST_F(Fixture, CancelFromAnotherThreadEndsTheOperationAndEveryLaterRequest) {
     EXPECT_TRUE(client.canceled());
     EXPECT_THROW(client.fetchHeader(MessageRef("a", 1)), CBlockSocket::Canceled);
     EXPECT_EQ(site->requests().size(), 1u);
+    site.reset(); // the server thread is done with this test's locals
 }
 
 } // namespace

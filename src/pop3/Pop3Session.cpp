@@ -183,7 +183,13 @@ const MessageRef* Pop3Session::messageArgument(const std::string& args, std::siz
 }
 
 void Pop3Session::onStat(const std::string&) {
-    reply("+OK " + std::to_string(mailbox_.size()));
+    // The count, then the total size: clients read both numbers (RFC 1939),
+    // and a reply with the count alone makes them fail.
+    long long total = 0;
+    for (const MessageRef& message : mailbox_) {
+        total += message.size() > 0 ? message.size() : 0;
+    }
+    reply("+OK " + std::to_string(mailbox_.size()) + " " + std::to_string(total));
     if (mailbox_.empty()) {
         // Nothing to fetch: keep the window down for the rest of the conversation.
         window_.hide();
@@ -191,7 +197,19 @@ void Pop3Session::onStat(const std::string&) {
     }
 }
 
-void Pop3Session::onList(const std::string&) {
+// With a message number, LIST and UIDL answer for that message alone on one
+// line (RFC 1939): clients that ask so read a single line, and a multi-line
+// answer would be taken for the replies to their next commands.
+void Pop3Session::onList(const std::string& args) {
+    std::size_t pos = 0;
+    if (!pop3text::nextWord(args, pos).empty()) {
+        pos = 0;
+        if (const MessageRef* message = messageArgument(args, pos)) {
+            reply("+OK " + std::to_string(message - mailbox_.data() + 1) + " " +
+                  std::to_string(message->size()));
+        }
+        return;
+    }
     stream_->writeLine("+OK " + std::to_string(mailbox_.size()) + " messages");
     for (std::size_t i = 0; i < mailbox_.size(); ++i) {
         stream_->writeLine(std::to_string(i + 1) + " " + std::to_string(mailbox_[i].size()));
@@ -199,7 +217,15 @@ void Pop3Session::onList(const std::string&) {
     reply(kTerminator);
 }
 
-void Pop3Session::onUidl(const std::string&) {
+void Pop3Session::onUidl(const std::string& args) {
+    std::size_t pos = 0;
+    if (!pop3text::nextWord(args, pos).empty()) {
+        pos = 0;
+        if (const MessageRef* message = messageArgument(args, pos)) {
+            reply("+OK " + std::to_string(message - mailbox_.data() + 1) + " " + message->id());
+        }
+        return;
+    }
     stream_->writeLine(kOk);
     for (std::size_t i = 0; i < mailbox_.size(); ++i) {
         stream_->writeLine(std::to_string(i + 1) + " " + mailbox_[i].id());

@@ -363,7 +363,7 @@ TEST_F(Pop3SessionTest, SignInFailures) {
 TEST_F(Pop3SessionTest, SavedSessionSignsInWithAnyPassword) {
     const std::string out = converse(login({"STAT\r\n", "QUIT\r\n"}),
                                      [](FakeWebmail& w) { w.hasSaved = true; });
-    EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kPassOk + "+OK 3\r\n" + kBye);
+    EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kPassOk + "+OK 3 3525\r\n" + kBye);
     EXPECT_EQ(log->snapshot(), (std::vector<std::string>{"direct", "adopt alice", "list"}));
 }
 
@@ -371,20 +371,22 @@ TEST_F(Pop3SessionTest, InboxOffGivesAnEmptyMailbox) {
     settings.v.inbox = false;
     const std::string out = converse(login({"STAT\r\n", "LIST\r\n", "UIDL\r\n", "RETR 1\r\n",
                                             "QUIT\r\n"}));
-    EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kPassOk + "+OK 0\r\n" +
+    EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kPassOk + "+OK 0 0\r\n" +
                        "+OK 0 messages\r\n.\r\n" + "+OK\r\n.\r\n" + kNoSuch + kBye);
     EXPECT_EQ(log->snapshot(),
               (std::vector<std::string>{"direct", "adopt alice", "login alice secret"}));
 }
 
-TEST_F(Pop3SessionTest, ListingsIgnoreTheirArguments) {
+TEST_F(Pop3SessionTest, ListingsWholeAndForOneMessage) {
     const std::string list = "+OK 3 messages\r\n1 120\r\n2 3400\r\n3 5\r\n.\r\n";
     const std::string uidl = "+OK\r\n1 m1\r\n2 m2\r\n3 m3\r\n.\r\n";
     const std::string out = converse(
-        login({"STAT\r\n", "LIST\r\n", "LIST 2\r\n", "list x\r\n", "UIDL\r\n", "UIDL 3\r\n",
-               "NOOP\r\n", "USER x\r\n", "PASS y\r\n", "QUIT\r\n"}));
-    EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kPassOk + "+OK 3\r\n" + list + list + list +
-                       uidl + uidl + "+OK right here\r\n" + kUnknown + kUnknown + kBye);
+        login({"STAT\r\n", "LIST\r\n", "LIST  \r\n", "LIST 2\r\n", "list 4\r\n", "LIST x\r\n",
+               "UIDL\r\n", "UIDL 3\r\n", "uidl 0\r\n", "NOOP\r\n", "USER x\r\n", "PASS y\r\n",
+               "QUIT\r\n"}));
+    EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kPassOk + "+OK 3 3525\r\n" + list + list +
+                       "+OK 2 3400\r\n" + kNoSuch + kNoSuch + uidl + "+OK 3 m3\r\n" + kNoSuch +
+                       "+OK right here\r\n" + kUnknown + kUnknown + kBye);
 }
 
 TEST_F(Pop3SessionTest, MessageNumberBounds) {
@@ -472,7 +474,7 @@ TEST_F(Pop3SessionTest, DeletionAtQuit) {
         {{}, true, {}, "", {}},
         // A marked message is still listed and retrievable.
         {{"DELE 2", "STAT", "RETR 2"}, false, {},
-         "+OK message deleted\r\n+OK 3\r\n+OK\r\nSubject: two\r\n\r\nSecond\r\n.\r\n",
+         "+OK message deleted\r\n+OK 3 3525\r\n+OK\r\nSubject: two\r\n\r\nSecond\r\n.\r\n",
          {"header m2", "text m2", "delete m2"}},
         // The site down at QUIT: the error line, then the sign-off as usual.
         {{"DELE 1"}, true,

@@ -60,7 +60,8 @@ public:
 
     // Returns the buffered bytes up to and including the first delimiter,
     // receiving more while it is absent; the rest stays buffered. When the peer
-    // closes first, returns what is buffered (the delimiter missing). The search
+    // closes first, returns what is buffered (the delimiter missing) and
+    // consumes it, so a later read cannot hand out the same bytes again. The search
     // costs time linear in the data: only new bytes are scanned.
     // maxLength bounds the bytes before the delimiter: when that many are
     // buffered and no delimiter among them, throws LineTooLong.

@@ -54,11 +54,21 @@ public:
         }
     }
 
-    void connect(const std::string& host, int port) override {
+    // Makes connect() hang until close(), as a connect to a peer that never
+    // accepts does; it then throws CBlockSocket::Canceled.
+    void hangOnConnect() {
         std::lock_guard<std::mutex> guard(lock_);
+        hangOnConnect_ = true;
+    }
+
+    void connect(const std::string& host, int port) override {
+        std::unique_lock<std::mutex> guard(lock_);
         step("connect");
         host_ = host;
         port_ = port;
+        if (hangOnConnect_) {
+            waitForClose(guard);
+        }
         connected_ = true;
     }
 
@@ -72,11 +82,7 @@ public:
             if (atEnd_ == AtEnd::TimeOut) {
                 throw CBlockSocket::Error("receive");
             }
-            blocked_ = true;
-            changed_.notify_all();
-            changed_.wait(guard, [this] { return closed_; });
-            blocked_ = false;
-            throw CBlockSocket::Canceled();
+            waitForClose(guard);
         }
         std::string& chunk = chunks_.front();
         const std::size_t count = std::min({capacity, slice_, chunk.size()});
@@ -101,7 +107,8 @@ public:
         changed_.notify_all();
     }
 
-    // Waits until a receive blocks at the end of the input (AtEnd::Block).
+    // Waits until a receive blocks at the end of the input (AtEnd::Block) or
+    // a connect hangs.
     void waitUntilBlocked() {
         std::unique_lock<std::mutex> guard(lock_);
         changed_.wait(guard, [this] { return blocked_ || closed_; });
@@ -137,6 +144,14 @@ public:
     }
 
 private:
+    [[noreturn]] void waitForClose(std::unique_lock<std::mutex>& guard) {
+        blocked_ = true;
+        changed_.notify_all();
+        changed_.wait(guard, [this] { return closed_; });
+        blocked_ = false;
+        throw CBlockSocket::Canceled();
+    }
+
     // Counts one operation; throws as a closed or failing socket does.
     void step(const char* name) {
         ++operations_;
@@ -161,6 +176,7 @@ private:
     bool connected_ = false;
     std::string host_;
     int port_ = 0;
+    bool hangOnConnect_ = false;
     std::string written_;
 };
 

@@ -171,6 +171,26 @@ TEST(HttpClient, CancelFromAnotherThreadDuringTheRead) {
     EXPECT_EQ(client.get("http://h/"), "HTTP/1.0 200 OK\r\n\r\nok");
 }
 
+TEST(HttpClient, CancelEndsAHangingConnect) {
+    auto channel = peer();
+    channel->hangOnConnect();
+    ScriptedClient client({channel});
+    std::atomic<bool> canceled{false};
+    std::thread session([&] {
+        try {
+            client.get("http://h/");
+        } catch (const CBlockSocket::Canceled&) {
+            canceled = true;
+        }
+    });
+    channel->waitUntilBlocked();
+    client.cancel();
+    session.join();
+    EXPECT_TRUE(canceled);
+    EXPECT_EQ(channel->written(), "") << "nothing is sent after a canceled connect";
+    EXPECT_FALSE(client.busy());
+}
+
 TEST(HttpClient, CancelRacingTheExchange) {
     // Cancels fired at arbitrary moments while exchanges run: every exchange
     // ends with a response or a socket exception, never anything else (and

@@ -117,6 +117,9 @@ bool socketLastCallInterrupted() { return ::WSAGetLastError() == WSAEINTR; }
 bool socketCancel(SocketHandle socket) {
     // Winsock wakes a blocked call only when its socket is closed; shutdown
     // does not end a blocked accept. The handle is therefore released here.
+    // A call that has passed its closed check but not yet entered Winsock when
+    // this runs could still meet the handle value reused by a new socket; that
+    // window is a few instructions wide, where on Linux there is none.
     lingerZero(socket);
     ::closesocket(sock(socket));
     return true;

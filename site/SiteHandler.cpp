@@ -184,6 +184,11 @@ void SiteHandler::clearRequests() {
     requests_.clear();
 }
 
+bool SiteHandler::waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> guard(lock_);
+    return recorded_.wait_for(guard, timeout, [&] { return requests_.size() >= count; });
+}
+
 std::vector<SentMessage> SiteHandler::sentMessages() const {
     std::lock_guard<std::mutex> guard(lock_);
     return sent_;
@@ -221,6 +226,7 @@ SiteHandler::Reply SiteHandler::reject(int status, const std::string& raw) {
     record.raw = raw.substr(0, 64 * 1024);
     record.status = status;
     requests_.push_back(record);
+    recorded_.notify_all();
     HttpAnswer answer(status, kHtml, SitePages::status(status, HttpAnswer::reason(status)));
     Reply reply;
     reply.status = status;
@@ -336,6 +342,7 @@ SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, const std::st
     reply.bytes = answer.serialize(c.now, members, config_.gzipHeaderFields);
     record.status = answer.status;
     requests_.push_back(std::move(record));
+    recorded_.notify_all();
     if (config_.log) {
         const std::string& host = requests_.back().host;
         config_.log((host.empty() ? std::string("-") : host) + " \"" +

@@ -46,6 +46,7 @@
 #include "site/SitePages.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -96,6 +97,11 @@ public:
     // Observation.
     std::vector<RecordedRequest> requests() const;
     void clearRequests();
+    // Waits until at least count requests have been recorded (counting from
+    // the last clearRequests), or the time is up; true when they have. A
+    // request is recorded once it is read whole, before its answer is sent
+    // (and before any injected delay), so a test can act while it is pending.
+    bool waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const;
     std::vector<SentMessage> sentMessages() const;
     // Delete and empty-trash requests refused for their crumb, compose posts
     // refused for their tokens.
@@ -147,6 +153,7 @@ private:
     const SitePages pages_;
 
     mutable std::mutex lock_; // guards everything below
+    mutable std::condition_variable recorded_; // a request was recorded
     Mailbox mailbox_;
     SessionTable sessions_;
     std::map<std::string, Fault> faults_;

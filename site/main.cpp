@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
                 config.proxyUser = p.first;
                 config.proxyPassword = p.second;
             } else if (a == "--session-ttl") {
-                config.sessionTtlSeconds = number(value(), "--session-ttl", 1, 100L * 365 * 86400);
+                config.sessionTtlSeconds = number(value(), "--session-ttl", 1, 3650L * 86400);
             } else if (a == "--front-host") {
                 config.frontHost = value();
             } else if (a == "--login-host") {

@@ -214,10 +214,7 @@ TEST(SiteSimulatorTest, StopCutsShortADelayedAnswer) {
         result = exchange(port, "GET / HTTP/1.0\r\nHost: mail.vurel.example\r\n\r\n", 60);
     });
     // Wait until the request is in, then stop.
-    for (int i = 0; i < 1000 && sim.site().requests().empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ASSERT_EQ(1u, sim.site().requests().size());
+    ASSERT_TRUE(sim.site().waitForRequests(1, std::chrono::seconds(20)));
     sim.stop();
     client.join();
     EXPECT_EQ("", result.bytes);

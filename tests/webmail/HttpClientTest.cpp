@@ -15,18 +15,6 @@
 namespace quill {
 namespace {
 
-const std::string kGetBlock =
-    "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows 98; Win 9x 4.90)\r\n"
-    "Accept: */*\r\n"
-    "Accept-Encoding: gzip, deflate;\r\n"
-    "Connection: close\r\n";
-const std::string kPostBlock =
-    "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows 98; Win 9x 4.90)\r\n"
-    "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*\r\n"
-    "Accept-Encoding: gzip, deflate;\r\n"
-    "Connection: close\r\n"
-    "Content-Type: application/x-www-form-urlencoded\r\n";
-
 // A client whose every exchange runs over the next scripted channel.
 class ScriptedClient : public HttpClient {
 public:
@@ -46,60 +34,44 @@ std::shared_ptr<MemoryChannel> peer(const std::string& response = "HTTP/1.0 200 
     return std::make_shared<MemoryChannel>(std::vector<std::string>{response}, 5, atEnd);
 }
 
-TEST(HttpClient, RequestsByteForByte) {
-    CookieRecord record;
-    record.Cookie = "sid=1; t=2; ";
+TEST(HttpClient, ConnectsWhereTheRequestGoesInOneSend) {
+    // The request bytes themselves are checked over loopback; here: the
+    // connect target, one send per request, and the connection closed after.
     const struct {
-        const char* what;
-        std::string proxyHost, proxyUser;
-        std::function<std::string(HttpClient&)> call;
-        std::string host;
+        std::string proxyHost, url, host;
         int port;
-        std::string request;
     } cases[] = {
-        {"GET without cookie", "", "",
-         [](HttpClient& c) { return c.get("http://mail.vurel.test/"); }, "mail.vurel.test", 80,
-         "GET / HTTP/1.0\r\nHost: mail.vurel.test\r\n" + kGetBlock + "\r\n"},
-        {"GET with cookie", "", "",
-         [&](HttpClient& c) { return c.get("http://m.test/vm/ShowFolder?box=Inbox", record); },
-         "m.test", 80,
-         "GET /vm/ShowFolder?box=Inbox HTTP/1.0\r\nHost: m.test\r\n" + kGetBlock +
-             "Cookie: sid=1; t=2; \r\n\r\n"},
-        {"GET with empty cookie", "", "",
-         [](HttpClient& c) { return c.get("http://m.test/x", std::string()); }, "m.test", 80,
-         "GET /x HTTP/1.0\r\nHost: m.test\r\n" + kGetBlock + "Cookie: \r\n\r\n"},
-        {"POST with a 10-byte body", "", "",
-         [&](HttpClient& c) { return c.post("http://m.test/login", record, "a=1&b=2&cd"); },
-         "m.test", 80,
-         "POST /login HTTP/1.0\r\nHost: m.test\r\n" + kPostBlock +
-             "Content-Length: 10\r\nCookie: sid=1; t=2; \r\n\r\na=1&b=2&cd\r\n"},
-        {"explicit port", "", "",
-         [](HttpClient& c) { return c.get("http://127.0.0.1:8080/p?q=1"); }, "127.0.0.1", 8080,
-         "GET /p?q=1 HTTP/1.0\r\nHost: 127.0.0.1\r\n" + kGetBlock + "\r\n"},
-        {"proxy with user", "proxy.test", "user",
-         [](HttpClient& c) { return c.get("http://m.test:81/a"); }, "proxy.test", 3128,
-         "GET http://m.test:81/a HTTP/1.0\r\nProxy-authorization: Basic dXNlcjpwdw==\r\n"
-         "Host: m.test\r\n" +
-             kGetBlock + "\r\n"},
-        {"proxy without user", "proxy.test", "",
-         [](HttpClient& c) { return c.get("http://m.test/a"); }, "proxy.test", 3128,
-         "GET http://m.test/a HTTP/1.0\r\nHost: m.test\r\n" + kGetBlock + "\r\n"},
-        {"proxy user but no proxy server", "", "user",
-         [](HttpClient& c) { return c.get("http://m.test/a"); }, "m.test", 80,
-         "GET /a HTTP/1.0\r\nProxy-authorization: Basic dXNlcjpwdw==\r\nHost: m.test\r\n" +
-             kGetBlock + "\r\n"},
+        {"", "http://m.test/a", "m.test", 80},
+        {"", "http://127.0.0.1:8080/p?q=1", "127.0.0.1", 8080},
+        {"proxy.test", "http://m.test:81/a", "proxy.test", 3128},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         auto channel = peer();
         ScriptedClient client({channel});
-        client.setProxy(cases[i].proxyHost, 3128, cases[i].proxyUser, "pw");
-        EXPECT_EQ(cases[i].call(client), "HTTP/1.0 200 OK\r\n\r\nok") << i << ": " << cases[i].what;
-        EXPECT_EQ(channel->written(), cases[i].request) << i << ": " << cases[i].what;
-        EXPECT_EQ(channel->writes(), 1) << i << ": the request goes out in one send";
-        EXPECT_EQ(channel->host(), cases[i].host) << i << ": " << cases[i].what;
-        EXPECT_EQ(channel->port(), cases[i].port) << i << ": " << cases[i].what;
-        EXPECT_TRUE(channel->closed()) << i << ": " << cases[i].what;
-        EXPECT_FALSE(client.busy()) << i << ": " << cases[i].what;
+        client.setProxy(cases[i].proxyHost, 3128, "", "");
+        CookieRecord record;
+        EXPECT_EQ(client.post(cases[i].url, record, "x=1"), "HTTP/1.0 200 OK\r\n\r\nok") << i;
+        EXPECT_EQ(channel->host(), cases[i].host) << i;
+        EXPECT_EQ(channel->port(), cases[i].port) << i;
+        EXPECT_EQ(channel->writes(), 1) << i;
+        EXPECT_TRUE(channel->closed()) << i;
+        EXPECT_FALSE(client.busy()) << i;
+    }
+}
+
+TEST(HttpClient, UrlWithoutHostFailsWithoutTraffic) {
+    for (const char* url : {"", "/relative", "ftp://h/x", "http:///x"}) {
+        auto channel = peer();
+        ScriptedClient client({channel});
+        try {
+            client.get(url);
+            ADD_FAILURE() << url;
+        } catch (const CBlockSocket::Error& e) {
+            EXPECT_STREQ(e.what(), "GetHostByName") << url;
+        }
+        EXPECT_FALSE(channel->connected()) << url;
+        EXPECT_EQ(channel->writes(), 0) << url;
+        EXPECT_FALSE(client.busy()) << url;
     }
 }
 
@@ -221,23 +193,6 @@ TEST(HttpClient, CancelRacingTheExchange) {
         EXPECT_FALSE(client.busy());
         EXPECT_LE(answered, 20);
     }
-}
-
-TEST(HttpClient, DestructorClosesTheConnectionInFlight) {
-    auto channel = peer("", MemoryChannel::AtEnd::Block);
-    auto client =
-        std::make_unique<ScriptedClient>(std::vector<std::shared_ptr<MemoryChannel>>{channel});
-    std::thread session([&] {
-        try {
-            client->get("http://h/");
-        } catch (const CBlockSocket::Error&) {
-        }
-    });
-    channel->waitUntilBlocked();
-    client->cancel();
-    session.join();
-    client.reset();
-    EXPECT_TRUE(channel->closed());
 }
 
 } // namespace

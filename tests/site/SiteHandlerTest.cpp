@@ -670,3 +670,41 @@ TEST(SiteHandlerTest, LocalDeliveryPutsMailForUsersOfTheSiteInTheirInbox) {
         }
     }
 }
+
+TEST(SiteHandlerTest, MutatedRequestsAlwaysGetAnHttpAnswer) {
+    SiteHandler site(config(1));
+    std::string id = site.addMessage("alice", "Inbox", message(1));
+    Client client = handlerClient(site);
+    client.signIn("alice", "s3cret");
+    const std::string seeds[] = {
+        "GET /vm/ShowFolder?box=Inbox&Nview=a&Npos=0 HTTP/1.0\r\nHost: us.mail.vurel.example\r\n"
+        "Cookie: " + client.cookies + "\r\n\r\n",
+        "GET http://us.mail.vurel.example/vm/ShowLetter?box=Inbox&PRINT=1&Nhead=f&toc=1&MsgId=" + id +
+            "&bodyPart=TEXT HTTP/1.0\r\nCookie: " + client.cookies + "\r\n\r\n",
+        "POST /config/login HTTP/1.0\r\nContent-Length: 40\r\nCookie: B=x\r\n\r\n"
+        "login=alice&passwd=x&.md5=1&.challenge=y",
+        "POST /vm/Compose?YY=1 HTTP/1.0\r\nContent-Length: 30\r\nCookie: " + client.cookies +
+            "\r\n\r\n.crumb=a&To=%&Subj=%zz&SEND=Se",
+    };
+    std::uint32_t state = 12345;
+    auto next = [&state] {
+        state = state * 1103515245u + 12345u;
+        return state >> 8;
+    };
+    const char alphabet[] = "\r\n :%&=?/;\"<>\x00\xff" "aZ9";
+    for (int i = 0; i < 3000; ++i) {
+        std::string r = seeds[static_cast<std::size_t>(i) % 4];
+        int edits = 1 + static_cast<int>(next() % 6);
+        for (int e = 0; e < edits && !r.empty(); ++e) {
+            std::size_t at = next() % r.size();
+            switch (next() % 3) {
+            case 0: r[at] = alphabet[next() % (sizeof alphabet - 1)]; break;
+            case 1: r.erase(at, 1 + next() % 8); break;
+            default: r.insert(at, std::string(1 + next() % 4, alphabet[next() % (sizeof alphabet - 1)]));
+            }
+        }
+        Answer a = sitetest::parseAnswer(site.handleRaw(r).bytes);
+        EXPECT_GE(a.status, 200) << i;
+        EXPECT_LT(a.status, 600) << i;
+    }
+}

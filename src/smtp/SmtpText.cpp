@@ -114,18 +114,30 @@ std::string recipientAddress(const std::string& line) {
 }
 
 void unstuffDots(std::string& text) {
-    std::size_t out = 0;
-    bool lineStart = true;
-    for (std::size_t in = 0; in < text.size(); ++in) {
-        const char c = text[in];
-        if (lineStart && c == '.') {
-            lineStart = false;
-            continue;
+    // Only a dot can be removed, so the search jumps from dot to dot; the
+    // bytes between two removed dots move down in one block. The checks look
+    // only at bytes at or after the last removed dot, which no move has
+    // touched yet.
+    char* const data = &text[0];
+    const std::size_t size = text.size();
+    std::size_t out = 0;  // end of the un-stuffed text written so far
+    std::size_t kept = 0; // start of the bytes not yet moved
+    std::size_t from = 0;
+    while (from < size) {
+        const void* found = std::memchr(data + from, '.', size - from);
+        if (found == nullptr) {
+            break;
         }
-        lineStart = c == '\n' && in > 0 && text[in - 1] == '\r';
-        text[out++] = c;
+        const std::size_t dot = static_cast<std::size_t>(static_cast<const char*>(found) - data);
+        if (dot == 0 || (dot >= 2 && data[dot - 1] == '\n' && data[dot - 2] == '\r')) {
+            std::memmove(data + out, data + kept, dot - kept);
+            out += dot - kept;
+            kept = dot + 1;
+        }
+        from = dot + 1;
     }
-    text.resize(out);
+    std::memmove(data + out, data + kept, size - kept);
+    text.resize(out + size - kept);
 }
 
 bool namesAddress(const std::string& header, const std::string& address) {

@@ -89,6 +89,45 @@ TEST(SmtpTextTest, UnstuffDotsOnlyAtLineStarts) {
     }
 }
 
+// Line by line, the obvious way: the reference the fast version must match.
+std::string unstuffByLines(const std::string& text) {
+    std::string out;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = text.find("\r\n", start);
+        std::string line = text.substr(start, end == std::string::npos ? end : end - start);
+        if (!line.empty() && line[0] == '.') {
+            line.erase(0, 1);
+        }
+        out += line;
+        if (end == std::string::npos) {
+            return out;
+        }
+        out += "\r\n";
+        start = end + 2;
+    }
+}
+
+TEST(SmtpTextTest, UnstuffDotsMatchesLineByLineOnEveryShortText) {
+    // Every text of up to 7 bytes over the bytes that matter.
+    const char alphabet[] = {'.', '\r', '\n', 'a'};
+    for (int length = 0; length <= 7; ++length) {
+        int total = 1;
+        for (int k = 0; k < length; ++k) {
+            total *= 4;
+        }
+        for (int n = 0; n < total; ++n) {
+            std::string text;
+            for (int k = 0, v = n; k < length; ++k, v /= 4) {
+                text += alphabet[v % 4];
+            }
+            std::string fast = text;
+            unstuffDots(fast);
+            ASSERT_EQ(unstuffByLines(text), fast) << "text #" << n << " of length " << length;
+        }
+    }
+}
+
 TEST(SmtpTextTest, NamesAddressAsWholeAddressWithoutCase) {
     struct Case {
         const char* header;

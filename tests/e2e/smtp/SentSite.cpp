@@ -8,6 +8,7 @@
 //             objects {user,to,cc,bcc,subject,body,format,saveCopy}; each byte
 //             of a text is one character (U+0000 to U+00FF), so 8-bit bytes
 //             survive the trip
+//   count     the number of sent messages
 //   posts     the number of compose form posts received
 //   logins    the number of login form posts received
 //   expire    ends every signed-in session (saved cookies stop working)
@@ -97,6 +98,8 @@ int main(int argc, char** argv) {
                     out += (out.size() > 1 ? "," : "") + json(m);
                 }
                 std::cout << out << "]" << std::endl;
+            } else if (command == "count") {
+                std::cout << sim.site().sentMessages().size() << std::endl;
             } else if (command == "posts") {
                 std::cout << countPosts(sim, "/vm/Compose") << std::endl;
             } else if (command == "logins") {

@@ -92,6 +92,9 @@ class Bridge:
         and saveCopy."""
         return json.loads(self.ask("sent"))
 
+    def count(self):
+        return int(self.ask("count"))
+
     def posts(self):
         return int(self.ask("posts"))
 

@@ -97,11 +97,6 @@ std::string HttpClient::request(const std::string& method, const std::string& ur
             channel->connect(proxyHost_, proxyPort_);
             stream.write(url);
         } else {
-            if (target.host.empty()) {
-                // Not an absolute "http://" URL: fails as an unknown host
-                // would, without any traffic.
-                throw CBlockSocket::Error("GetHostByName");
-            }
             channel->connect(target.host, target.port);
             stream.write(target.path);
         }

@@ -38,9 +38,7 @@ public:
 
     // One complete exchange; returns the raw response. cookie null sends no
     // Cookie line (an empty cookie still sends one); body null sends no
-    // Content-Length and no body. headerBlock is sent exactly as given. A
-    // direct request for a URL without an "http://" host throws
-    // CBlockSocket::Error "GetHostByName" before any traffic.
+    // Content-Length and no body. headerBlock is sent exactly as given.
     virtual std::string request(const std::string& method, const std::string& url,
                                 const std::string* cookie, const std::string& headerBlock,
                                 const char* body, std::size_t bodyLength);

@@ -59,22 +59,6 @@ TEST(HttpClient, ConnectsWhereTheRequestGoesInOneSend) {
     }
 }
 
-TEST(HttpClient, UrlWithoutHostFailsWithoutTraffic) {
-    for (const char* url : {"", "/relative", "ftp://h/x", "http:///x"}) {
-        auto channel = peer();
-        ScriptedClient client({channel});
-        try {
-            client.get(url);
-            ADD_FAILURE() << url;
-        } catch (const CBlockSocket::Error& e) {
-            EXPECT_STREQ(e.what(), "GetHostByName") << url;
-        }
-        EXPECT_FALSE(channel->connected()) << url;
-        EXPECT_EQ(channel->writes(), 0) << url;
-        EXPECT_FALSE(client.busy()) << url;
-    }
-}
-
 TEST(HttpClient, BinaryBodyAndCustomRequest) {
     auto channel = peer();
     ScriptedClient client({channel});

@@ -11,8 +11,10 @@ namespace {
 constexpr int kLargestBacklog = 2147483647;
 
 int secondsToMs(int seconds) {
-    if (seconds <= 0) return 0;
-    if (seconds > INT_MAX / 1000) return INT_MAX;
+    if (seconds <= 0)
+        return 0;
+    if (seconds > INT_MAX / 1000)
+        return INT_MAX;
     return seconds * 1000;
 }
 } // namespace
@@ -63,7 +65,8 @@ public:
     // under it or the system reports an interrupted call.
     [[noreturn]] void fail(const char* operation) const {
         bool interrupted = platform::socketLastCallInterrupted();
-        if (interrupted || record_->closed.load()) throw CBlockSocket::Canceled();
+        if (interrupted || record_->closed.load())
+            throw CBlockSocket::Canceled();
         throw CBlockSocket::Error(operation);
     }
     bool cancelled() const { return record_->closed.load(); }
@@ -74,7 +77,8 @@ private:
 
 CBlockSocket::CBlockSocket(int receiveSeconds, int sendSeconds) : record_(nullptr) {
     platform::SocketHandle h = platform::socketOpen();
-    if (h == platform::kInvalidSocket) throw Error("create");
+    if (h == platform::kInvalidSocket)
+        throw Error("create");
     record_ = new Record(h);
     try {
         setTimeout(receiveSeconds, sendSeconds);
@@ -99,10 +103,13 @@ CBlockSocket& CBlockSocket::operator=(const CBlockSocket& other) {
     return *this;
 }
 
-CBlockSocket::~CBlockSocket() { release(); }
+CBlockSocket::~CBlockSocket() {
+    release();
+}
 
 void CBlockSocket::release() noexcept {
-    if (record_ == nullptr) return;
+    if (record_ == nullptr)
+        return;
     if (record_->holders.fetch_sub(1) == 1) {
         close();
         delete record_;
@@ -116,20 +123,29 @@ void CBlockSocket::setTimeout(int receiveSeconds, int sendSeconds) {
 
 void CBlockSocket::setTimeoutMs(int receiveMs, int sendMs) {
     InFlight call(record_);
-    if (receiveMs < 0) receiveMs = 0;
-    if (sendMs < 0) sendMs = 0;
+    if (receiveMs < 0)
+        receiveMs = 0;
+    if (sendMs < 0)
+        sendMs = 0;
     record_->receiveMs.store(receiveMs);
     record_->sendMs.store(sendMs);
     // A listening socket keeps waiting in accept without limit: the values are
     // only kept for the connections it accepts.
-    if (record_->listening.load()) return;
-    if (!platform::socketSetReceiveTimeout(record_->handle, receiveMs)) call.fail("setTimeout");
-    if (!platform::socketSetSendTimeout(record_->handle, sendMs)) call.fail("setTimeout");
+    if (record_->listening.load())
+        return;
+    if (!platform::socketSetReceiveTimeout(record_->handle, receiveMs))
+        call.fail("setTimeout");
+    if (!platform::socketSetSendTimeout(record_->handle, sendMs))
+        call.fail("setTimeout");
 }
 
-void CBlockSocket::bind(int port) { bindTo("127.0.0.1", port, false); }
+void CBlockSocket::bind(int port) {
+    bindTo("127.0.0.1", port, false);
+}
 
-void CBlockSocket::listenAt(int port) { bindTo("127.0.0.1", port, true); }
+void CBlockSocket::listenAt(int port) {
+    bindTo("127.0.0.1", port, true);
+}
 
 void CBlockSocket::listenAt(const std::string& address, int port) {
     bindTo(address, port, true);
@@ -138,22 +154,27 @@ void CBlockSocket::listenAt(const std::string& address, int port) {
 void CBlockSocket::bindTo(const std::string& address, int port, bool listen) {
     InFlight call(record_);
     std::uint32_t ip = 0;
-    if (!platform::parseIPv4(address.c_str(), ip)) throw Error("bind");
-    if (!platform::socketBind(record_->handle, ip, port)) call.fail("bind");
-    if (!listen) return;
+    if (!platform::parseIPv4(address.c_str(), ip))
+        throw Error("bind");
+    if (!platform::socketBind(record_->handle, ip, port))
+        call.fail("bind");
+    if (!listen)
+        return;
     // Some systems also limit accept by the receive time-out: the listening
     // socket has none, its connections get the values set on it.
     if (!platform::socketSetReceiveTimeout(record_->handle, 0) ||
         !platform::socketSetSendTimeout(record_->handle, 0))
         call.fail("listenAt");
-    if (!platform::socketListen(record_->handle, kLargestBacklog)) call.fail("listenAt");
+    if (!platform::socketListen(record_->handle, kLargestBacklog))
+        call.fail("listenAt");
     record_->listening.store(true);
 }
 
 CBlockSocket CBlockSocket::accept() {
     InFlight call(record_);
     platform::SocketHandle h = platform::socketAccept(record_->handle);
-    if (h == platform::kInvalidSocket) call.fail("accept");
+    if (h == platform::kInvalidSocket)
+        call.fail("accept");
     if (call.cancelled()) {
         platform::socketClose(h);
         throw Canceled();
@@ -171,19 +192,25 @@ void CBlockSocket::connect(const char* host, int port) {
     std::uint32_t ip = 0;
     if (!platform::parseIPv4(host, ip) && !platform::lookupIPv4(host, ip))
         throw Error("GetHostByName");
-    if (call.cancelled()) throw Canceled();
-    if (!platform::socketConnect(record_->handle, ip, port)) call.fail("connect");
+    if (call.cancelled())
+        throw Canceled();
+    if (!platform::socketConnect(record_->handle, ip, port))
+        call.fail("connect");
 }
 
-void CBlockSocket::connect(const std::string& host, int port) { connect(host.c_str(), port); }
+void CBlockSocket::connect(const std::string& host, int port) {
+    connect(host.c_str(), port);
+}
 
 void CBlockSocket::write(const void* bytes, std::size_t length) {
     const char* p = static_cast<const char*>(bytes);
     InFlight call(record_);
     while (length > 0) {
-        if (call.cancelled()) throw Canceled();
+        if (call.cancelled())
+            throw Canceled();
         long n = platform::socketSend(record_->handle, p, length);
-        if (n <= 0) call.fail("write");
+        if (n <= 0)
+            call.fail("write");
         p += n;
         length -= static_cast<std::size_t>(n);
     }
@@ -192,34 +219,42 @@ void CBlockSocket::write(const void* bytes, std::size_t length) {
 std::size_t CBlockSocket::receive(void* buffer, std::size_t capacity) {
     InFlight call(record_);
     long n = platform::socketReceive(record_->handle, buffer, capacity);
-    if (n < 0) call.fail("receive");
+    if (n < 0)
+        call.fail("receive");
     // A cancelled socket may also end a blocked receive as if the peer had
     // closed: that is a cancellation, not an end of stream.
-    if (n == 0 && call.cancelled()) throw Canceled();
+    if (n == 0 && call.cancelled())
+        throw Canceled();
     return static_cast<std::size_t>(n);
 }
 
 void CBlockSocket::shutdownSend() {
     InFlight call(record_);
-    if (!platform::socketShutdownSend(record_->handle)) call.fail("write");
+    if (!platform::socketShutdownSend(record_->handle))
+        call.fail("write");
 }
 
 void CBlockSocket::close() noexcept {
     Record* r = record_;
-    if (r == nullptr) return;
+    if (r == nullptr)
+        return;
     r->busy.fetch_add(1);
     if (!r->closed.load() && !r->closed.exchange(true)) {
-        if (platform::socketCancel(r->handle)) r->released.store(true);
+        if (platform::socketCancel(r->handle))
+            r->released.store(true);
     }
     r->leave();
 }
 
-bool CBlockSocket::isOpen() const noexcept { return record_ != nullptr && !record_->closed.load(); }
+bool CBlockSocket::isOpen() const noexcept {
+    return record_ != nullptr && !record_->closed.load();
+}
 
 int CBlockSocket::localPort() const {
     InFlight call(record_);
     int port = platform::socketLocalPort(record_->handle);
-    if (port < 0) call.fail("bind");
+    if (port < 0)
+        call.fail("bind");
     return port;
 }
 

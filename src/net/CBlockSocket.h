@@ -50,12 +50,12 @@ public:
     // Same, in milliseconds (tests use short time-outs).
     void setTimeoutMs(int receiveMs, int sendMs);
 
-    void bind(int port);           // 127.0.0.1:port
-    void listenAt(int port);       // bind, then listen with the largest backlog
+    void bind(int port);     // 127.0.0.1:port
+    void listenAt(int port); // bind, then listen with the largest backlog
     // The same on another loopback address, e.g. "127.0.0.5" (a text that is
     // not a dotted IPv4 address raises Error "bind").
     void listenAt(const std::string& address, int port);
-    CBlockSocket accept();         // waits without limit
+    CBlockSocket accept(); // waits without limit
     void connect(const char* host, int port);
     void connect(const std::string& host, int port);
     void write(const void* bytes, std::size_t length);

@@ -12,26 +12,24 @@ namespace {
 constexpr int kMaxAcceptFailures = 64;
 } // namespace
 
-ListenerService::ListenerService(std::string name, const ServiceSettings& settings,
-                                 PortGetter port, ServiceWindow& window, SessionFactory factory)
+ListenerService::ListenerService(std::string name, const ServiceSettings& settings, PortGetter port,
+                                 ServiceWindow& window, SessionFactory factory)
     : ListenerService(std::move(name), settings, port, window, std::move(factory), Options()) {}
 
-ListenerService::ListenerService(std::string name, const ServiceSettings& settings,
-                                 PortGetter port, ServiceWindow& window, SessionFactory factory,
-                                 Options options)
-    : name_(std::move(name)),
-      settings_(settings),
-      port_(port),
-      window_(window),
-      factory_(std::move(factory)),
-      options_(std::move(options)) {}
+ListenerService::ListenerService(std::string name, const ServiceSettings& settings, PortGetter port,
+                                 ServiceWindow& window, SessionFactory factory, Options options)
+    : name_(std::move(name)), settings_(settings), port_(port), window_(window),
+      factory_(std::move(factory)), options_(std::move(options)) {}
 
-ListenerService::~ListenerService() { stop(); }
+ListenerService::~ListenerService() {
+    stop();
+}
 
 void ListenerService::start() {
     {
         std::lock_guard<std::mutex> hold(mutex_);
-        if (state_ == State::Starting || state_ == State::Listening) return;
+        if (state_ == State::Starting || state_ == State::Listening)
+            return;
     }
     join(); // a thread that has ended by itself
     {
@@ -52,8 +50,10 @@ void ListenerService::stop() noexcept {
     {
         std::lock_guard<std::mutex> hold(mutex_);
         stopping_ = true;
-        if (listener_ != nullptr) listener_->close();
-        if (session_ != nullptr) session_->abort();
+        if (listener_ != nullptr)
+            listener_->close();
+        if (session_ != nullptr)
+            session_->abort();
     }
     join();
     std::lock_guard<std::mutex> hold(mutex_);
@@ -131,7 +131,8 @@ void ListenerService::run() {
                 break; // stopped
             } catch (const CBlockSocket::Error&) {
                 std::lock_guard<std::mutex> hold(mutex_);
-                if (stopping_ || ++failures >= kMaxAcceptFailures) break;
+                if (stopping_ || ++failures >= kMaxAcceptFailures)
+                    break;
             }
         }
     } catch (...) {
@@ -147,10 +148,12 @@ void ListenerService::serve(CBlockSocket& connection) {
     } catch (...) {
         return; // the connection is dropped
     }
-    if (!session) return;
+    if (!session)
+        return;
     {
         std::lock_guard<std::mutex> hold(mutex_);
-        if (stopping_) return;
+        if (stopping_)
+            return;
         session_ = session.get();
     }
     try {

@@ -11,8 +11,8 @@ class Pop3Service : public ListenerService {
 public:
     Pop3Service(const ServiceSettings& settings, ServiceWindow& window, SessionFactory factory,
                 Options options = Options())
-        : ListenerService("POP3", settings, &ServiceSettings::pop3Port, window,
-                          std::move(factory), std::move(options)) {}
+        : ListenerService("POP3", settings, &ServiceSettings::pop3Port, window, std::move(factory),
+                          std::move(options)) {}
 };
 
 } // namespace quill

@@ -2,10 +2,13 @@
 
 namespace quill {
 
-ServiceThread::~ServiceThread() { join(); }
+ServiceThread::~ServiceThread() {
+    join();
+}
 
 void ServiceThread::start() {
-    if (thread_.joinable()) return;
+    if (thread_.joinable())
+        return;
     thread_ = std::thread([this] { run(); });
 }
 

@@ -11,8 +11,8 @@ class SmtpService : public ListenerService {
 public:
     SmtpService(const ServiceSettings& settings, ServiceWindow& window, SessionFactory factory,
                 Options options = Options())
-        : ListenerService("SMTP", settings, &ServiceSettings::smtpPort, window,
-                          std::move(factory), std::move(options)) {}
+        : ListenerService("SMTP", settings, &ServiceSettings::smtpPort, window, std::move(factory),
+                          std::move(options)) {}
 };
 
 } // namespace quill

@@ -7,7 +7,8 @@ namespace quill::platform {
 bool readFile(const std::string& path, std::string& bytes) {
     bytes.clear();
     std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return false;
+    if (f == nullptr)
+        return false;
     char buf[16384];
     bool ok = true;
     for (;;) {
@@ -19,13 +20,15 @@ bool readFile(const std::string& path, std::string& bytes) {
         }
     }
     std::fclose(f);
-    if (!ok) bytes.clear();
+    if (!ok)
+        bytes.clear();
     return ok;
 }
 
 bool fileExists(const std::string& path) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return false;
+    if (f == nullptr)
+        return false;
     std::fclose(f);
     return true;
 }

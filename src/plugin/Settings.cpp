@@ -65,7 +65,8 @@ void Settings::save(const std::string& iniPath) {
     // the file is written marks the values again instead of being forgotten.
     {
         std::lock_guard<std::mutex> hold(changedLock_);
-        if (!changed_) return;
+        if (!changed_)
+            return;
         changed_ = false;
     }
     const SettingsValues v = values();
@@ -84,10 +85,9 @@ void Settings::save(const std::string& iniPath) {
     writeInt(kMailBox, "Inbox", v.inbox, iniPath);
 }
 
-void Settings::apply(bool bulk, bool inbox, int smtpPort, int pop3Port, bool emptyTrash,
-                     bool popup, bool saveCookie, bool saveSent, int proxyType,
-                     const std::string& proxy, int proxyPort, const std::string& username,
-                     const std::string& password) {
+void Settings::apply(bool bulk, bool inbox, int smtpPort, int pop3Port, bool emptyTrash, bool popup,
+                     bool saveCookie, bool saveSent, int proxyType, const std::string& proxy,
+                     int proxyPort, const std::string& username, const std::string& password) {
     SettingsValues v;
     v.bulk = bulk;
     v.inbox = inbox;
@@ -107,8 +107,10 @@ void Settings::apply(bool bulk, bool inbox, int smtpPort, int pop3Port, bool emp
 
 void Settings::apply(const SettingsValues& values) {
     SettingsValues v = values;
-    if (v.smtpPort <= 0) v.smtpPort = kDefaultSmtpPort;
-    if (v.pop3Port <= 0) v.pop3Port = kDefaultPop3Port;
+    if (v.smtpPort <= 0)
+        v.smtpPort = kDefaultSmtpPort;
+    if (v.pop3Port <= 0)
+        v.pop3Port = kDefaultPop3Port;
     v.proxy = cut(v.proxy);
     v.username = cut(v.username);
     v.password = cut(v.password);
@@ -145,18 +147,44 @@ bool Settings::changed() const {
     return changed_;
 }
 
-bool Settings::inbox() const { return read(&SettingsValues::inbox); }
-bool Settings::bulk() const { return read(&SettingsValues::bulk); }
-bool Settings::emptyTrash() const { return read(&SettingsValues::emptyTrash); }
-bool Settings::popup() const { return read(&SettingsValues::popup); }
-bool Settings::saveCookie() const { return read(&SettingsValues::saveCookie); }
-bool Settings::saveSent() const { return read(&SettingsValues::saveSent); }
-int Settings::pop3Port() const { return read(&SettingsValues::pop3Port); }
-int Settings::smtpPort() const { return read(&SettingsValues::smtpPort); }
-int Settings::proxyType() const { return read(&SettingsValues::proxyType); }
-int Settings::proxyPort() const { return read(&SettingsValues::proxyPort); }
-std::string Settings::proxy() const { return read(&SettingsValues::proxy); }
-std::string Settings::username() const { return read(&SettingsValues::username); }
-std::string Settings::password() const { return read(&SettingsValues::password); }
+bool Settings::inbox() const {
+    return read(&SettingsValues::inbox);
+}
+bool Settings::bulk() const {
+    return read(&SettingsValues::bulk);
+}
+bool Settings::emptyTrash() const {
+    return read(&SettingsValues::emptyTrash);
+}
+bool Settings::popup() const {
+    return read(&SettingsValues::popup);
+}
+bool Settings::saveCookie() const {
+    return read(&SettingsValues::saveCookie);
+}
+bool Settings::saveSent() const {
+    return read(&SettingsValues::saveSent);
+}
+int Settings::pop3Port() const {
+    return read(&SettingsValues::pop3Port);
+}
+int Settings::smtpPort() const {
+    return read(&SettingsValues::smtpPort);
+}
+int Settings::proxyType() const {
+    return read(&SettingsValues::proxyType);
+}
+int Settings::proxyPort() const {
+    return read(&SettingsValues::proxyPort);
+}
+std::string Settings::proxy() const {
+    return read(&SettingsValues::proxy);
+}
+std::string Settings::username() const {
+    return read(&SettingsValues::username);
+}
+std::string Settings::password() const {
+    return read(&SettingsValues::password);
+}
 
 } // namespace quill

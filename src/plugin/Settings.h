@@ -71,8 +71,7 @@ public:
     std::string password() const override;
 
 private:
-    template <typename T>
-    T read(T SettingsValues::*field) const {
+    template <typename T> T read(T SettingsValues::*field) const {
         std::lock_guard<std::mutex> hold(lock_);
         return values_.*field;
     }

@@ -49,7 +49,8 @@ std::string receiveAll(CBlockSocket& s) {
     try {
         for (;;) {
             std::size_t n = s.receive(buf, sizeof buf);
-            if (n == 0) break;
+            if (n == 0)
+                break;
             out.append(buf, n);
         }
     } catch (const CBlockSocket::Error&) {
@@ -103,14 +104,16 @@ TEST(CBlockSocket, CarriesBytesBothWaysAndSeesThePeerClose) {
 TEST(CBlockSocket, LargeWriteArrivesWhole) {
     Pair p;
     std::string big(3 * 1024 * 1024, 'x');
-    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>('a' + i % 26);
+    for (std::size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>('a' + i % 26);
     // The close is abortive, so the writer is done only once all has arrived.
     std::thread writer([&] { p.server.write(big.data(), big.size()); });
     std::string got;
     char buf[4096];
     while (got.size() < big.size()) {
         std::size_t n = p.client.receive(buf, sizeof buf);
-        if (n == 0) break;
+        if (n == 0)
+            break;
         got.append(buf, n);
     }
     writer.join();
@@ -285,10 +288,13 @@ TEST(CBlockSocket, CloseFromAnotherThreadReleasesBlockedCalls) {
              int port = socketLocalPort(h);
              auto holder = std::shared_ptr<void>(nullptr, [h](void*) { socketClose(h); });
              // Fill the queue; the sockets that may hang are all closed.
-             for (int i = 0; i < 4; ++i) keep.emplace_back(120, 120);
+             for (int i = 0; i < 4; ++i)
+                 keep.emplace_back(120, 120);
              std::vector<CBlockSocket> tries(keep.end() - 4, keep.end());
-             return std::make_pair(keep.back(), std::function<void()>([holder, tries, port]() mutable {
-                                       for (auto& t : tries) t.connect("127.0.0.1", port);
+             return std::make_pair(keep.back(),
+                                   std::function<void()>([holder, tries, port]() mutable {
+                                       for (auto& t : tries)
+                                           t.connect("127.0.0.1", port);
                                    }));
          }},
     };
@@ -298,7 +304,8 @@ TEST(CBlockSocket, CloseFromAnotherThreadReleasesBlockedCalls) {
         auto done = std::async(std::launch::async, [call] { return runCatching(call); });
         EXPECT_EQ(done.wait_for(kLetItBlock), std::future_status::timeout) << c.name;
         target.close();
-        for (auto& k : keep) k.close();
+        for (auto& k : keep)
+            k.close();
         ASSERT_EQ(done.wait_for(kPrompt), std::future_status::ready) << c.name;
         EXPECT_EQ(done.get(), Outcome::Canceled) << c.name;
         target.close(); // a second close is harmless

@@ -62,7 +62,8 @@ public:
 
     bool cancel() {
         std::lock_guard<std::mutex> hold(targetLock_);
-        if (target_ == nullptr) return false;
+        if (target_ == nullptr)
+            return false;
         target_->abort();
         return true;
     }
@@ -93,13 +94,15 @@ public:
         char buf[256];
         for (;;) {
             std::size_t n = connection_.receive(buf, sizeof buf);
-            if (n == 0) throw std::runtime_error("read failure");
+            if (n == 0)
+                throw std::runtime_error("read failure");
             std::string got(buf, n);
             if (got == "QUIT\r\n") {
                 say("BYE\r\n");
                 return;
             }
-            if (got == "THROW\r\n") throw 42;
+            if (got == "THROW\r\n")
+                throw 42;
             say(got);
         }
     }
@@ -179,7 +182,7 @@ TEST(ListenerService, ServesOneConversationAfterAnotherAndDrivesTheWindow) {
     }
     f.service->stop();
     EXPECT_EQ(f.service->conversations(), 2u);
-    const std::vector<std::string> once = {"target set", "popup on", "hide", "target cleared",
+    const std::vector<std::string> once = {"target set", "popup on",  "hide", "target cleared",
                                            "target set", "popup off", "hide", "target cleared"};
     EXPECT_EQ(f.window.events(), once);
 }
@@ -221,7 +224,8 @@ TEST(ListenerService, SurvivesClientsThatFailTheConversation) {
 TEST(ListenerService, AFailingFactoryDropsOnlyThatConnection) {
     std::atomic<int> calls{0};
     Fixture f({}, [&calls](CBlockSocket c) -> std::unique_ptr<Session> {
-        if (calls++ == 0) throw std::runtime_error("no client");
+        if (calls++ == 0)
+            throw std::runtime_error("no client");
         return std::make_unique<EchoSession>(std::move(c));
     });
     {
@@ -310,7 +314,8 @@ TEST(ListenerService, StopRightAfterStartAndWithoutStart) {
     RecordingWindow window;
     for (int round = 0; round < 50; ++round) {
         Pop3Service s(settings, window, echoFactory());
-        if (round % 2 == 0) s.start();
+        if (round % 2 == 0)
+            s.start();
         s.stop();
         EXPECT_EQ(s.state(), ListenerService::State::NotStarted) << "round " << round;
     }

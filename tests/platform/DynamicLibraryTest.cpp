@@ -10,10 +10,14 @@
 using namespace quill::platform;
 
 // Exported by this test program, as the host exports its services.
-extern "C" int quill_host_probe() { return 7; }
+extern "C" int quill_host_probe() {
+    return 7;
+}
 
 namespace {
-std::string stem(const std::string& path) { return std::filesystem::path(path).stem().string(); }
+std::string stem(const std::string& path) {
+    return std::filesystem::path(path).stem().string();
+}
 } // namespace
 
 TEST(DynamicLibrary, LoadsAndResolvesExports) {

@@ -1,7 +1,7 @@
 // The same cases run against the system's private-profile functions on Windows
 // and against our own implementation elsewhere.
-#include "platform/Files.h"
 #include "platform/Profile.h"
+#include "platform/Files.h"
 #include "platform/TestTempDir.h"
 
 #include <gtest/gtest.h>
@@ -42,7 +42,9 @@ const std::string kSample = "[Setup]\r\n"
                             "Quoted=\"quoted value\"\r\n"
                             "Single='x'\r\n"
                             "HalfQuote=\"open\r\n"
-                            "Long=" + kLong + "\r\n"
+                            "Long=" +
+                            kLong +
+                            "\r\n"
                             "Dup=first\r\n"
                             "Dup=second\r\n"
                             "[MailBox]\r\n"
@@ -155,7 +157,8 @@ TEST(Profile, WritesLikeTheSystem) {
         const Case& c = cases[i];
         TestTempDir dir;
         const std::string ini = dir.file("w.ini");
-        if (c.exists) writeBytes(ini, c.before);
+        if (c.exists)
+            writeBytes(ini, c.before);
         for (const Write& w : c.writes)
             EXPECT_TRUE(writeProfileString(w.section, w.key, w.value, ini)) << "case " << i;
         EXPECT_EQ(readBytes(ini), c.after) << "case " << i;

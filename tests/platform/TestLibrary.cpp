@@ -6,12 +6,13 @@
 
 extern "C" {
 
-int quill_test_answer() { return 42; }
+int quill_test_answer() {
+    return 42;
+}
 
 // The path of the module that holds this code: the library, not the program.
 const char* quill_test_module_path() {
     static const std::string path = quill::platform::modulePath();
     return path.c_str();
 }
-
 }

@@ -14,13 +14,15 @@ class TestTempDir {
 public:
     TestTempDir() {
         std::random_device rd;
-        std::mt19937_64 gen(rd() ^ static_cast<unsigned long long>(
-                                       std::chrono::steady_clock::now().time_since_epoch().count()));
+        std::mt19937_64 gen(rd() ^
+                            static_cast<unsigned long long>(
+                                std::chrono::steady_clock::now().time_since_epoch().count()));
         for (int attempt = 0; attempt < 100; ++attempt) {
             path_ = std::filesystem::temp_directory_path() /
                     ("quill-test-" + std::to_string(gen() % 1000000000000ull));
             std::error_code ec;
-            if (std::filesystem::create_directory(path_, ec)) return;
+            if (std::filesystem::create_directory(path_, ec))
+                return;
         }
         throw std::runtime_error("cannot create a temporary folder");
     }

@@ -85,14 +85,14 @@ TEST(Settings, LoadsTheFile) {
         v.password = "s3cr=t;x";
         cases.push_back({true,
                          "[Setup]\r\nPOP3Port=6110\r\nSMTPPort=70000\r\nProxyType=1\r\nProxy=" +
-                             p300 +
-                             "\r\nPort=8080\r\nUsername=proxy user\r\nPassword=s3cr=t;x\r\n",
+                             p300 + "\r\nPort=8080\r\nUsername=proxy user\r\nPassword=s3cr=t;x\r\n",
                          v});
     }
     for (std::size_t i = 0; i < cases.size(); ++i) {
         TestTempDir dir;
         const std::string ini = dir.file("Quillmere.ini");
-        if (cases[i].exists) writeBytes(ini, cases[i].contents);
+        if (cases[i].exists)
+            writeBytes(ini, cases[i].contents);
         Settings s;
         s.load(ini);
         EXPECT_EQ(s.values(), cases[i].expected) << "case " << i;
@@ -194,7 +194,8 @@ TEST(Settings, ConcurrentReadersSeeWholeValues) {
             while (!stop.load()) {
                 std::string p = s.proxy();
                 SettingsValues v = s.values();
-                if (!(p.empty() || p == a || p == b)) ++torn;
+                if (!(p.empty() || p == a || p == b))
+                    ++torn;
                 if (!(v.proxy.empty() || (v.proxy == a && v.proxyPort == 1) ||
                       (v.proxy == b && v.proxyPort == 2)))
                     ++torn;
@@ -208,6 +209,7 @@ TEST(Settings, ConcurrentReadersSeeWholeValues) {
         s.update(v);
     }
     stop = true;
-    for (auto& r : readers) r.join();
+    for (auto& r : readers)
+        r.join();
     EXPECT_EQ(torn.load(), 0);
 }

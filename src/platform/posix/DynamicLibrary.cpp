@@ -31,7 +31,8 @@ bool DynamicLibrary::open(const std::string& path) {
 }
 
 void* DynamicLibrary::symbol(const char* name) const {
-    if (handle_ == nullptr || name == nullptr) return nullptr;
+    if (handle_ == nullptr || name == nullptr)
+        return nullptr;
     return ::dlsym(handle_, name);
 }
 

@@ -12,7 +12,8 @@ void* hostModule() {
 }
 
 void* hostSymbol(void* module, const char* name) {
-    if (module == nullptr || name == nullptr) return nullptr;
+    if (module == nullptr || name == nullptr)
+        return nullptr;
     return ::dlsym(module, name);
 }
 

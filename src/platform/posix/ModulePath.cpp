@@ -23,6 +23,8 @@ std::string modulePath() {
     return info.dli_fname;
 }
 
-const char* pathSeparators() { return "/"; }
+const char* pathSeparators() {
+    return "/";
+}
 
 } // namespace quill::platform

@@ -15,20 +15,28 @@ namespace {
 // process (the Windows functions are serialised the same way).
 std::mutex profileMutex;
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
 
 std::string trim(const std::string& s, std::size_t begin, std::size_t end) {
-    while (begin < end && isBlank(s[begin])) ++begin;
-    while (end > begin && isBlank(s[end - 1])) --end;
+    while (begin < end && isBlank(s[begin]))
+        ++begin;
+    while (end > begin && isBlank(s[end - 1]))
+        --end;
     return s.substr(begin, end - begin);
 }
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool sameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i])) return false;
+        if (lower(a[i]) != lower(b[i]))
+            return false;
     return true;
 }
 
@@ -78,7 +86,8 @@ std::vector<Line> parse(const std::string& bytes) {
             pos = bytes.size();
         } else {
             std::size_t textEnd = nl;
-            if (textEnd > pos && bytes[textEnd - 1] == '\r') --textEnd;
+            if (textEnd > pos && bytes[textEnd - 1] == '\r')
+                --textEnd;
             line.text = bytes.substr(pos, textEnd - pos);
             line.end = bytes.substr(textEnd, nl + 1 - textEnd);
             pos = nl + 1;
@@ -98,14 +107,16 @@ std::vector<Line> load(const std::string& path) {
 // Index of the first section header of that name, or lines.size().
 std::size_t findSection(const std::vector<Line>& lines, const std::string& section) {
     for (std::size_t i = 0; i < lines.size(); ++i)
-        if (lines[i].kind == Line::Section && sameName(lines[i].name, section)) return i;
+        if (lines[i].kind == Line::Section && sameName(lines[i].name, section))
+            return i;
     return lines.size();
 }
 
 // The section's lines run from after its header to the next header.
 std::size_t sectionEnd(const std::vector<Line>& lines, std::size_t header) {
     std::size_t i = header + 1;
-    while (i < lines.size() && lines[i].kind != Line::Section) ++i;
+    while (i < lines.size() && lines[i].kind != Line::Section)
+        ++i;
     return i;
 }
 
@@ -113,10 +124,12 @@ std::size_t sectionEnd(const std::vector<Line>& lines, std::size_t header) {
 std::size_t findKey(const std::vector<Line>& lines, const std::string& section,
                     const std::string& key) {
     std::size_t header = findSection(lines, section);
-    if (header == lines.size()) return std::string::npos;
+    if (header == lines.size())
+        return std::string::npos;
     std::size_t end = sectionEnd(lines, header);
     for (std::size_t i = header + 1; i < end; ++i)
-        if (lines[i].kind == Line::Key && sameName(lines[i].name, key)) return i;
+        if (lines[i].kind == Line::Key && sameName(lines[i].name, key))
+            return i;
     return std::string::npos;
 }
 
@@ -135,7 +148,8 @@ bool lookup(const std::string& section, const std::string& key, const std::strin
         lines = load(path);
     }
     std::size_t i = findKey(lines, section, key);
-    if (i == std::string::npos) return false;
+    if (i == std::string::npos)
+        return false;
     value = unquote(lines[i].value);
     return true;
 }
@@ -154,7 +168,8 @@ std::string serialise(const std::vector<Line>& lines) {
 int profileInt(const std::string& section, const std::string& key, int defaultValue,
                const std::string& path) {
     std::string v;
-    if (!lookup(section, key, path, v) || v.empty()) return defaultValue;
+    if (!lookup(section, key, path, v) || v.empty())
+        return defaultValue;
     std::size_t i = 0;
     bool negative = false;
     if (v[i] == '+' || v[i] == '-') {
@@ -165,20 +180,24 @@ int profileInt(const std::string& section, const std::string& key, int defaultVa
     std::uint32_t n = 0;
     for (; i < v.size() && v[i] >= '0' && v[i] <= '9'; ++i)
         n = n * 10u + static_cast<std::uint32_t>(v[i] - '0');
-    if (negative) n = 0u - n;
+    if (negative)
+        n = 0u - n;
     return static_cast<int>(n);
 }
 
 std::string profileString(const std::string& section, const std::string& key,
                           const std::string& defaultValue, std::size_t size,
                           const std::string& path) {
-    if (size == 0) return std::string();
+    if (size == 0)
+        return std::string();
     std::string v;
     if (!lookup(section, key, path, v)) {
         v = defaultValue;
-        while (!v.empty() && v.back() == ' ') v.pop_back();
+        while (!v.empty() && v.back() == ' ')
+            v.pop_back();
     }
-    if (v.size() > size - 1) v.resize(size - 1);
+    if (v.size() > size - 1)
+        v.resize(size - 1);
     return v;
 }
 
@@ -202,7 +221,8 @@ bool writeProfileString(const std::string& section, const std::string& key,
             head.text = "[" + section + "]";
             head.end = crlf;
             head.kind = Line::Section;
-            if (!lines.empty() && lines.back().end.empty()) lines.back().end = crlf;
+            if (!lines.empty() && lines.back().end.empty())
+                lines.back().end = crlf;
             lines.push_back(head);
             at = lines.size();
         } else {
@@ -211,8 +231,10 @@ bool writeProfileString(const std::string& section, const std::string& key,
             std::size_t end = sectionEnd(lines, header);
             at = header + 1;
             for (std::size_t j = header + 1; j < end; ++j)
-                if (lines[j].kind != Line::Blank) at = j + 1;
-            if (lines[at - 1].end.empty()) lines[at - 1].end = crlf;
+                if (lines[j].kind != Line::Blank)
+                    at = j + 1;
+            if (lines[at - 1].end.empty())
+                lines[at - 1].end = crlf;
         }
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), entry);
     }

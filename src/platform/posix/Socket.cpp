@@ -14,10 +14,13 @@ namespace quill::platform {
 
 namespace {
 
-int fd(SocketHandle socket) { return static_cast<int>(socket); }
+int fd(SocketHandle socket) {
+    return static_cast<int>(socket);
+}
 
 bool setTimeout(SocketHandle socket, int option, int milliseconds) {
-    if (milliseconds < 0) milliseconds = 0;
+    if (milliseconds < 0)
+        milliseconds = 0;
     timeval tv{};
     tv.tv_sec = milliseconds / 1000;
     tv.tv_usec = (milliseconds % 1000) * 1000;
@@ -55,22 +58,26 @@ bool socketSetSendTimeout(SocketHandle socket, int milliseconds) {
 }
 
 bool parseIPv4(const char* text, std::uint32_t& address) {
-    if (text == nullptr) return false;
+    if (text == nullptr)
+        return false;
     in_addr_t a = ::inet_addr(text);
-    if (a == INADDR_NONE) return false;
+    if (a == INADDR_NONE)
+        return false;
     address = a;
     return true;
 }
 
 bool lookupIPv4(const char* host, std::uint32_t& address) {
-    if (host == nullptr || *host == '\0') return false;
+    if (host == nullptr || *host == '\0')
+        return false;
     // getaddrinfo rather than gethostbyname: the latter returns a static
     // buffer shared by all threads.
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* result = nullptr;
-    if (::getaddrinfo(host, nullptr, &hints, &result) != 0 || result == nullptr) return false;
+    if (::getaddrinfo(host, nullptr, &hints, &result) != 0 || result == nullptr)
+        return false;
     bool found = false;
     for (addrinfo* ai = result; ai != nullptr; ai = ai->ai_next) {
         if (ai->ai_family == AF_INET && ai->ai_addr != nullptr) {
@@ -86,7 +93,8 @@ bool lookupIPv4(const char* host, std::uint32_t& address) {
 }
 
 bool socketBind(SocketHandle socket, std::uint32_t address, int port) {
-    if (port < 0 || port > 65535) return false;
+    if (port < 0 || port > 65535)
+        return false;
     sockaddr_in sa = makeAddress(address, port);
     return ::bind(fd(socket), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
 }
@@ -110,25 +118,32 @@ bool socketConnect(SocketHandle socket, std::uint32_t address, int port) {
 }
 
 long socketSend(SocketHandle socket, const void* bytes, std::size_t length) {
-    if (length > static_cast<std::size_t>(INT_MAX)) length = INT_MAX;
+    if (length > static_cast<std::size_t>(INT_MAX))
+        length = INT_MAX;
     return static_cast<long>(::send(fd(socket), bytes, length, MSG_NOSIGNAL));
 }
 
 long socketReceive(SocketHandle socket, void* buffer, std::size_t capacity) {
-    if (capacity > static_cast<std::size_t>(INT_MAX)) capacity = INT_MAX;
+    if (capacity > static_cast<std::size_t>(INT_MAX))
+        capacity = INT_MAX;
     return static_cast<long>(::recv(fd(socket), buffer, capacity, 0));
 }
 
 int socketLocalPort(SocketHandle socket) {
     sockaddr_in sa{};
     socklen_t len = sizeof sa;
-    if (::getsockname(fd(socket), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return -1;
+    if (::getsockname(fd(socket), reinterpret_cast<sockaddr*>(&sa), &len) != 0)
+        return -1;
     return ntohs(sa.sin_port);
 }
 
-bool socketShutdownSend(SocketHandle socket) { return ::shutdown(fd(socket), SHUT_WR) == 0; }
+bool socketShutdownSend(SocketHandle socket) {
+    return ::shutdown(fd(socket), SHUT_WR) == 0;
+}
 
-bool socketLastCallInterrupted() { return errno == EINTR; }
+bool socketLastCallInterrupted() {
+    return errno == EINTR;
+}
 
 bool socketCancel(SocketHandle socket) {
     // close() from another thread would neither wake a call blocked in

@@ -3,6 +3,8 @@
 namespace quill::platform {
 
 // BSD sockets need no start-up.
-bool startSockets() { return true; }
+bool startSockets() {
+    return true;
+}
 
 } // namespace quill::platform

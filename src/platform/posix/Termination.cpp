@@ -18,12 +18,14 @@ std::once_flag installed;
 extern "C" void onTerminationSignal(int) {
     int saved = errno;
     char c = 1;
-    if (wakePipe[1] >= 0) (void)::write(wakePipe[1], &c, 1);
+    if (wakePipe[1] >= 0)
+        (void)::write(wakePipe[1], &c, 1);
     errno = saved;
 }
 
 void install() {
-    if (::pipe(wakePipe) != 0) return;
+    if (::pipe(wakePipe) != 0)
+        return;
     ::fcntl(wakePipe[0], F_SETFD, FD_CLOEXEC);
     ::fcntl(wakePipe[1], F_SETFD, FD_CLOEXEC);
     ::fcntl(wakePipe[1], F_SETFL, O_NONBLOCK); // a full pipe already means "stop"
@@ -37,7 +39,9 @@ void install() {
 
 } // namespace
 
-void watchTermination() { std::call_once(installed, install); }
+void watchTermination() {
+    std::call_once(installed, install);
+}
 
 void waitForTermination() {
     watchTermination();
@@ -48,8 +52,10 @@ void waitForTermination() {
     char c;
     for (;;) {
         ssize_t n = ::read(wakePipe[0], &c, 1);
-        if (n == 1) break;
-        if (n < 0 && errno == EINTR) continue;
+        if (n == 1)
+            break;
+        if (n < 0 && errno == EINTR)
+            continue;
         break;
     }
     // Keep the request visible to a later wait.

@@ -30,7 +30,8 @@ bool DynamicLibrary::open(const std::string& path) {
 }
 
 void* DynamicLibrary::symbol(const char* name) const {
-    if (handle_ == nullptr || name == nullptr) return nullptr;
+    if (handle_ == nullptr || name == nullptr)
+        return nullptr;
     return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(handle_), name));
 }
 

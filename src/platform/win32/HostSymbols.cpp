@@ -4,10 +4,13 @@
 
 namespace quill::platform {
 
-void* hostModule() { return reinterpret_cast<void*>(::GetModuleHandleA(nullptr)); }
+void* hostModule() {
+    return reinterpret_cast<void*>(::GetModuleHandleA(nullptr));
+}
 
 void* hostSymbol(void* module, const char* name) {
-    if (module == nullptr || name == nullptr) return nullptr;
+    if (module == nullptr || name == nullptr)
+        return nullptr;
     return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(module), name));
 }
 

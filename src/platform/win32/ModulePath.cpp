@@ -17,10 +17,13 @@ std::string modulePath() {
         return std::string();
     char path[MAX_PATH + 1];
     DWORD n = ::GetModuleFileNameA(module, path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return std::string(path, n == 0 ? 0 : n);
+    if (n == 0 || n >= MAX_PATH)
+        return std::string(path, n == 0 ? 0 : n);
     return std::string(path, n);
 }
 
-const char* pathSeparators() { return "\\/"; }
+const char* pathSeparators() {
+    return "\\/";
+}
 
 } // namespace quill::platform

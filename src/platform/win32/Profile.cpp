@@ -15,11 +15,13 @@ int profileInt(const std::string& section, const std::string& key, int defaultVa
 std::string profileString(const std::string& section, const std::string& key,
                           const std::string& defaultValue, std::size_t size,
                           const std::string& path) {
-    if (size == 0) return std::string();
+    if (size == 0)
+        return std::string();
     std::vector<char> buffer(size, '\0');
     DWORD n = ::GetPrivateProfileStringA(section.c_str(), key.c_str(), defaultValue.c_str(),
                                          buffer.data(), static_cast<DWORD>(size), path.c_str());
-    if (n >= size) n = static_cast<DWORD>(size - 1);
+    if (n >= size)
+        n = static_cast<DWORD>(size - 1);
     return std::string(buffer.data(), n);
 }
 

@@ -9,7 +9,9 @@ namespace quill::platform {
 
 namespace {
 
-SOCKET sock(SocketHandle socket) { return static_cast<SOCKET>(socket); }
+SOCKET sock(SocketHandle socket) {
+    return static_cast<SOCKET>(socket);
+}
 
 bool setTimeout(SocketHandle socket, int option, int milliseconds) {
     DWORD ms = milliseconds < 0 ? 0 : static_cast<DWORD>(milliseconds);
@@ -36,7 +38,8 @@ void lingerZero(SocketHandle socket) {
 } // namespace
 
 SocketHandle socketOpen() {
-    if (!startSockets()) return kInvalidSocket;
+    if (!startSockets())
+        return kInvalidSocket;
     SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
     return s == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(s);
 }
@@ -50,15 +53,18 @@ bool socketSetSendTimeout(SocketHandle socket, int milliseconds) {
 }
 
 bool parseIPv4(const char* text, std::uint32_t& address) {
-    if (text == nullptr) return false;
+    if (text == nullptr)
+        return false;
     unsigned long a = ::inet_addr(text);
-    if (a == INADDR_NONE) return false;
+    if (a == INADDR_NONE)
+        return false;
     address = static_cast<std::uint32_t>(a);
     return true;
 }
 
 bool lookupIPv4(const char* host, std::uint32_t& address) {
-    if (host == nullptr || *host == '\0' || !startSockets()) return false;
+    if (host == nullptr || *host == '\0' || !startSockets())
+        return false;
     // Winsock keeps the result in a buffer of the calling thread.
     hostent* he = ::gethostbyname(host);
     if (he == nullptr || he->h_addrtype != AF_INET || he->h_addr_list == nullptr ||
@@ -71,7 +77,8 @@ bool lookupIPv4(const char* host, std::uint32_t& address) {
 }
 
 bool socketBind(SocketHandle socket, std::uint32_t address, int port) {
-    if (port < 0 || port > 65535) return false;
+    if (port < 0 || port > 65535)
+        return false;
     sockaddr_in sa = makeAddress(address, port);
     return ::bind(sock(socket), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
 }
@@ -86,19 +93,22 @@ SocketHandle socketAccept(SocketHandle socket) {
 }
 
 bool socketConnect(SocketHandle socket, std::uint32_t address, int port) {
-    if (port < 0 || port > 65535) return false;
+    if (port < 0 || port > 65535)
+        return false;
     sockaddr_in sa = makeAddress(address, port);
     return ::connect(sock(socket), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
 }
 
 long socketSend(SocketHandle socket, const void* bytes, std::size_t length) {
-    if (length > static_cast<std::size_t>(INT_MAX)) length = INT_MAX;
+    if (length > static_cast<std::size_t>(INT_MAX))
+        length = INT_MAX;
     int n = ::send(sock(socket), static_cast<const char*>(bytes), static_cast<int>(length), 0);
     return n == SOCKET_ERROR ? -1 : n;
 }
 
 long socketReceive(SocketHandle socket, void* buffer, std::size_t capacity) {
-    if (capacity > static_cast<std::size_t>(INT_MAX)) capacity = INT_MAX;
+    if (capacity > static_cast<std::size_t>(INT_MAX))
+        capacity = INT_MAX;
     int n = ::recv(sock(socket), static_cast<char*>(buffer), static_cast<int>(capacity), 0);
     return n == SOCKET_ERROR ? -1 : n;
 }
@@ -106,13 +116,18 @@ long socketReceive(SocketHandle socket, void* buffer, std::size_t capacity) {
 int socketLocalPort(SocketHandle socket) {
     sockaddr_in sa{};
     int len = sizeof sa;
-    if (::getsockname(sock(socket), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return -1;
+    if (::getsockname(sock(socket), reinterpret_cast<sockaddr*>(&sa), &len) != 0)
+        return -1;
     return ntohs(sa.sin_port);
 }
 
-bool socketShutdownSend(SocketHandle socket) { return ::shutdown(sock(socket), SD_SEND) == 0; }
+bool socketShutdownSend(SocketHandle socket) {
+    return ::shutdown(sock(socket), SD_SEND) == 0;
+}
 
-bool socketLastCallInterrupted() { return ::WSAGetLastError() == WSAEINTR; }
+bool socketLastCallInterrupted() {
+    return ::WSAGetLastError() == WSAEINTR;
+}
 
 bool socketCancel(SocketHandle socket) {
     // Winsock wakes a blocked call only when its socket is closed; shutdown

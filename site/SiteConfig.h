@@ -67,7 +67,8 @@ struct SiteConfig {
     // Connections served at once; further ones answer 503 at once.
     int maxConnections = 64;
 
-    // Called with one line per answered request when set (from connection threads).
+    // Called with one line per answered request when set, from connection
+    // threads, outside the simulator's lock (it may look at the site).
     std::function<void(const std::string&)> log;
 };
 

@@ -221,7 +221,7 @@ SiteHandler::Reply SiteHandler::handleRaw(const std::string& raw) {
 }
 
 SiteHandler::Reply SiteHandler::reject(int status, const std::string& raw) {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::unique_lock<std::mutex> guard(lock_);
     RecordedRequest record;
     record.raw = raw.substr(0, 64 * 1024);
     record.status = status;
@@ -231,6 +231,7 @@ SiteHandler::Reply SiteHandler::reject(int status, const std::string& raw) {
     Reply reply;
     reply.status = status;
     reply.bytes = answer.serialize(clockNow());
+    guard.unlock(); // the log callback may call back into the site
     if (config_.log) {
         config_.log("- - \"(unreadable request)\" " + std::to_string(status) + " " +
                     std::to_string(reply.bytes.size()));
@@ -263,7 +264,7 @@ Fault* SiteHandler::matchFault(const std::string& path) {
 }
 
 SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, const std::string& raw) {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::unique_lock<std::mutex> guard(lock_);
     Context c{request, FormFields(request.query), FormFields(), parseCookies(request)};
     c.now = clockNow();
     if (request.method == "POST" &&
@@ -341,13 +342,14 @@ SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, const std::st
     reply.status = answer.status;
     reply.bytes = answer.serialize(c.now, members, config_.gzipHeaderFields);
     record.status = answer.status;
+    std::string host = record.host.empty() ? std::string("-") : record.host;
     requests_.push_back(std::move(record));
     recorded_.notify_all();
+    guard.unlock(); // the log callback may call back into the site
     if (config_.log) {
-        const std::string& host = requests_.back().host;
-        config_.log((host.empty() ? std::string("-") : host) + " \"" +
+        config_.log(host + " \"" +
                     request.method + " " + request.target + " " + request.version + "\" " +
-                    std::to_string(answer.status) + " " + std::to_string(reply.bytes.size()));
+                    std::to_string(reply.status) + " " + std::to_string(reply.bytes.size()));
     }
     return reply;
 }

@@ -1,16 +1,18 @@
 // vurel-sim: the Vurel web-mail site simulator as a program, for end-to-end
 // tests and the demo. Run with --help for the options.
 
-#include "platform/Termination.h"
 #include "site/SiteSimulator.h"
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -18,6 +20,12 @@ using quill::site::SiteConfig;
 using quill::site::SiteSimulator;
 
 namespace {
+
+// Set by SIGINT or SIGTERM; the main thread looks at it between short sleeps
+// (a handler may do no more than set such a flag).
+volatile std::sig_atomic_t stopRequested = 0;
+
+extern "C" void onStopSignal(int) { stopRequested = 1; }
 
 const char kUsage[] =
     "usage: vurel-sim [options]\n"
@@ -162,7 +170,8 @@ int main(int argc, char** argv) {
         };
     }
 
-    quill::platform::watchTermination();
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
     try {
         SiteSimulator sim(config);
         for (const auto& m : mailboxes) {
@@ -189,10 +198,13 @@ int main(int argc, char** argv) {
                 throw std::runtime_error("cannot write " + portFile);
             }
         }
-        quill::platform::waitForTermination();
+        while (stopRequested == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
         sim.stop();
+        std::size_t served = sim.site().requests().size();
         std::lock_guard<std::mutex> guard(outputLock);
-        std::cout << "vurel-sim: stopped after " << sim.site().requests().size() << " requests\n";
+        std::cout << "vurel-sim: stopped after " << served << " requests\n";
     } catch (const quill::CBlockSocket::Error& e) {
         std::cerr << "vurel-sim: cannot listen on " << config.listenAddress << ":"
                   << config.listenPort << " (" << e.what() << ")\n";

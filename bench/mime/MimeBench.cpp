@@ -56,15 +56,33 @@ void* operator new(std::size_t n) {
         return p;
     throw std::bad_alloc();
 }
-void* operator new[](std::size_t n) { return operator new(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return countedAlloc(n); }
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return countedAlloc(n); }
-void operator delete(void* p) noexcept { countedFree(p); }
-void operator delete[](void* p) noexcept { countedFree(p); }
-void operator delete(void* p, std::size_t) noexcept { countedFree(p); }
-void operator delete[](void* p, std::size_t) noexcept { countedFree(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { countedFree(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { countedFree(p); }
+void* operator new[](std::size_t n) {
+    return operator new(n);
+}
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+    return countedAlloc(n);
+}
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
+    return countedAlloc(n);
+}
+void operator delete(void* p) noexcept {
+    countedFree(p);
+}
+void operator delete[](void* p) noexcept {
+    countedFree(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    countedFree(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    countedFree(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    countedFree(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    countedFree(p);
+}
 
 namespace {
 
@@ -85,9 +103,26 @@ private:
     unsigned s_;
 };
 
-const char* const kWords[] = {"alpha", "beta", "gamma", "delta", "mail", "message", "the",
-                              "quick", "brown", "fox", "caf\xC3\xA9", "Gr\xC3\xBC\xC3\x9F" "e",
-                              "jumps", "over", "lazy", "dog", "web", "form", "na\xC3\xAFve"};
+const char* const kWords[] = {"alpha",
+                              "beta",
+                              "gamma",
+                              "delta",
+                              "mail",
+                              "message",
+                              "the",
+                              "quick",
+                              "brown",
+                              "fox",
+                              "caf\xC3\xA9",
+                              "Gr\xC3\xBC\xC3\x9F"
+                              "e",
+                              "jumps",
+                              "over",
+                              "lazy",
+                              "dog",
+                              "web",
+                              "form",
+                              "na\xC3\xAFve"};
 
 std::string words(Rng& r, std::size_t bytes) {
     std::string s;

@@ -55,7 +55,9 @@ public:
     static constexpr bool isHex(unsigned char c) { return is(c, HexDigit); }
     static constexpr bool isAlnum(unsigned char c) { return is(c, Alphanumeric); }
 
-    static constexpr const std::array<std::uint8_t, 128>& table() { return detail::kCharClassTable; }
+    static constexpr const std::array<std::uint8_t, 128>& table() {
+        return detail::kCharClassTable;
+    }
 
     static constexpr unsigned char lower(unsigned char c) {
         return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
@@ -75,7 +77,6 @@ public:
                 return false;
         return true;
     }
-
 };
 
 } // namespace quill

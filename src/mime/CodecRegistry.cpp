@@ -11,8 +11,9 @@ namespace {
 NamedRegistry<MimeCodec>& registry() {
     static NamedRegistry<MimeCodec>* r = [] {
         auto* reg = new NamedRegistry<MimeCodec>(); // lives until the process ends
-        reg->add("quoted-printable",
-                 []() -> std::unique_ptr<MimeCodec> { return std::make_unique<QuotedPrintableCodec>(); });
+        reg->add("quoted-printable", []() -> std::unique_ptr<MimeCodec> {
+            return std::make_unique<QuotedPrintableCodec>();
+        });
         reg->add("base64",
                  []() -> std::unique_ptr<MimeCodec> { return std::make_unique<Base64Codec>(); });
         return reg;

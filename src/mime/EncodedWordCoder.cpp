@@ -20,9 +20,13 @@ std::size_t wordRoom(std::size_t charsetLength) {
     return charsetLength < 65 ? 68 - charsetLength : 3;
 }
 
-bool qLiteral(unsigned char c) { return c >= '!' && c <= '~' && c != '=' && c != '?' && c != '_'; }
+bool qLiteral(unsigned char c) {
+    return c >= '!' && c <= '~' && c != '=' && c != '?' && c != '_';
+}
 
-bool isLetter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool isLetter(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 
 // Position of the next "=?" at or after from, or n.
 std::size_t findOpen(const char* p, std::size_t n, std::size_t from) {

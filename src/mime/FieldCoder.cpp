@@ -22,8 +22,8 @@ std::string& defaultCharsetValue() {
 }
 
 struct Segment {
-    std::size_t end = 0;        // one past the last byte of the segment
-    std::size_t eightBit = 0;   // bytes of 0x80 and above in it
+    std::size_t end = 0;      // one past the last byte of the segment
+    std::size_t eightBit = 0; // bytes of 0x80 and above in it
 };
 
 // Scans one segment from start: it ends at the first white space or special

@@ -9,15 +9,17 @@ namespace quill {
 
 namespace {
 
-template <class C> std::unique_ptr<FieldCoder> make() { return std::make_unique<C>(); }
+template <class C> std::unique_ptr<FieldCoder> make() {
+    return std::make_unique<C>();
+}
 
 NamedRegistry<FieldCoder>& registry() {
     static NamedRegistry<FieldCoder>* r = [] {
         auto* reg = new NamedRegistry<FieldCoder>(); // lives until the process ends
         for (const char* name : {"Subject", "Comments", "Content-Description"})
             reg->add(name, &make<TextFieldCoder>);
-        for (const char* name : {"From", "To", "Resent-To", "Cc", "Resent-Cc", "Bcc",
-                                 "Resent-Bcc", "Reply-To", "Resent-Reply-To"})
+        for (const char* name : {"From", "To", "Resent-To", "Cc", "Resent-Cc", "Bcc", "Resent-Bcc",
+                                 "Reply-To", "Resent-Reply-To"})
             reg->add(name, &make<AddressFieldCoder>);
         for (const char* name : {"Content-Type", "Content-Disposition"})
             reg->add(name, &make<ParameterFieldCoder>);

@@ -12,6 +12,8 @@ std::size_t MimeCodec::encode(char* dest, std::size_t capacity) {
     return n;
 }
 
-std::size_t MimeCodec::decode(char* dest, std::size_t capacity) { return encode(dest, capacity); }
+std::size_t MimeCodec::decode(char* dest, std::size_t capacity) {
+    return encode(dest, capacity);
+}
 
 } // namespace quill

@@ -23,7 +23,9 @@ std::size_t findCrLf(const char* p, std::size_t n, std::size_t from) {
     return n;
 }
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 } // namespace
 

@@ -7,7 +7,9 @@
 
 namespace quill {
 
-void MimeHeader::clear() { fields_.clear(); }
+void MimeHeader::clear() {
+    fields_.clear();
+}
 
 std::size_t MimeHeader::storedLength() const {
     std::size_t total = 2;
@@ -91,7 +93,9 @@ std::string MimeHeader::mediaTypeName() const {
     return v.substr(0, v.find('/'));
 }
 
-std::string MimeHeader::boundary() const { return fieldParameter("Content-Type", "boundary"); }
+std::string MimeHeader::boundary() const {
+    return fieldParameter("Content-Type", "boundary");
+}
 
 MimeField& MimeHeader::addField(std::string name, std::string value, std::string charset) {
     fields_.emplace_back(std::move(name), std::move(value), std::move(charset));

@@ -26,6 +26,8 @@ void PartFactoryRegistry::registerFactory(std::string name, Factory factory) {
     registry().add(std::move(name), factory);
 }
 
-bool PartFactoryRegistry::empty() { return registry().empty(); }
+bool PartFactoryRegistry::empty() {
+    return registry().empty();
+}
 
 } // namespace quill

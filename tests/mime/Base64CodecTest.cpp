@@ -15,11 +15,11 @@ TEST(Base64Codec, DecodesTable) {
         std::string in, out;
     } cases[] = {
         {"aGVsbG8=", "hello"},
-        {"aGVs\r\nbG8=", "hello"},        // line breaks inside the stream
-        {"aGVsbG8", "hello"},             // partial final group
+        {"aGVs\r\nbG8=", "hello"}, // line breaks inside the stream
+        {"aGVsbG8", "hello"},      // partial final group
         {"aGVsbA==", "hell"},
-        {"aGVsbG8=aGVsbG8=", "hello"},    // decoding stops at the first padding
-        {"aGV sbG8=", "he"},              // ...and at any other foreign byte
+        {"aGVsbG8=aGVsbG8=", "hello"}, // decoding stops at the first padding
+        {"aGV sbG8=", "he"},           // ...and at any other foreign byte
         {"YQ", "a"},
         {"Y", ""},
         {"", ""},

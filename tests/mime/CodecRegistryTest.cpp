@@ -17,10 +17,9 @@ TEST(CodecRegistry, ChoosesByNameWithoutCase) {
         const char* name;
         std::string decodedFrom, expect;
     } cases[] = {
-        {"base64", "aGk=", "hi"},           {"BASE64", "aGk=", "hi"},
-        {"Quoted-Printable", "=41", "A"},  {"7bit", "=41", "=41"},
-        {"8bit", "aGk=", "aGk="},          {"binary", "=41", "=41"},
-        {"base-64", "aGk=", "aGk="},       {"", "=41", "=41"},
+        {"base64", "aGk=", "hi"},    {"BASE64", "aGk=", "hi"}, {"Quoted-Printable", "=41", "A"},
+        {"7bit", "=41", "=41"},      {"8bit", "aGk=", "aGk="}, {"binary", "=41", "=41"},
+        {"base-64", "aGk=", "aGk="}, {"", "=41", "=41"},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         auto c = CodecRegistry::codecFor(cases[i].name);
@@ -29,7 +28,7 @@ TEST(CodecRegistry, ChoosesByNameWithoutCase) {
                   cases[i].expect)
             << "case " << i;
     }
-    EXPECT_TRUE(CodecRegistry::codecFor("base64")->mode());           // line breaks on
+    EXPECT_TRUE(CodecRegistry::codecFor("base64")->mode());            // line breaks on
     EXPECT_FALSE(CodecRegistry::codecFor("quoted-printable")->mode()); // text form
 }
 
@@ -39,10 +38,9 @@ TEST(CodecRegistry, ReRegisteringReplacesAndLookupsAreThreadSafe) {
         threads.emplace_back([t] {
             for (int i = 0; i < 200; ++i) {
                 if (t == 0)
-                    CodecRegistry::registerCodec(
-                        "x-test", []() -> std::unique_ptr<MimeCodec> {
-                            return std::make_unique<Base64Codec>();
-                        });
+                    CodecRegistry::registerCodec("x-test", []() -> std::unique_ptr<MimeCodec> {
+                        return std::make_unique<Base64Codec>();
+                    });
                 EXPECT_TRUE(CodecRegistry::codecFor("x-test"));
                 EXPECT_TRUE(CodecRegistry::codecFor("base64"));
             }

@@ -27,20 +27,20 @@ TEST(EncodedWordCoder, DecodesTable) {
         {"=?utf-8?B?aGVsbG8=?=", "hello", "utf-8"},
         {"=?utf-8?b?aGVsbG8=?=", "hello", "utf-8"},
         {"=?ISO-8859-1?Q?caf=E9?=", "caf\xE9", "ISO-8859-1"},
-        {"=?x?q?a_b=5Fc?=", "a b_c", "x"},              // underscore is a space, =5F one
+        {"=?x?q?a_b=5Fc?=", "a b_c", "x"},               // underscore is a space, =5F one
         {"=?a?Q?one?= =?b?Q?two?=", "onetwo", "a"},      // white space between words vanishes
         {"=?a?Q?one?=\r\n\t=?a?Q?two?=", "onetwo", "a"}, // ...also a fold
         {"=?a?Q?one?=  x =?a?Q?two?=", "one  x two", "a"},
-        {"Re: =?a?Q?x?=", "Re: x", "a"},                 // space before a word stays
-        {" =?a?Q?x?=", " x", "a"},                      // ...even at the very start
+        {"Re: =?a?Q?x?=", "Re: x", "a"}, // space before a word stays
+        {" =?a?Q?x?=", " x", "a"},       // ...even at the very start
         {"=?a?Q?x?= tail", "x tail", "a"},
-        {"=?a?X?abc?= z", "=?a?X?abc?= z", "a"},         // unknown letter: kept as text
-        {"=?a?Q?unterminated", "unterminated", "a"},     // runs to the end of the value
-        {"=?a?Q?", "=?a?Q?", ""},                        // no text after the letter
+        {"=?a?X?abc?= z", "=?a?X?abc?= z", "a"},     // unknown letter: kept as text
+        {"=?a?Q?unterminated", "unterminated", "a"}, // runs to the end of the value
+        {"=?a?Q?", "=?a?Q?", ""},                    // no text after the letter
         {"=?broken", "=?broken", ""},
         {"a=?b", "a=?b", ""},
-        {"=?a?Q?x=?= =?b?B?eQ==?=", "xy", "a"},          // "=" before "?=" is dropped
-        {"=??Q?x?= =?c?Q?y?=", "xy", "c"},               // an empty charset is not kept
+        {"=?a?Q?x=?= =?b?B?eQ==?=", "xy", "a"}, // "=" before "?=" is dropped
+        {"=??Q?x?= =?c?Q?y?=", "xy", "c"},      // an empty charset is not kept
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         Decoded d = decode(cases[i].in);
@@ -77,7 +77,8 @@ TEST(EncodedWordCoder, EncodesBothFormsAndSplitsLongWords) {
 
     std::string longText(200, '\xE9');
     for (char form : {'B', 'Q'}) {
-        for (std::string cs : {std::string("utf-8"), std::string(70, 'c')}) { // a charset longer than a word
+        for (std::string cs :
+             {std::string("utf-8"), std::string(70, 'c')}) { // a charset longer than a word
             c.setCharset(cs);
             c.setInput(longText.data(), longText.size());
             c.setEncoding(form);

@@ -18,7 +18,8 @@ std::string encodeField(std::string_view name, std::string_view value, std::stri
     return out;
 }
 
-std::string decodeField(std::string_view name, std::string_view raw, std::string* charset = nullptr) {
+std::string decodeField(std::string_view name, std::string_view raw,
+                        std::string* charset = nullptr) {
     auto c = FieldCoderRegistry::coderFor(name);
     c->setInput(raw.data(), raw.size());
     std::string out(raw.size(), '\0');
@@ -33,12 +34,16 @@ TEST(FieldCoder, RegistryChoosesByNameWithoutCase) {
         const char* name;
         bool foldsComma, foldsSemicolon, oneSegment;
     } cases[] = {
-        {"Subject", false, false, true},     {"comments", false, false, true},
+        {"Subject", false, false, true},
+        {"comments", false, false, true},
         {"CONTENT-DESCRIPTION", false, false, true},
-        {"TO", true, false, false},          {"from", true, false, false},
+        {"TO", true, false, false},
+        {"from", true, false, false},
         {"Resent-Reply-To", true, false, false},
-        {"content-type", false, true, false}, {"Content-Disposition", false, true, false},
-        {"X-Mailer", false, false, false},   {"", false, false, false},
+        {"content-type", false, true, false},
+        {"Content-Disposition", false, true, false},
+        {"X-Mailer", false, false, false},
+        {"", false, false, false},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         auto c = FieldCoderRegistry::coderFor(cases[i].name);

@@ -11,9 +11,13 @@
 namespace quill {
 namespace {
 
-std::string content(const MimeBody* b) { return b ? std::string(b->contentView()) : "<none>"; }
+std::string content(const MimeBody* b) {
+    return b ? std::string(b->contentView()) : "<none>";
+}
 
-std::ptrdiff_t loadAll(MimeBody& m, const std::string& text) { return m.load(text.data(), text.size()); }
+std::ptrdiff_t loadAll(MimeBody& m, const std::string& text) {
+    return m.load(text.data(), text.size());
+}
 
 // A compact picture of a tree: type/subtype, content and children.
 std::string shape(const MimeBody& b) {
@@ -45,8 +49,8 @@ TEST(MimeBody, MediaTypesAndSubtypes) {
         {"Multipart/Mixed ; boundary=b", MediaType::Multipart, "Mixed"},
         {"message/rfc822", MediaType::Message, "rfc822"},
         {"model/x", MediaType::Other, "x"},
-        {"textual/x", MediaType::Text, "x"},   // the name is compared as a prefix
-        {"plain", MediaType::Other, "plain"},  // no "/": the whole main value
+        {"textual/x", MediaType::Text, "x"},  // the name is compared as a prefix
+        {"plain", MediaType::Other, "plain"}, // no "/": the whole main value
         {"/html", MediaType::Other, ""},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
@@ -68,9 +72,9 @@ TEST(MimeBody, LoadsTable) {
         {"Content-Transfer-Encoding: BASE64\r\n\r\naGVs\r\nbG8=\r\n", -2, "0/plain[hello]"},
         {"Content-Transfer-Encoding: quoted-printable\r\n\r\na=3Db=\r\nc", -2, "0/plain[a=bc]"},
         {"Content-Transfer-Encoding: 8bit\r\n\r\n=41", -2, "0/plain[=41]"},
-        {"Subject: x\r\n\r\n", -2, "0/plain"},   // no body: no content
-        {"Subject: x\r\n", -2, "0/plain"},       // no empty line either
-        {"Subject: x", 0, "0/plain"},            // last field without CR LF
+        {"Subject: x\r\n\r\n", -2, "0/plain"}, // no body: no content
+        {"Subject: x\r\n", -2, "0/plain"},     // no empty line either
+        {"Subject: x", 0, "0/plain"},          // last field without CR LF
         // Preamble becomes the multipart's content (with the CR LF before the
         // delimiter); the epilogue is dropped.
         {"Content-Type: multipart/alternative; boundary=b\r\n\r\npre\r\n--b\r\n\r\none\r\n"
@@ -90,8 +94,7 @@ TEST(MimeBody, LoadsTable) {
          "Content-Type: image/png\r\nContent-Transfer-Encoding: base64\r\n\r\nAAEC\r\n--o--\r\n",
          -2, "5/mixed(5/alternative(0/plain[a],0/html[b]),1/png[\\x00\\x01\\x02])"},
         // A multipart whose boundary never shows is one flat entity.
-        {"Content-Type: multipart/mixed; boundary=zz\r\n\r\n--b\r\nx", -2,
-         "5/mixed[--b\\r\\nx]"},
+        {"Content-Type: multipart/mixed; boundary=zz\r\n\r\n--b\r\nx", -2, "5/mixed[--b\\r\\nx]"},
         {"Content-Type: multipart/mixed\r\n\r\n--b\r\nx", -2, "5/mixed[--b\\r\\nx]"},
         // A delimiter line that never ends: the parse stops there.
         {"Content-Type: multipart/mixed; boundary=b\r\n\r\n--b", -2, "5/mixed"},
@@ -120,10 +123,9 @@ TEST(MimeBody, LoadsTable) {
 TEST(MimeBody, SameAnswerForEveryPrefix) {
     // Every prefix of a message loads without reading past its end (the
     // sanitizer builds check the reads) and never reports more than it got.
-    const std::string text =
-        "Content-Type: multipart/mixed; boundary=\"q\"\r\n\r\npre\r\n--q\r\n"
-        "Content-Transfer-Encoding: quoted-printable\r\n\r\na=3D=\r\n--q\r\n"
-        "Content-Type: text/plain; x=\"y\r\n\r\n--q--\r\n";
+    const std::string text = "Content-Type: multipart/mixed; boundary=\"q\"\r\n\r\npre\r\n--q\r\n"
+                             "Content-Transfer-Encoding: quoted-printable\r\n\r\na=3D=\r\n--q\r\n"
+                             "Content-Type: text/plain; x=\"y\r\n\r\n--q--\r\n";
     for (std::size_t n = 0; n <= text.size(); ++n) {
         std::string prefix = text.substr(0, n); // a buffer of exactly n bytes
         std::vector<char> exact(prefix.begin(), prefix.end());
@@ -217,15 +219,16 @@ TEST(MimeBody, ComposeThenParseGivesTheSameTree) {
         MimeMessage m;
         m.addField("Subject", "Round " + std::to_string(round) + " \xC3\xA9t\xC3\xA9", "utf-8");
         m.addField("To", "J\xC3\xB6rg <j@example.org>", "utf-8");
-        m.addField("Content-Type", "multipart/mixed; boundary=\"=_outer" + std::to_string(round) + "\"");
+        m.addField("Content-Type",
+                   "multipart/mixed; boundary=\"=_outer" + std::to_string(round) + "\"");
         if (round % 2)
             m.setContent("preamble text\r\n");
         int parts = 1 + static_cast<int>(rnd.below(4));
         for (int i = 0; i < parts; ++i) {
             std::string cte = ctes[rnd.below(4)];
             // 7bit content: no CR LF followed by the delimiter's dashes.
-            std::string bytes = cte.empty() ? rnd.bytes(rnd.below(300), "abc XYZ\t.")
-                                            : rnd.bytes(rnd.below(2000));
+            std::string bytes =
+                cte.empty() ? rnd.bytes(rnd.below(300), "abc XYZ\t.") : rnd.bytes(rnd.below(2000));
             if (i == 1) {
                 auto alt = std::make_unique<MimeBody>();
                 alt->addField("Content-Type", "multipart/alternative; boundary=inner");

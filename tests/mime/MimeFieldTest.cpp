@@ -20,11 +20,11 @@ TEST(MimeField, LoadsTable) {
         {"no colon here\r\n", 15, "", "no colon here", ""},
         {"Subject: =?u?B?aGk=?=\r\n", 23, "Subject", "hi", "u"},
         {"X: trailing  \r\n", 15, "X", "trailing  ", ""},
-        {"\tstray\r\nA: b\r\n", 14, "A", "b", ""},   // a stray continuation line is skipped
+        {"\tstray\r\nA: b\r\n", 14, "A", "b", ""}, // a stray continuation line is skipped
         {"A:\r\n", 4, "A", "", ""},
-        {"A: b\r\n\t", 0, "", "", ""},             // the fold has no CR LF: no field
+        {"A: b\r\n\t", 0, "", "", ""}, // the fold has no CR LF: no field
         {"A: no end", 0, "", "", ""},
-        {"\r\nA: b\r\n", 0, "", "", ""},          // the header has ended
+        {"\r\nA: b\r\n", 0, "", "", ""}, // the header has ended
         {"\tstray only", 0, "", "", ""},
         {"", 0, "", "", ""},
         {"A: b\r", 0, "", "", ""},
@@ -48,7 +48,7 @@ TEST(MimeField, MainValueAndParameters) {
         std::string out;
     } cases[] = {
         {"multipart/mixed; boundary=\"a b;c\"", "boundary", true, "a b;c"},
-        {"multipart/mixed;boundary=abc.def", "boundary", true, "abc"},  // token ends at a special
+        {"multipart/mixed;boundary=abc.def", "boundary", true, "abc"}, // token ends at a special
         {"multipart/mixed;BOUNDARY=x\xE9\x7Fy z", "boundary", true, "x\xE9\x7Fy"},
         {"multipart/mixed; xboundary=no; boundary=yes", "boundary", true, "yes"},
         {"multipart/mixed; boundaryx=no", "boundary", false, ""},

@@ -43,7 +43,10 @@ TEST(MimeHeader, EndsAtTheBufferEnd) {
 TEST(MimeHeader, StoresAndRoundTrips) {
     MimeHeader hd;
     hd.addField("To", "a@b");
-    hd.addField("Subject", "Gr\xFC\xDF""e", "iso-8859-1");
+    hd.addField("Subject",
+                "Gr\xFC\xDF"
+                "e",
+                "iso-8859-1");
     hd.setField("to", "c@d");
     std::string out(hd.storedLength(), '\0');
     std::ptrdiff_t n = hd.store(&out[0], out.size());
@@ -53,7 +56,8 @@ TEST(MimeHeader, StoresAndRoundTrips) {
     MimeHeader back;
     EXPECT_EQ(back.load(out.data(), out.size()), n);
     ASSERT_EQ(back.fieldCount(), 2u);
-    EXPECT_EQ(back.fields()[1].value(), "Gr\xFC\xDF""e");
+    EXPECT_EQ(back.fields()[1].value(), "Gr\xFC\xDF"
+                                        "e");
     EXPECT_EQ(back.fields()[1].charset(), "iso-8859-1");
     EXPECT_EQ(hd.store(&out[0], 5), 0); // a field that does not fit
     EXPECT_EQ(hd.removeField("TO"), 1u);

@@ -16,17 +16,17 @@ TEST(QuotedPrintableCodec, DecodesTable) {
         std::string in, out;
     } cases[] = {
         {"=41", "A"},
-        {"=3d", "="},                    // lower-case second digit still decodes
-        {"=a1", "a1"},                   // lower-case first digit is no hex digit
-        {"ab=\r\ncd", "abcd"},           // soft line break
-        {"ab=", "ab"},                   // "=" at the end is dropped
-        {"ab=4", "ab"},                  // "=" with one byte after it is dropped
-        {"a=\rb", "a\rb"},               // "=" before CR without LF
-        {"=G0", "G0"},                   // "=" before a non-hex byte gives that byte
+        {"=3d", "="},          // lower-case second digit still decodes
+        {"=a1", "a1"},         // lower-case first digit is no hex digit
+        {"ab=\r\ncd", "abcd"}, // soft line break
+        {"ab=", "ab"},         // "=" at the end is dropped
+        {"ab=4", "ab"},        // "=" with one byte after it is dropped
+        {"a=\rb", "a\rb"},     // "=" before CR without LF
+        {"=G0", "G0"},         // "=" before a non-hex byte gives that byte
         {"x=20y\r\nz", "x y\r\nz"},
         {"=3D=0D=0A", "=\r\n"},
         {"caf=C3=A9", "caf\xC3\xA9"},
-        {"a_b", "a_b"},                  // underscore is only special in encoded words
+        {"a_b", "a_b"}, // underscore is only special in encoded words
         {"", ""},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
@@ -53,8 +53,8 @@ TEST(QuotedPrintableCodec, EncodesTextForm) {
         {"trail ", "trail=20"},
         {"tab\t", "tab=09"},
         {"sp \r\nx", "sp=20\r\nx"},
-        {"a\r\n.\r\nb", "a\r\n=2E\r\nb"},      // a line holding only a dot
-        {".\r\nb", ".\r\nb"},                  // the dot among the first two bytes
+        {"a\r\n.\r\nb", "a\r\n=2E\r\nb"}, // a line holding only a dot
+        {".\r\nb", ".\r\nb"},             // the dot among the first two bytes
         {"a.b", "a.b"},
         {"\xC3\xA9\x01", "=C3=A9=01"},
         {"x\r\ny", "x\r\ny"},
@@ -93,8 +93,8 @@ TEST(QuotedPrintableCodec, RandomRoundTripsWithinBoundAndLineLimit) {
     test::TestRandom rnd(7);
     for (int round = 0; round < 400; ++round) {
         for (bool binary : {false, true}) {
-            std::string in = rnd.bytes(rnd.below(400),
-                                       round % 3 ? std::string_view() : " \t\r\n.=a\xE9");
+            std::string in =
+                rnd.bytes(rnd.below(400), round % 3 ? std::string_view() : " \t\r\n.=a\xE9");
             QuotedPrintableCodec enc;
             enc.setMode(binary);
             bool held = false;

@@ -36,7 +36,11 @@ TEST(OutgoingMessage, AnalysesTable) {
         {"To: a@x,\r\n\tb@x\r\nSubject: one\r\n\ttwo\r\n\r\nx",
          {"a@x,\tb@x", "", "", "one\r\n\ttwo", "x", ""}},
         // An encoded Subject gives its raw bytes; the charset is dropped.
-        {"Subject: =?ISO-8859-1?B?R3L832U=?=\r\n\r\n", {"", "", "", "Gr\xFC\xDF" "e", "", ""}},
+        {"Subject: =?ISO-8859-1?B?R3L832U=?=\r\n\r\n",
+         {"", "", "",
+          "Gr\xFC\xDF"
+          "e",
+          "", ""}},
         {"Content-Type: text/html; charset=utf-8\r\n\r\n<b>x</b>",
          {"", "", "", "", "<b>x</b>", "html"}},
         // The subtype comparison is exact: text/HTML is sent as plain text.
@@ -46,9 +50,9 @@ TEST(OutgoingMessage, AnalysesTable) {
         {"Content-Type: multipart/alternative; boundary=a\r\n\r\n--a\r\n\r\nonly\r\n--a--",
          {"", "", "", "", "", ""}},
         // mixed: the first part, searched down; the attachment is dropped.
-        {"Subject: s\r\nContent-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\n" +
-             kAlternative + "\r\n--m\r\nContent-Type: application/pdf\r\n"
-                            "Content-Transfer-Encoding: base64\r\n\r\nJVBERg==\r\n--m--",
+        {"Subject: s\r\nContent-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\n" + kAlternative +
+             "\r\n--m\r\nContent-Type: application/pdf\r\n"
+             "Content-Transfer-Encoding: base64\r\n\r\nJVBERg==\r\n--m--",
          {"", "", "", "s", "<p>caf\xC3\xA9</p>", "html"}},
         // A mixed message without parts gives no body.
         {"Content-Type: multipart/mixed; boundary=m\r\n\r\npreamble only",

@@ -1,5 +1,6 @@
 #include "site/SitePages.h"
 
+#include "codec/Base64.h"
 #include "site/TextUtil.h"
 
 namespace quill::site {
@@ -20,8 +21,44 @@ const char* const kStyle =
     ".error { color: #b00; font-weight: bold; }\r\n"
     "</style>\r\n";
 
+// Encoded words ("=?charset?Q?...?=", "=?charset?B?...?=") as their bytes, for
+// display only; blanks between two encoded words go, as mail readers do.
+std::string decodeWords(const std::string& text) {
+    std::string out;
+    std::size_t pos = 0;
+    bool lastWasWord = false;
+    while (pos < text.size()) {
+        std::size_t start = text.find("=?", pos);
+        std::size_t q1 = start == std::string::npos ? start : text.find('?', start + 2);
+        std::size_t q2 = q1 == std::string::npos ? q1 : text.find('?', q1 + 1);
+        std::size_t end = q2 == std::string::npos ? q2 : text.find("?=", q2 + 1);
+        if (end == std::string::npos || q2 != q1 + 2) {
+            out += text.substr(pos);
+            break;
+        }
+        std::string gap = text.substr(pos, start - pos);
+        if (!(lastWasWord && trim(gap).empty())) {
+            out += gap;
+        }
+        char encoding = text[q1 + 1];
+        std::string payload = text.substr(q2 + 1, end - q2 - 1);
+        if (encoding == 'B' || encoding == 'b') {
+            out += quill::decodeBase64(payload);
+        } else if (encoding == 'Q' || encoding == 'q') {
+            // "_" is a blank in this encoding, "=XX" a byte.
+            out += formDecode(replaceAll(
+                replaceAll(replaceAll(payload, "+", "%2B"), "_", "+"), "=", "%"));
+        } else {
+            out += text.substr(start, end + 2 - start);
+        }
+        lastWasWord = true;
+        pos = end + 2;
+    }
+    return out;
+}
+
 std::string displayName(const std::string& from) {
-    std::string name = trim(from);
+    std::string name = decodeWords(trim(from));
     std::size_t lt = name.find('<');
     if (lt != std::string::npos && lt > 0) {
         name = trim(name.substr(0, lt));
@@ -225,7 +262,7 @@ std::string SitePages::listing(const Listing& l) const {
     for (const auto& m : l.rows) {
         std::string link = "/vm/ShowLetter?MsgId=" + m.id + "&box=" + l.folder +
                            "&Search=&Nhead=f";
-        std::string subject = field(m.raw, "Subject");
+        std::string subject = decodeWords(field(m.raw, "Subject"));
         if (subject.empty()) {
             subject = "(no subject)";
         }
@@ -263,7 +300,7 @@ std::string SitePages::letter(const std::string& user, const std::string& crumb,
     for (const char* name : {"Date", "From", "To", "Cc", "Subject"}) {
         std::string v = field(m.raw, name);
         if (!v.empty()) {
-            content += std::string("<tr><td><b>") + name + ":</b></td><td>" + htmlEscape(v) +
+            content += std::string("<tr><td><b>") + name + ":</b></td><td>" + htmlEscape(decodeWords(v)) +
                        "</td></tr>\r\n";
         }
     }

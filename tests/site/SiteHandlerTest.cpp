@@ -708,3 +708,16 @@ TEST(SiteHandlerTest, MutatedRequestsAlwaysGetAnHttpAnswer) {
         EXPECT_LT(a.status, 600) << i;
     }
 }
+
+TEST(SiteHandlerTest, ListingShowsEncodedWordsDecoded) {
+    SiteHandler site(config());
+    site.addMessage("alice", "Inbox",
+                    "From: =?iso-8859-1?Q?J=F6rg_M=FCller?= <jm@example.de>\r\n"
+                    "Subject: =?iso-8859-1?Q?Gr=FC=DFe_aus?= =?utf-8?B?S8O2bG4=?= 1+1\r\n\r\nx\r\n");
+    Client client = handlerClient(site);
+    client.signIn("alice", "s3cret");
+    Answer a = client.get(client.mail(listing(0)));
+    EXPECT_NE(std::string::npos, a.body.find(">J\xf6rg M\xfcller</a>"));
+    EXPECT_NE(std::string::npos, a.body.find(">Gr\xfc\xdf" "e ausK\xc3\xb6ln 1+1</a>"));
+    EXPECT_EQ(1u, sitetest::scanListing(a.body, true).rows.size());
+}

@@ -7,7 +7,7 @@ namespace quill {
 
 namespace {
 
-const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr unsigned char kInvalid = 0xFF;
 
 // Byte value -> alphabet value, kInvalid for every other byte ("=" included).

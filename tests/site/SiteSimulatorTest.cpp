@@ -245,3 +245,41 @@ TEST(SiteSimulatorTest, StartsAgainAfterStopAndRefusesABusyPort) {
     EXPECT_GT(sim.start(), 0);
     EXPECT_EQ(200, sitetest::parseAnswer(exchange(sim.port(), "GET / HTTP/1.0\r\n\r\n").bytes).status);
 }
+
+TEST(SiteSimulatorTest, ListensOnAnotherLoopbackAddressWithHostsNamedAfterIt) {
+    // Port 80 of an address of its own is what a client in direct mode talks
+    // to; binding it needs the rights for a low port, so without them the
+    // ephemeral port of the same address stands in.
+    for (int port : {80, 0}) {
+        SiteConfig c = config();
+        c.listenAddress = "127.83.4.5";
+        c.listenPort = port;
+        c.frontHost = c.loginHost = c.mailHost = c.listenAddress;
+        SiteSimulator sim(c);
+        try {
+            sim.start();
+        } catch (const CBlockSocket::Error&) {
+            continue;
+        }
+        int bound = sim.port();
+        Client client([bound](const std::string& raw) {
+            Wire w;
+            CBlockSocket s(10, 10);
+            s.connect("127.83.4.5", bound);
+            s.write(raw.data(), raw.size());
+            char buffer[16384];
+            std::size_t n;
+            while ((n = s.receive(buffer, sizeof buffer)) > 0) {
+                w.bytes.append(buffer, n);
+            }
+            return w.bytes;
+        },
+                      sim.frontPageUrl(), sim.loginPageUrl());
+        EXPECT_EQ("http://127.83.4.5/", sim.frontPageUrl());
+        Answer a = client.signIn("alice", "s3cret");
+        EXPECT_TRUE(sitetest::isMailPage(a.body, "vurel.example")) << port;
+        EXPECT_EQ("127.83.4.5", client.mailHost);
+        return;
+    }
+    FAIL() << "could not listen on 127.83.4.5 at all";
+}

@@ -245,17 +245,6 @@ TEST_F(Login, EmptyPasswordHashesTheEmptyText) {
     EXPECT_EQ(client.session().Cookie, "");
 }
 
-TEST(CVurelClient, AdoptSessionTakesTheRecordAsItIs) {
-    CVurelClient client(testSite());
-    CookieRecord record;
-    record.set("Ann", "a=1; ", "m.test", 12345);
-    client.adoptSession(record);
-    EXPECT_EQ(client.session().Cookie, "a=1; ");
-    EXPECT_EQ(client.session().User, "Ann");
-    EXPECT_EQ(client.session().Host, "m.test");
-    EXPECT_EQ(client.session().Timestamp, 12345);
-}
-
 TEST(CVurelClient, IsMailPageLooksForTheSignedInTitle) {
     const CVurelClient client(testSite());
     struct Case {

@@ -296,10 +296,6 @@ TEST_F(CookieJarTest, ServiceThreadsAndTheHostThreadShareOneJar) {
     EXPECT_EQ(jar.size(), 12u);
 }
 
-TEST(CookieJarInstance, OneJarPerProcess) {
-    EXPECT_EQ(&CookieJar::instance(), &CookieJar::instance());
-}
-
 TEST(CookieRecordTest, SetStampsTheCurrentTime) {
     CookieRecord r;
     const std::int64_t before = CookieJar::systemTime();

@@ -57,14 +57,5 @@ TEST(SiteConfig, MissingFileGivesTheDefaults) {
     EXPECT_EQ(site.mailDomain, SiteConfig::kDefaultMailDomain);
 }
 
-TEST(SiteConfig, CurrentIsWhatTheLastLoadSet) {
-    SiteConfig site;
-    site.mailDomain = "one.example";
-    SiteConfig::setCurrent(site);
-    EXPECT_EQ(SiteConfig::current().mailDomain, "one.example");
-    SiteConfig::setCurrent(SiteConfig());
-    EXPECT_EQ(SiteConfig::current().mailDomain, "vurel.example");
-}
-
 } // namespace
 } // namespace quill

@@ -144,7 +144,7 @@ def curl_form(session, form_path):
     out = subprocess.run(["curl", "-sS", "--max-time", "600", "-x",
                           "http://127.0.0.1:%d" % session.proxy_port,
                           "-H", "Cookie: " + session.cookie,
-                          "-H", "Content-Type: application/x-www-form-urlencoded",
+                          "-H", "Content-Type: application/x-www-form-urlencoded", "-H", "Expect:",
                           "--data-binary", "@" + form_path + ".now",
                           "http://%s/vm/Compose?YY=%s" % (session.mail_host, yy)],
                          check=True, stdout=subprocess.PIPE).stdout

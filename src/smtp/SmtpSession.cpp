@@ -224,6 +224,10 @@ void SmtpSession::onData(const std::string&) {
         state_ = State::Closed;
         return;
     }
+    // A fresh stream gives back the input buffer that grew to the message's
+    // size. Nothing is lost: the client waits for our reply, and the reply's
+    // flush would discard any unread input anyway.
+    stream_ = std::make_unique<SocketStream>(connection_);
     const OutgoingMessage message(text);
     std::string().swap(text); // a long message is not held twice while it is posted
     const std::string bcc =

@@ -2,6 +2,7 @@
 // body, and how each kind of answer is taken. A scripted peer stands in for the
 // site, one canned answer per connection.
 
+#include "codec/FormEncode.h"
 #include "net/CBlockSocket.h"
 #include "webmail/ByteChannel.h"
 #include "webmail/CVurelClient.h"
@@ -128,6 +129,31 @@ TEST_F(ComposeFormTest, MissingTokensAndSaveCopyOff) {
     EXPECT_EQ(std::string(".crumb=&To=a%40x&Cc=&Bcc=&Subj=&Body=&Format=&SaveCopy=") + kTail,
               requestBody(1));
     EXPECT_EQ(133u, std::strlen(kTail));
+}
+
+TEST_F(ComposeFormTest, LongBodiesAreEncodedWholeAndStopAtAZeroByte) {
+    std::string body;
+    for (int i = 0; i < 300000; ++i) {
+        body += static_cast<char>(1 + (i * 7919) % 255); // every byte but zero
+    }
+    struct Case {
+        std::string body;
+        std::string encoded;
+    } cases[] = {
+        {body, formEncode(body)},
+        {body + std::string(1, '\0') + "after", formEncode(body)},
+        {std::string("ab\0cd", 5), "ab"},
+    };
+    int i = 0;
+    for (const Case& c : cases) {
+        requests.clear();
+        answers = {composePage(kForm), page(200, "Message Sent")};
+        client.sendMessage("a@x", "", "", "s", c.body, "", false);
+        const std::string form = requestBody(1);
+        const std::size_t at = form.find("&Body=") + 6;
+        EXPECT_EQ(c.encoded, form.substr(at, form.find("&Format=") - at)) << "case " << i;
+        ++i;
+    }
 }
 
 TEST_F(ComposeFormTest, TokensAreScannedInOrder) {

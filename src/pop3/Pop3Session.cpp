@@ -31,6 +31,9 @@ const char* const kTerminator = ".";
 
 const int kHttpProxy = 1;
 
+// Bytes of a message reply gathered before they are sent.
+const std::size_t kSendPiece = 1024 * 1024;
+
 } // namespace
 
 // Looked up without regard to letter case, in the order given. A word found
@@ -292,8 +295,16 @@ void Pop3Session::onRetr(const std::string& args) {
 
 void Pop3Session::writeMessage(const std::string& header, const std::string& text) {
     SocketStream& stream = *stream_;
-    pop3text::DotStuffer stuffer([&stream](const char* bytes, std::size_t length) {
+    // A large message goes out in pieces, so the output buffer never holds a
+    // second copy of it: the memory and the copying stay bounded by kSendPiece.
+    std::size_t pending = 0;
+    pop3text::DotStuffer stuffer([&stream, &pending](const char* bytes, std::size_t length) {
         stream.write(bytes, length);
+        pending += length;
+        if (pending >= kSendPiece) {
+            stream.flush();
+            pending = 0;
+        }
     });
     stuffer.feed(header);
     stuffer.feed(text);

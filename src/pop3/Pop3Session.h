@@ -7,7 +7,7 @@
 //
 // Command words are matched without regard to letter case (RFC 1939); each
 // reply is flushed before the next command is read, and a flush discards any
-// input that was sent ahead. A command line longer than kMaxCommandLine
+// input that was sent ahead. A message reply goes out in pieces of 1 MiB. A command line longer than kMaxCommandLine
 // without its CR LF ends the conversation.
 //
 // Errors: run() returns after QUIT or when the connection fails during

@@ -4,8 +4,8 @@
 //
 //   quillmere-host [--bka-version TEXT] [--setup] PLUGIN
 //
-// Loads PLUGIN, prints its information record, then either runs its setup
-// (--setup) or initialises its menus, starts it and runs until SIGINT or
+// Loads PLUGIN, prints its information record, then either starts it, runs its
+// setup and ends it (--setup), or initialises its menus, starts it and runs until SIGINT or
 // SIGTERM (Ctrl-C or closing the console on Windows), then calls its exit
 // callback and unloads it. Each line typed on standard input is handed to the
 // plug-in as a console command ("cancel pop3", "cancel smtp").
@@ -150,7 +150,12 @@ int main(int argc, char** argv) {
               << "Description: " << field(record, 240) << std::endl;
 
     if (setup) {
+        // As in the mail client, the plug-in has been started (its settings
+        // loaded) before the user can open its setup; otherwise the dialog
+        // would show, and OK would write, the values from before the load.
+        start();
         const int result = setupFn(nullptr);
+        exitFn();
         std::cout << "BKC_OnPlugInSetup returned " << result << std::endl;
         return 0;
     }

@@ -1,5 +1,6 @@
 #include "plugin/PluginUi.h"
 
+#include "ui/OptionsFrontEnd.h"
 #include "ui/ProgressWindow.h"
 #include "ui/ProgressWindows.h"
 
@@ -10,9 +11,9 @@ void openWindows() noexcept { ProgressWindows::open(); }
 
 void closeWindows() noexcept { ProgressWindows::close(); }
 
-bool runOptionsDialog(SettingsValues&) noexcept {
-    // The options dialog is not connected yet: nothing changes.
-    return false;
+bool runOptionsDialog(SettingsValues& values) noexcept {
+    // The Win32 dialog in the Windows build, the console dialog elsewhere.
+    return ::quill::runOptionsDialog(values);
 }
 
 bool consoleCommand(const std::string& line) noexcept {

@@ -113,9 +113,31 @@ class Host:
 
 
 def run_host(host, plugin, args=(), timeout=60):
-    """One short run (for --setup or a refusal): (exit status, output)."""
+    """One short run (for --setup or a refusal): (exit status, output).
+    Natively --setup's console dialog reads the empty input as Cancel; under
+    wine the real options dialog opens, and quill-dialog-driver (built beside
+    the host) presses its Cancel button."""
     windows = is_windows_binary(host)
-    r = subprocess.run(host_command(host, list(args) + [native_to_host_path(plugin, windows)]),
-                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                       stderr=subprocess.STDOUT, env=host_env(), timeout=timeout)
-    return r.returncode, r.stdout.decode("latin-1")
+    cmd = host_command(host, list(args) + [native_to_host_path(plugin, windows)])
+    driver = os.path.join(os.path.dirname(host), "quill-dialog-driver.exe")
+    if not (windows and "--setup" in args and os.path.exists(driver)):
+        r = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT, env=host_env(), timeout=timeout)
+        return r.returncode, r.stdout.decode("latin-1")
+    proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                            stderr=subprocess.STDOUT, env=host_env())
+    # A refused plug-in shows no dialog: the driver then gives up, and the
+    # host's own exit is what counts.
+    cancel = subprocess.Popen(host_command(driver, ["find", "Quillmere 1.64", "click", "2"]),
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              env=host_env())
+    try:
+        out, _ = proc.communicate(timeout=timeout)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.communicate()
+        if cancel.poll() is None:
+            cancel.kill()
+        cancel.wait()
+    return proc.returncode, out.decode("latin-1")

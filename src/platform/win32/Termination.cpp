@@ -38,7 +38,17 @@ void watchTermination() { std::call_once(installed, install); }
 void waitForTermination() {
     watchTermination();
     if (stopEvent == nullptr) return;
-    ::WaitForSingleObject(stopEvent, INFINITE);
+    // The waiting thread is the program's user-interface thread: windows it
+    // created (a plug-in's modeless dialogs) get their messages meanwhile.
+    for (;;) {
+        DWORD woken = ::MsgWaitForMultipleObjects(1, &stopEvent, FALSE, INFINITE, QS_ALLINPUT);
+        if (woken != WAIT_OBJECT_0 + 1) return; // the event, or a failed wait
+        MSG msg;
+        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageA(&msg);
+        }
+    }
 }
 
 void requestTermination() {

@@ -82,15 +82,39 @@ std::string Mailbox::nextId(const std::string& raw) {
     return "1_" + std::to_string(serial) + "_" + tail;
 }
 
+bool Mailbox::idInUse(const std::string& id) const {
+    for (const auto& u : users_) {
+        for (const auto& f : u.second) {
+            for (const auto& m : f.second) {
+                if (m.id == id) {
+                    return true;
+                }
+            }
+        }
+    }
+    return false;
+}
+
 std::string Mailbox::add(const std::string& user, const std::string& folderName,
-                         const std::string& raw, bool unread) {
+                         const std::string& raw, bool unread, const std::string& id) {
     Folder* f = folder(user, folderName);
     if (f == nullptr) {
         return std::string();
     }
+    if (!id.empty()) {
+        for (unsigned char c : id) {
+            if (c <= ' ' || c >= 127 || std::string("&\"'<>#").find(static_cast<char>(c)) !=
+                                           std::string::npos) {
+                return std::string();
+            }
+        }
+        if (idInUse(id)) {
+            return std::string();
+        }
+    }
     StoredMessage m;
     m.raw = normalize(raw);
-    m.id = nextId(m.raw);
+    m.id = id.empty() ? nextId(m.raw) : id;
     m.unread = unread;
     f->push_back(m);
     return m.id;

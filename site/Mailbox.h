@@ -29,8 +29,12 @@ public:
 
     // Stores a message (normalized) at the end of the folder; returns its id,
     // unique across the whole mailbox. Empty when user or folder is unknown.
+    // A given id (tests use odd ones, with "+" or "%") is taken as it is unless
+    // it is already in use or holds a byte that would end it inside a page or
+    // a query ("&", quotes, "<", ">", "#", blanks, control bytes): then the
+    // result is empty and nothing is stored.
     std::string add(const std::string& user, const std::string& folder, const std::string& raw,
-                    bool unread = true);
+                    bool unread = true, const std::string& id = std::string());
 
     // Loads a folder from a directory: a Maildir (messages in new/ are unread,
     // in cur/ read unless their flags lack "S"), or else every "*.eml" file in
@@ -57,6 +61,7 @@ private:
     using Folder = std::vector<StoredMessage>;
     Folder* folder(const std::string& user, const std::string& name);
     std::string nextId(const std::string& raw);
+    bool idInUse(const std::string& id) const;
     int loadFolder(const std::string& user, const std::string& folder, const std::string& dir);
 
     std::map<std::string, std::map<std::string, Folder>> users_;

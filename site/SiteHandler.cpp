@@ -148,9 +148,10 @@ std::string SiteHandler::md5Answer(const std::string& password, const std::strin
 // ---- observation and set-up ----------------------------------------------------
 
 std::string SiteHandler::addMessage(const std::string& user, const std::string& folderName,
-                                    const std::string& raw, bool unread) {
+                                    const std::string& raw, bool unread,
+                                    const std::string& id) {
     std::lock_guard<std::mutex> guard(lock_);
-    return mailbox_.add(user, folderName, raw, unread);
+    return mailbox_.add(user, folderName, raw, unread, id);
 }
 
 int SiteHandler::loadMailbox(const std::string& user, const std::string& directory) {

@@ -84,8 +84,10 @@ public:
     std::string loginPageUrl() const;
 
     // Mailbox. Users come from the configuration; folders are "Inbox", "Sent", "Trash".
+    // Returns the new message's id; see Mailbox::add for a chosen id.
     std::string addMessage(const std::string& user, const std::string& folder,
-                           const std::string& raw, bool unread = true);
+                           const std::string& raw, bool unread = true,
+                           const std::string& id = std::string());
     int loadMailbox(const std::string& user, const std::string& directory);
     std::vector<StoredMessage> folder(const std::string& user, const std::string& folder) const;
 

@@ -68,6 +68,11 @@ TEST_F(MailboxTest, IdsAreUniqueAndSafeInUrls) {
         ids.insert(id);
     }
     EXPECT_EQ(200u, ids.size());
+    // Chosen ids: taken as they are, refused when taken or unsafe in a page.
+    EXPECT_EQ("1_5+2%41", box_.add("alice", "Inbox", "x", true, "1_5+2%41"));
+    for (const char* bad : {"1_5+2%41", "a&b", "a\"b", "a b", "a<b", "a#b", "a\x7f" "b"}) {
+        EXPECT_EQ("", box_.add("alice", "Sent", "x", true, bad)) << bad;
+    }
     EXPECT_TRUE(box_.add("nobody", "Inbox", "x").empty());
     EXPECT_TRUE(box_.add("alice", "Drafts", "x").empty());
 }

@@ -721,3 +721,19 @@ TEST(SiteHandlerTest, ListingShowsEncodedWordsDecoded) {
     EXPECT_NE(std::string::npos, a.body.find(">Gr\xfc\xdf" "e ausK\xc3\xb6ln 1+1</a>"));
     EXPECT_EQ(1u, sitetest::scanListing(a.body, true).rows.size());
 }
+
+TEST(SiteHandlerTest, IdsWithPlusAndPercentAreMatchedAsSent) {
+    SiteHandler site(config());
+    const std::string id = "1_77+3%2F9";
+    ASSERT_EQ(id, site.addMessage("alice", "Inbox", message(1), true, id));
+    Client client = handlerClient(site);
+    client.signIn("alice", "s3cret");
+    auto scan = sitetest::scanListing(client.get(client.mail(listing(0))).body, true);
+    ASSERT_EQ(1u, scan.rows.size());
+    EXPECT_EQ(id, scan.rows[0].first);
+    Answer text = client.get(client.mail("/vm/ShowLetter?box=Inbox&PRINT=1&Nhead=f&toc=1&MsgId=" + id +
+                                         "&bodyPart=TEXT"));
+    EXPECT_EQ(site.folder("alice", "Inbox")[0].text(), text.body);
+    client.get(client.mail("/vm/ShowFolder?box=Inbox&DEL=Delete&Mid=" + id + "&.crumb=" + scan.crumb));
+    EXPECT_EQ(1u, site.folder("alice", "Trash").size());
+}

@@ -2,6 +2,7 @@
 the end-to-end and host tests."""
 
 import os
+import select
 import shutil
 import signal
 import socket
@@ -94,6 +95,24 @@ class Host:
             host_command(host, list(args) + [native_to_host_path(plugin, windows)]),
             stdin=subprocess.PIPE, stdout=log or subprocess.PIPE,
             stderr=subprocess.STDOUT, env=host_env())
+        self.output = b""
+
+    def wait_for_output(self, text, timeout=60):
+        """Reads the host's output until text has appeared; False on time-out
+        or when the host has ended first."""
+        deadline = time.time() + timeout
+        fd = self.proc.stdout.fileno()
+        while text.encode() not in self.output:
+            left = deadline - time.time()
+            if left <= 0:
+                return False
+            ready, _, _ = select.select([fd], [], [], left)
+            if ready:
+                chunk = os.read(fd, 65536)
+                if not chunk:
+                    return False
+                self.output += chunk
+        return True
 
     def command(self, line):
         self.proc.stdin.write((line + "\n").encode())
@@ -108,8 +127,8 @@ class Host:
         except subprocess.TimeoutExpired:
             self.proc.kill()
             out, _ = self.proc.communicate()
-            return None, (out or b"").decode("latin-1")
-        return self.proc.returncode, (out or b"").decode("latin-1")
+            return None, (self.output + (out or b"")).decode("latin-1")
+        return self.proc.returncode, (self.output + (out or b"")).decode("latin-1")
 
 
 def run_host(host, plugin, args=(), timeout=60):

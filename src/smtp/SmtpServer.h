@@ -21,9 +21,7 @@ class ServiceWindow;
 // settings, window and jar must outlive the server. options: the time-outs of
 // accepted connections and the address to bind (tests shorten and vary them).
 std::unique_ptr<SmtpService> makeSmtpServer(const ServiceSettings& settings, ServiceWindow& window,
-                                            CookieJar& jar,
-                                            ListenerService::Options options = {});
-std::unique_ptr<SmtpService> makeSmtpServer(const ServiceSettings& settings,
-                                            ServiceWindow& window);
+                                            CookieJar& jar, ListenerService::Options options = {});
+std::unique_ptr<SmtpService> makeSmtpServer(const ServiceSettings& settings, ServiceWindow& window);
 
 } // namespace quill

@@ -49,9 +49,8 @@ const SmtpSession::Command SmtpSession::kGreetedCommands[] = {
 };
 
 const SmtpSession::Command SmtpSession::kAuthenticatedCommands[] = {
-    {"RSET", &SmtpSession::onRset}, {"MAIL", &SmtpSession::onMail},
-    {"RCPT", &SmtpSession::onRcpt}, {"DATA", &SmtpSession::onData},
-    {"QUIT", &SmtpSession::onQuit},
+    {"RSET", &SmtpSession::onRset}, {"MAIL", &SmtpSession::onMail}, {"RCPT", &SmtpSession::onRcpt},
+    {"DATA", &SmtpSession::onData}, {"QUIT", &SmtpSession::onQuit},
 };
 
 SmtpSession::SmtpSession(std::shared_ptr<ByteChannel> connection,
@@ -99,8 +98,8 @@ void SmtpSession::run() {
         const std::string word = smtptext::commandWord(line);
         const bool greeted = state_ == State::Greeted;
         const Command* table = greeted ? kGreetedCommands : kAuthenticatedCommands;
-        const std::size_t count = greeted ? std::size(kGreetedCommands)
-                                          : std::size(kAuthenticatedCommands);
+        const std::size_t count =
+            greeted ? std::size(kGreetedCommands) : std::size(kAuthenticatedCommands);
         Handler handler = nullptr;
         for (std::size_t i = 0; i < count; ++i) {
             if (smtptext::equalsNoCase(word, table[i].word)) {
@@ -123,7 +122,9 @@ void SmtpSession::onEhlo(const std::string&) {
     stream_->flush();
 }
 
-void SmtpSession::onGreetedRset(const std::string&) { reply(kOk); }
+void SmtpSession::onGreetedRset(const std::string&) {
+    reply(kOk);
+}
 
 void SmtpSession::onQuit(const std::string&) {
     reply(kBye);

@@ -7,9 +7,13 @@ namespace smtptext {
 
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // Letters, digits and the bytes that may stand in the local part or the domain
 // of an address (RFC 5322 atext, the dot and the at-sign). Bytes of 0x80 and up

@@ -38,6 +38,8 @@ void VurelSmtpWebmail::sendMessage(const std::string& to, const std::string& cc,
     client_.sendMessage(to, cc, bcc, subject, body, format, saveCopy);
 }
 
-void VurelSmtpWebmail::abort() noexcept { client_.cancel(); }
+void VurelSmtpWebmail::abort() noexcept {
+    client_.cancel();
+}
 
 } // namespace quill

@@ -25,8 +25,8 @@ public:
     bool adoptSaved(const std::string& user) override;
     void login(const std::string& user, const std::string& password) override;
     void sendMessage(const std::string& to, const std::string& cc, const std::string& bcc,
-                     const std::string& subject, const std::string& body,
-                     const std::string& format, bool saveCopy) override;
+                     const std::string& subject, const std::string& body, const std::string& format,
+                     bool saveCopy) override;
     void abort() noexcept override;
 
     SmtpVurelClient& client() { return client_; }

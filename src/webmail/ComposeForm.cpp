@@ -65,10 +65,9 @@ std::string safeToken(const std::string& token) {
 
 } // namespace
 
-void CVurelClient::sendMessage(const std::string& to, const std::string& cc,
-                               const std::string& bcc, const std::string& subject,
-                               const std::string& body, const std::string& format,
-                               bool saveCopy) {
+void CVurelClient::sendMessage(const std::string& to, const std::string& cc, const std::string& bcc,
+                               const std::string& subject, const std::string& body,
+                               const std::string& format, bool saveCopy) {
     const std::string composeUrl = mailUrl("/vm/Compose");
     std::string yy;
     std::string crumb;
@@ -92,9 +91,9 @@ void CVurelClient::sendMessage(const std::string& to, const std::string& cc,
     }
 
     std::string form;
-    form.reserve(formEncodedLength(body) + 3 * (to.size() + cc.size() + bcc.size() +
-                                                 subject.size()) +
-                 crumb.size() + format.size() + 1024);
+    form.reserve(formEncodedLength(body) +
+                 3 * (to.size() + cc.size() + bcc.size() + subject.size()) + crumb.size() +
+                 format.size() + 1024);
     form += ".crumb=";
     form += crumb;
     form += "&To=";

@@ -179,10 +179,11 @@ TEST_F(SmtpServerTest, SubmissionReachesTheSiteAndShowsEachStep) {
     EXPECT_EQ("250 OK", c->command("RCPT TO:<bob@x.example>"));
     EXPECT_EQ("250 OK", c->command("RCPT TO:<hidden@x.example>"));
     EXPECT_EQ("354 OK", c->command("DATA"));
-    const std::string reply = c->command("To: bob@x.example\r\nSubject: Hi\r\n"
-                                         "Content-Type: multipart/alternative; boundary=b\r\n\r\n"
-                                         "--b\r\n\r\nplain\r\n--b\r\n"
-                                         "Content-Type: text/html\r\n\r\n<b>html</b>\r\n--b--\r\n.");
+    const std::string reply =
+        c->command("To: bob@x.example\r\nSubject: Hi\r\n"
+                   "Content-Type: multipart/alternative; boundary=b\r\n\r\n"
+                   "--b\r\n\r\nplain\r\n--b\r\n"
+                   "Content-Type: text/html\r\n\r\n<b>html</b>\r\n--b--\r\n.");
     EXPECT_EQ("250 OK", reply);
     EXPECT_EQ("221 Quillmere SMTP service closing transmission channel", c->command("QUIT"));
 

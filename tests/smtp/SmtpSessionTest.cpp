@@ -4,8 +4,8 @@
 #include "net/CBlockSocket.h"
 #include "net/ServiceSettings.h"
 #include "smtp/SmtpWebmail.h"
-#include "webmail/CVurelClient.h"
 #include "webmail/ByteChannel.h"
+#include "webmail/CVurelClient.h"
 
 #include <gtest/gtest.h>
 
@@ -136,8 +136,8 @@ public:
         }
     }
     void sendMessage(const std::string& to, const std::string& cc, const std::string& bcc,
-                     const std::string& subject, const std::string& body,
-                     const std::string& format, bool saveCopy) override {
+                     const std::string& subject, const std::string& body, const std::string& format,
+                     bool saveCopy) override {
         log_->add("send");
         if (!onSend.empty()) {
             auto hook = onSend.front();
@@ -174,7 +174,9 @@ std::vector<std::string> authTurns(const std::string& user = "alice",
     return {"AUTH LOGIN\r\n", b64(user) + "\r\n", b64(password) + "\r\n"};
 }
 
-std::string authReplies() { return std::string(kAuthPrompts) + kLoggedIn; }
+std::string authReplies() {
+    return std::string(kAuthPrompts) + kLoggedIn;
+}
 
 class SmtpSessionTest : public ::testing::Test {
 protected:
@@ -280,8 +282,7 @@ TEST_F(SmtpSessionTest, AuthWithAndWithoutInitialResponse) {
         const char* prompts;
     } cases[] = {
         {{"AUTH LOGIN\r\n", b64("alice") + "\r\n", b64("secret") + "\r\n"}, kAuthPrompts},
-        {{"auth login " + b64("alice") + "\r\n", b64("secret") + "\r\n"},
-         "334 UGFzc3dvcmQ6\r\n"},
+        {{"auth login " + b64("alice") + "\r\n", b64("secret") + "\r\n"}, "334 UGFzc3dvcmQ6\r\n"},
         {{"AUTH LOGIN   " + b64("alice") + "  \r\n", b64("secret") + "\r\n"},
          "334 UGFzc3dvcmQ6\r\n"},
         // Another mechanism's initial response is not a LOGIN user name.
@@ -307,33 +308,33 @@ TEST_F(SmtpSessionTest, SavedSessionSkipsLoginWhateverThePassword) {
 
 TEST_F(SmtpSessionTest, RefusedLoginStaysGreetedAndAllowsAnotherAuth) {
     int attempts = 0;
-    const std::string out = converse(
-        join(join(authTurns("alice", "bad"), {"MAIL FROM:<a@b>\r\n"}),
-             join(authTurns("alice", "good"), {"MAIL FROM:<a@b>\r\n", "QUIT\r\n"})),
-        [&](FakeWebmail& w) {
-            w.onLogin = [&](const std::string&, const std::string& password) {
-                ++attempts;
-                if (password == "bad") {
-                    throw CVurelClient::Error("http://login.vurel.example/config/login");
-                }
-            };
-        });
-    EXPECT_EQ(std::string(kGreeting) + kAuthPrompts + "535 authentication failed\r\n" +
-                  kAuthFirst + authReplies() + kOk + kBye,
+    const std::string out =
+        converse(join(join(authTurns("alice", "bad"), {"MAIL FROM:<a@b>\r\n"}),
+                      join(authTurns("alice", "good"), {"MAIL FROM:<a@b>\r\n", "QUIT\r\n"})),
+                 [&](FakeWebmail& w) {
+                     w.onLogin = [&](const std::string&, const std::string& password) {
+                         ++attempts;
+                         if (password == "bad") {
+                             throw CVurelClient::Error("http://login.vurel.example/config/login");
+                         }
+                     };
+                 });
+    EXPECT_EQ(std::string(kGreeting) + kAuthPrompts + "535 authentication failed\r\n" + kAuthFirst +
+                  authReplies() + kOk + kBye,
               out);
     EXPECT_EQ(2, attempts);
 }
 
 TEST_F(SmtpSessionTest, NetworkFailureDuringLoginEndsWithoutReply) {
     bool threw = false;
-    const std::string out =
-        converse(join(authTurns(), {"QUIT\r\n"}),
-                 [](FakeWebmail& w) {
-                     w.onLogin = [](const std::string&, const std::string&) {
-                         throw CBlockSocket::Canceled();
-                     };
-                 },
-                 &threw);
+    const std::string out = converse(
+        join(authTurns(), {"QUIT\r\n"}),
+        [](FakeWebmail& w) {
+            w.onLogin = [](const std::string&, const std::string&) {
+                throw CBlockSocket::Canceled();
+            };
+        },
+        &threw);
     EXPECT_EQ(std::string(kGreeting) + kAuthPrompts, out);
     EXPECT_FALSE(threw);
 }
@@ -365,13 +366,11 @@ TEST_F(SmtpSessionTest, MessageIsAnalysedAndPostedWithBlindCopies) {
                              "\r\n"
                              "..dotted line\r\n"
                              "last line\r\n.\r\n";
-    const std::string out = converse(join(join(authTurns(), messageTurns({"zed@x.example",
-                                                                         "bob@x.example",
-                                                                         "al@x.example",
-                                                                         "bob@x.example",
-                                                                         "Carol@X.example"},
-                                                                        data)),
-                                          {"QUIT\r\n"}));
+    const std::string out = converse(
+        join(join(authTurns(), messageTurns({"zed@x.example", "bob@x.example", "al@x.example",
+                                             "bob@x.example", "Carol@X.example"},
+                                            data)),
+             {"QUIT\r\n"}));
     EXPECT_EQ(std::string(kGreeting) + authReplies() + messageReplies(5) + kBye, out);
     ASSERT_EQ(1u, log->sent.size());
     const SentMessage& m = log->sent[0];
@@ -460,12 +459,12 @@ TEST_F(SmtpSessionTest, RcptWithoutAddressStillAnswersOk) {
 TEST_F(SmtpSessionTest, StaleSavedSessionIsRenewedOnceAndSentOnce) {
     settings.v.saveSent = true;
     const std::string data = "To: a@x\r\n\r\nbody\r\n.\r\n";
-    const std::string out = converse(
-        join(join(authTurns("alice", "pw"), messageTurns({"a@x"}, data)), {"QUIT\r\n"}),
-        [](FakeWebmail& w) {
-            w.hasSaved = true;
-            w.onSend.push_back([] { throw CVurelClient::InvalidCookie(); });
-        });
+    const std::string out =
+        converse(join(join(authTurns("alice", "pw"), messageTurns({"a@x"}, data)), {"QUIT\r\n"}),
+                 [](FakeWebmail& w) {
+                     w.hasSaved = true;
+                     w.onSend.push_back([] { throw CVurelClient::InvalidCookie(); });
+                 });
     EXPECT_EQ(std::string(kGreeting) + authReplies() + messageReplies(1) + kBye, out);
     EXPECT_EQ((std::vector<std::string>{"adopt alice", "send", "login alice pw", "send"}),
               log->calls);
@@ -476,8 +475,7 @@ TEST_F(SmtpSessionTest, StaleSavedSessionIsRenewedOnceAndSentOnce) {
 TEST_F(SmtpSessionTest, StaleSessionIsNotRenewedTwice) {
     const std::string data = "To: a@x\r\n\r\nbody\r\n.\r\n";
     const std::string out = converse(
-        join(join(authTurns(), messageTurns({"a@x"}, data)), {"QUIT\r\n"}),
-        [](FakeWebmail& w) {
+        join(join(authTurns(), messageTurns({"a@x"}, data)), {"QUIT\r\n"}), [](FakeWebmail& w) {
             w.hasSaved = true;
             w.onSend.push_back([] { throw CVurelClient::InvalidCookie(); });
             w.onSend.push_back([] { throw CVurelClient::InvalidCookie(); });
@@ -507,8 +505,7 @@ TEST_F(SmtpSessionTest, FreshLoginIsNotRetriedAndRefusalKeepsState) {
 TEST_F(SmtpSessionTest, FailedRenewalAnswersNotSent) {
     const std::string data = "To: a@x\r\n\r\nbody\r\n.\r\n";
     const std::string out = converse(
-        join(join(authTurns(), messageTurns({"a@x"}, data)), {"QUIT\r\n"}),
-        [](FakeWebmail& w) {
+        join(join(authTurns(), messageTurns({"a@x"}, data)), {"QUIT\r\n"}), [](FakeWebmail& w) {
             w.hasSaved = true;
             w.onSend.push_back([] { throw CVurelClient::InvalidCookie(); });
             w.onLogin = [](const std::string&, const std::string&) {
@@ -523,9 +520,7 @@ TEST_F(SmtpSessionTest, NetworkFailureDuringSendEndsWithoutReply) {
     bool threw = false;
     const std::string out = converse(
         join(join(authTurns(), messageTurns({"a@x"}, data)), {"QUIT\r\n"}),
-        [](FakeWebmail& w) {
-            w.onSend.push_back([] { throw CBlockSocket::Error("receive"); });
-        },
+        [](FakeWebmail& w) { w.onSend.push_back([] { throw CBlockSocket::Error("receive"); }); },
         &threw);
     EXPECT_EQ(std::string(kGreeting) + authReplies() + kOk + kOk + "354 OK\r\n", out);
     EXPECT_FALSE(threw);
@@ -572,9 +567,7 @@ TEST_F(SmtpSessionTest, CancelDuringLoginOrSendClosesWithoutReply) {
             throw CBlockSocket::Canceled(); // what the closed request raises
         };
         if (during == 0) {
-            webmail->onLogin = [&](const std::string&, const std::string&) {
-                blockUntilAborted();
-            };
+            webmail->onLogin = [&](const std::string&, const std::string&) { blockUntilAborted(); };
         } else {
             webmail->onSend.push_back(blockUntilAborted);
         }
@@ -588,10 +581,9 @@ TEST_F(SmtpSessionTest, CancelDuringLoginOrSendClosesWithoutReply) {
         gate.waitEntered();
         session->abort();
         conversation.join();
-        const std::string expected = during == 0
-                                         ? std::string(kGreeting) + kAuthPrompts
-                                         : std::string(kGreeting) + authReplies() + kOk + kOk +
-                                               "354 OK\r\n";
+        const std::string expected =
+            during == 0 ? std::string(kGreeting) + kAuthPrompts
+                        : std::string(kGreeting) + authReplies() + kOk + kOk + "354 OK\r\n";
         EXPECT_EQ(expected, channel->written()) << "during " << during;
         EXPECT_TRUE(channel->closed()) << "during " << during;
         EXPECT_TRUE(log->sent.empty()) << "during " << during;

@@ -55,12 +55,12 @@ TEST_F(ComposeFormSiteTest, TheSiteReceivesTheExactFormAndDecodesEveryField) {
         bool saveCopy;
         const char* encoded; // the form from "&To=" to "&SaveCopy=..." inclusive
     } cases[] = {
-        {"Bob <bob@x.example>", "", "", "Tea & cake for 2", "Caf\xE9 & cr\xE8me\r\n100% sure",
-         "", true,
+        {"Bob <bob@x.example>", "", "", "Tea & cake for 2", "Caf\xE9 & cr\xE8me\r\n100% sure", "",
+         true,
          "&To=Bob+%3Cbob%40x%2Eexample%3E&Cc=&Bcc=&Subj=Tea+%26+cake+for+2"
          "&Body=Caf%E9+%26+cr%E8me%0D%0A100%25+sure&Format=&SaveCopy=yes"},
-        {"a@x.example", "c@x.example, d@x.example", "e@x.example", "=?x?= a+b", "<p>hi</p>",
-         "html", false,
+        {"a@x.example", "c@x.example, d@x.example", "e@x.example", "=?x?= a+b", "<p>hi</p>", "html",
+         false,
          "&To=a%40x%2Eexample&Cc=c%40x%2Eexample%2C+d%40x%2Eexample&Bcc=e%40x%2Eexample"
          "&Subj=%3D%3Fx%3F%3D+a%2Bb&Body=%3Cp%3Ehi%3C%2Fp%3E&Format=html&SaveCopy="},
     };
@@ -85,11 +85,17 @@ TEST_F(ComposeFormSiteTest, TheSiteReceivesTheExactFormAndDecodesEveryField) {
         EXPECT_EQ(c.saveCopy, m.saveCopy) << "case " << i;
         EXPECT_EQ(sentBefore + (c.saveCopy ? 1 : 0), sim->site().folder("ann", "Sent").size())
             << "case " << i;
-        const std::vector<std::string> names = {
-            ".crumb",          "To",        "Cc",     "Bcc",    "Subj",    "Body",
-            "Format",          "SaveCopy",  "box",    "FwdFile", "FwdMsg", "FwdSubj",
-            "OriginalFrom",    "OriginalSubject", "InReplyTo", "NumAtt", "AttData", "FName",
-            "Video",           "NoSubj",    "NoBody", "SEND"};
+        const std::vector<std::string> names = {".crumb",       "To",
+                                                "Cc",           "Bcc",
+                                                "Subj",         "Body",
+                                                "Format",       "SaveCopy",
+                                                "box",          "FwdFile",
+                                                "FwdMsg",       "FwdSubj",
+                                                "OriginalFrom", "OriginalSubject",
+                                                "InReplyTo",    "NumAtt",
+                                                "AttData",      "FName",
+                                                "Video",        "NoSubj",
+                                                "NoBody",       "SEND"};
         ASSERT_EQ(names.size(), m.fields.size()) << "case " << i;
         for (std::size_t k = 0; k < names.size(); ++k) {
             EXPECT_EQ(names[k], m.fields[k].first) << "case " << i << " field " << k;

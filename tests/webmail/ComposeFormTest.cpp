@@ -134,7 +134,8 @@ TEST_F(ComposeFormTest, MissingTokensAndSaveCopyOff) {
 TEST_F(ComposeFormTest, LongBodiesAreEncodedWholeAndStopAtAZeroByte) {
     std::string body;
     for (int i = 0; i < 300000; ++i) {
-        body += static_cast<char>(1 + (i * 7919) % 255); // every byte but zero
+        body +=
+            static_cast<char>(1 + (static_cast<unsigned long>(i) * 7919u) % 255u); // no zero byte
     }
     struct Case {
         std::string body;
@@ -170,8 +171,7 @@ TEST_F(ComposeFormTest, TokensAreScannedInOrder) {
         // An unterminated token is missing.
         {"<form action=\"/vm/Compose?YY=7", "", ""},
         // A token that could split the request line counts as missing.
-        {"<form action=\"/vm/Compose?YY=7\r\nX: y\"><input name=\".crumb\" value=\"c\">", "",
-         "c"},
+        {"<form action=\"/vm/Compose?YY=7\r\nX: y\"><input name=\".crumb\" value=\"c\">", "", "c"},
     };
     int i = 0;
     for (const Case& c : cases) {
@@ -196,15 +196,25 @@ TEST_F(ComposeFormTest, AnswersThatDoNotSayMessageSent) {
     } cases[] = {
         {{composePage(kForm), page(200, "<p>Message Sent</p>")}, true, 2, ""},
         {{composePage(kForm), page(200, "Your Message Sent!")}, true, 2, ""},
-        {{composePage(kForm), page(200, "Message not Sent. Message Sent")}, false, 2,
+        {{composePage(kForm), page(200, "Message not Sent. Message Sent")},
+         false,
+         2,
          "http://us.mail.vurel.example/vm/Compose?YY=84512"},
-        {{composePage(kForm), page(200, "Message Sen")}, false, 2,
+        {{composePage(kForm), page(200, "Message Sen")},
+         false,
+         2,
          "http://us.mail.vurel.example/vm/Compose?YY=84512"},
-        {{composePage(kForm), page(200, "Sent Message ")}, false, 2,
+        {{composePage(kForm), page(200, "Sent Message ")},
+         false,
+         2,
          "http://us.mail.vurel.example/vm/Compose?YY=84512"},
-        {{composePage(kForm), page(500, "Message Sent")}, false, 2,
+        {{composePage(kForm), page(500, "Message Sent")},
+         false,
+         2,
          "http://us.mail.vurel.example/vm/Compose?YY=84512"},
-        {{composePage(kForm), "garbage without status"}, false, 2,
+        {{composePage(kForm), "garbage without status"},
+         false,
+         2,
          "http://us.mail.vurel.example/vm/Compose?YY=84512"},
         {{page(302, "Message Sent")}, false, 1, "http://us.mail.vurel.example/vm/Compose"},
         {{page(200, "<title>Please sign in</title>")}, false, 1, "std::exception"},

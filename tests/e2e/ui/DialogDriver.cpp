@@ -10,6 +10,10 @@
 //     set ID TEXT             type TEXT into an edit field (replacing it)
 //     click ID                press a button, check box or radio button
 //     wait-gone               wait until the dialog has been destroyed
+//     watch STOPFILE          until STOPFILE exists (at most 10 minutes), print
+//                             one line whenever a progress window (a dialog
+//                             with an animation control) appears or changes:
+//                             "<window> <0|1 visible>\t<caption>\t<detail>"
 //
 // Prints one line per failed expectation; exits 0 when all held, 1 when some
 // failed, 2 on a usage error or when a wait timed out (30 s each).
@@ -18,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -51,6 +56,57 @@ bool waitFor(F done) {
         Sleep(20);
     }
     return true;
+}
+
+struct ProgressState {
+    HWND window;
+    std::string line;
+};
+
+BOOL CALLBACK collectProgress(HWND window, LPARAM param) {
+    auto* windows = reinterpret_cast<std::vector<HWND>*>(param);
+    char name[16] = {0};
+    GetClassNameA(window, name, sizeof name);
+    if (std::string(name) == "#32770" && GetDlgItem(window, 3011) != nullptr)
+        windows->push_back(window);
+    return TRUE;
+}
+
+std::string itemText(HWND dialog, int id);
+
+// Polls the progress windows of every program and prints each change.
+void watch(const char* stopFile) {
+    std::vector<ProgressState> known;
+    DWORD start = GetTickCount();
+    while (GetFileAttributesA(stopFile) == INVALID_FILE_ATTRIBUTES &&
+           GetTickCount() - start < 600000) {
+        std::vector<HWND> windows;
+        EnumWindows(collectProgress, reinterpret_cast<LPARAM>(&windows));
+        for (HWND w : windows) {
+            char caption[1024] = {0};
+            GetWindowTextA(w, caption, sizeof caption);
+            char head[32];
+            std::snprintf(head, sizeof head, "%lu %d\t", static_cast<unsigned long>(
+                              reinterpret_cast<ULONG_PTR>(w)), IsWindowVisible(w) ? 1 : 0);
+            std::string line = head + std::string(caption) + "\t" + itemText(w, 3004);
+            bool seen = false;
+            for (ProgressState& k : known) {
+                if (k.window == w) {
+                    seen = true;
+                    if (k.line != line) {
+                        k.line = line;
+                        std::printf("%s\n", line.c_str());
+                    }
+                }
+            }
+            if (!seen) {
+                known.push_back({w, line});
+                std::printf("%s\n", line.c_str());
+            }
+        }
+        std::fflush(stdout);
+        Sleep(1);
+    }
 }
 
 std::string itemText(HWND dialog, int id) {
@@ -117,6 +173,12 @@ int main(int argc, char** argv) {
         } else if (step == "click") {
             need(i, 1);
             SendMessageA(GetDlgItem(dialog, std::atoi(argv[++i])), BM_CLICK, 0, 0);
+        } else if (step == "watch") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "quill-dialog-driver: watch needs a file\n");
+                return 2;
+            }
+            watch(argv[++i]);
         } else if (step == "wait-gone") {
             need(i, 0);
             if (!waitFor([&] { return !IsWindow(dialog); })) {

@@ -72,3 +72,14 @@ if(QUILL_WINDOWS)
   add_link_options(-static -static-libgcc -static-libstdc++)
   add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0501)
 endif()
+
+# Adds every subfolder of the current folder that has a CMakeLists.txt of its
+# own (bench/, fuzz/ and tests/e2e/ hold one group of targets per subfolder).
+function(quill_add_subfolders)
+  file(GLOB subs LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(sub IN LISTS subs)
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${sub}/CMakeLists.txt)
+      add_subdirectory(${sub})
+    endif()
+  endforeach()
+endfunction()

@@ -59,8 +59,9 @@ cp "$build/plugin/Quillmere.so" "$demo/"
 printf '[Setup]\r\nPOP3Port=%s\r\nSMTPPort=%s\r\nEmptyTrash=1\r\nPopup=1\r\nSaveCookie=1\r\nSaveSent=1\r\nProxyType=1\r\nProxy=127.0.0.1\r\nPort=%s\r\n[MailBox]\r\nBulk=0\r\nInbox=1\r\n' \
   "$pop3_port" "$smtp_port" "$sim_port" >"$demo/Quillmere.ini"
 
-# Where the SMTP side prints its sending line.
-send_line="(sending: see the SMTP service)"
+# Where the SMTP side prints its sending line: curl submits a message with
+# AUTH LOGIN; the simulator's log shows the compose form's POST.
+send_line="printf 'To: friend@example.org\\r\\nSubject: Hello\\r\\n\\r\\nSent through the bridge.\\r\\n' | curl -u $user:$password --mail-from $user@vurel.example --mail-rcpt friend@example.org -T - smtp://127.0.0.1:$smtp_port"
 
 cat <<INFO
 

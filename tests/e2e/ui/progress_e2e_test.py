@@ -23,6 +23,7 @@ HOST = os.path.join(BIN, "quillmere-host.exe")
 SIM = os.path.join(BIN, "vurel-sim.exe")
 DRIVER = os.path.join(BIN, "quill-dialog-driver.exe")
 USER, PASSWORD = "demo", "demo-secret"
+EMPTY_USER = "nobody"
 
 STATUS_TEXTS = {
     "Logging to Vurel server ...", "Fetching messages from Inbox ...",
@@ -45,7 +46,8 @@ class Running:
         port_file = os.path.join(folder, "sim.port")
         self.sim = subprocess.Popen(
             ["wine", SIM, "--listen", "127.0.0.1:0", "--user", "%s:%s" % (USER, PASSWORD),
-             "--mailbox", z(mailbox), "--seed", "7", "--port-file", z(port_file), "--log"],
+             "--mailbox", z(mailbox), "--user", "%s:%s" % (EMPTY_USER, PASSWORD),
+             "--seed", "7", "--port-file", z(port_file), "--log"],
             stdout=open(os.path.join(folder, "sim.log"), "wb"), stderr=subprocess.STDOUT, env=env)
         deadline = time.time() + 60
         while not read_text(port_file).strip():
@@ -121,9 +123,9 @@ def read_text(path):
         return ""
 
 
-def pop3_session(port, commands):
+def pop3_session(port, commands, user=USER):
     box = poplib.POP3("127.0.0.1", port, timeout=120)
-    box.user(USER)
+    box.user(user)
     box.pass_(PASSWORD)
     for c in commands:
         c(box)
@@ -138,10 +140,10 @@ def by_window(states):
 
 
 class ProgressWindowTest(unittest.TestCase):
-    def conversation(self, popup, mailbox, commands):
+    def conversation(self, popup, mailbox, commands, user=USER):
         run = Running(os.path.join(WORK, self.id()), popup, mailbox)
         try:
-            pop3_session(run.pop3, commands)
+            pop3_session(run.pop3, commands, user)
         except Exception:
             run.finish()
             raise AssertionError("the conversation failed; host said:\n%s\nwatcher saw:\n%s"
@@ -171,6 +173,24 @@ class ProgressWindowTest(unittest.TestCase):
         seen, states = self.conversation(False, MAILBOX, [lambda b: b.stat(),
                                                           lambda b: b.retr(1)])
         self.assertFalse(any(v for _, v, _, _ in states), "a window appeared: %s" % states)
+        self.assertIn("Retrieving mail body ...", {c for _, c, _ in seen})
+
+    def assert_down_after(self, seen, caption, states):
+        """Once the window has been hidden with `caption` showing, it never comes up again."""
+        hidden_at = next((i for i, (v, c, _) in enumerate(seen)
+                          if not v and c == caption and any(x[0] for x in seen[:i])), None)
+        self.assertIsNotNone(hidden_at, "never up and then down at %r: %s" % (caption, states))
+        self.assertFalse(any(v for v, _, _ in seen[hidden_at:]), states)
+
+    def test_stat_of_an_empty_mailbox_keeps_the_window_down(self):
+        seen, states = self.conversation(True, MAILBOX, [lambda b: b.stat(), lambda b: b.list()],
+                                         user=EMPTY_USER)
+        self.assert_down_after(seen, "Fetching messages from Inbox ...", states)
+
+    def test_top_of_message_one_keeps_the_window_down(self):
+        seen, states = self.conversation(True, MAILBOX, [lambda b: b.top(1, 0),
+                                                         lambda b: b.retr(2)])
+        self.assert_down_after(seen, "Retrieving mail header ...", states)
         self.assertIn("Retrieving mail body ...", {c for _, c, _ in seen})
 
 

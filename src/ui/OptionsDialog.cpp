@@ -27,9 +27,8 @@ constexpr ProxyFieldUse proxyFieldUse[] = {
 constexpr int proxyKinds = sizeof proxyFieldUse / sizeof proxyFieldUse[0];
 
 // The radio button of each proxy kind, indexed by kind.
-constexpr int proxyRadio[proxyKinds] = {
-    OptionsDialog::NoProxy, OptionsDialog::HttpProxy, OptionsDialog::Socks4,
-    OptionsDialog::Socks5};
+constexpr int proxyRadio[proxyKinds] = {OptionsDialog::NoProxy, OptionsDialog::HttpProxy,
+                                        OptionsDialog::Socks4, OptionsDialog::Socks5};
 
 // The check boxes and the settings field each one shows.
 struct CheckBinding {

@@ -38,7 +38,7 @@ public:
         About = 3012,
     };
 
-    static const char* const caption; // "Quillmere 1.64"
+    static const char* const caption;   // "Quillmere 1.64"
     static const char* const aboutText; // lines separated by "\n"
 
     // The controls must outlive the dialog object.

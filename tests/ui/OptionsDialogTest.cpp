@@ -104,7 +104,8 @@ TEST(OptionsDialogTest, EachStoredProxyTypeChecksItsRadioAndEnablesItsFields) {
         v.proxyType = k.type;
         dialog.open(v);
         for (int r : {D::NoProxy, D::HttpProxy, D::Socks4, D::Socks5})
-            EXPECT_EQ(c.checkState(r), r == k.checkedRadio ? 1 : 0) << "case " << i << " radio " << r;
+            EXPECT_EQ(c.checkState(r), r == k.checkedRadio ? 1 : 0)
+                << "case " << i << " radio " << r;
         Enabling e = enablingOf(c);
         EXPECT_EQ(e.server, k.expected.server) << "case " << i;
         EXPECT_EQ(e.port, k.expected.port) << "case " << i;
@@ -155,7 +156,8 @@ TEST(OptionsDialogTest, ClickingTheSelectedKindOrAnotherControlChangesNothing) {
     c.setEnabled(D::ProxyUser, true);
     dialog.clicked(D::Socks4);
     EXPECT_TRUE(c.isEnabled(D::ProxyUser));
-    for (int id : {int(D::Inbox), int(D::Popup), int(D::Ok), int(D::Cancel), int(D::Pop3Port), 0, 9999}) {
+    for (int id :
+         {int(D::Inbox), int(D::Popup), int(D::Ok), int(D::Cancel), int(D::Pop3Port), 0, 9999}) {
         dialog.clicked(id);
         EXPECT_EQ(dialog.proxyKind(), 2) << id;
     }
@@ -238,12 +240,26 @@ TEST(OptionsDialogTest, NumbersAreSignedDecimalsAndAnythingElseIsZero) {
         const char* text;
         int value;
     } cases[] = {
-        {"5110", 5110},   {"", 0},          {"abc", 0},        {"-5", -5},
-        {"+42", 42},      {"  17", 17},     {"12abc", 12},     {"0x10", 0},
-        {"-", 0},         {"+", 0},         {" - 3", 0},       {"007", 7},
-        {"2147483647", 2147483647},          {"-2147483648", -2147483647 - 1},
-        {"2147483648", 0}, {"-2147483649", 0}, {"99999999999999999999", 0},
-        {"\t8", 8},       {"1 2", 1},       {"--1", 0},
+        {"5110", 5110},
+        {"", 0},
+        {"abc", 0},
+        {"-5", -5},
+        {"+42", 42},
+        {"  17", 17},
+        {"12abc", 12},
+        {"0x10", 0},
+        {"-", 0},
+        {"+", 0},
+        {" - 3", 0},
+        {"007", 7},
+        {"2147483647", 2147483647},
+        {"-2147483648", -2147483647 - 1},
+        {"2147483648", 0},
+        {"-2147483649", 0},
+        {"99999999999999999999", 0},
+        {"\t8", 8},
+        {"1 2", 1},
+        {"--1", 0},
     };
     for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)
         EXPECT_EQ(D::readNumber(cases[i].text), cases[i].value)

@@ -139,9 +139,8 @@ bool OptionsConsole::run(std::istream& in, std::ostream& out, SettingsValues& va
         std::size_t digits = 0;
         while (digits < idText.size() && idText[digits] >= '0' && idText[digits] <= '9')
             ++digits;
-        Control* c = digits > 0 && digits == idText.size() && digits < 6
-                         ? find(std::stoi(idText))
-                         : nullptr;
+        Control* c =
+            digits > 0 && digits == idText.size() && digits < 6 ? find(std::stoi(idText)) : nullptr;
         if (!c) {
             out << "? no such control or command: " << line << "\n";
             continue;

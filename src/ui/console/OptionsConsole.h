@@ -10,8 +10,8 @@
 // Disabled controls refuse edits and clicks, as their windows would. The end
 // of the input counts as Cancel.
 
-#include "ui/OptionsControls.h"
 #include "net/ServiceSettings.h"
+#include "ui/OptionsControls.h"
 
 #include <iosfwd>
 #include <string>

@@ -11,18 +11,19 @@
 
 namespace quill {
 
-static_assert(OptionsDialog::Pop3Port == IDC_POP3_PORT && OptionsDialog::SmtpPort == IDC_SMTP_PORT &&
-                  OptionsDialog::ProxyServer == IDC_PROXY_SERVER &&
-                  OptionsDialog::ProxyPort == IDC_PROXY_PORT && OptionsDialog::Inbox == IDC_INBOX &&
-                  OptionsDialog::Bulk == IDC_BULK && OptionsDialog::ProxyUser == IDC_PROXY_USER &&
-                  OptionsDialog::ProxyPassword == IDC_PROXY_PASSWORD &&
-                  OptionsDialog::EmptyTrash == IDC_EMPTY_TRASH && OptionsDialog::Popup == IDC_POPUP &&
-                  OptionsDialog::SaveCookie == IDC_SAVE_COOKIE &&
-                  OptionsDialog::SaveSent == IDC_SAVE_SENT && OptionsDialog::NoProxy == IDC_NO_PROXY &&
-                  OptionsDialog::HttpProxy == IDC_HTTP_PROXY && OptionsDialog::Socks4 == IDC_SOCKS4 &&
-                  OptionsDialog::Socks5 == IDC_SOCKS5 && OptionsDialog::About == IDC_ABOUT &&
-                  OptionsDialog::Ok == IDOK && OptionsDialog::Cancel == IDCANCEL,
-              "the dialog logic and the template must use the same control ids");
+static_assert(
+    OptionsDialog::Pop3Port == IDC_POP3_PORT && OptionsDialog::SmtpPort == IDC_SMTP_PORT &&
+        OptionsDialog::ProxyServer == IDC_PROXY_SERVER &&
+        OptionsDialog::ProxyPort == IDC_PROXY_PORT && OptionsDialog::Inbox == IDC_INBOX &&
+        OptionsDialog::Bulk == IDC_BULK && OptionsDialog::ProxyUser == IDC_PROXY_USER &&
+        OptionsDialog::ProxyPassword == IDC_PROXY_PASSWORD &&
+        OptionsDialog::EmptyTrash == IDC_EMPTY_TRASH && OptionsDialog::Popup == IDC_POPUP &&
+        OptionsDialog::SaveCookie == IDC_SAVE_COOKIE && OptionsDialog::SaveSent == IDC_SAVE_SENT &&
+        OptionsDialog::NoProxy == IDC_NO_PROXY && OptionsDialog::HttpProxy == IDC_HTTP_PROXY &&
+        OptionsDialog::Socks4 == IDC_SOCKS4 && OptionsDialog::Socks5 == IDC_SOCKS5 &&
+        OptionsDialog::About == IDC_ABOUT && OptionsDialog::Ok == IDOK &&
+        OptionsDialog::Cancel == IDCANCEL,
+    "the dialog logic and the template must use the same control ids");
 
 namespace {
 

@@ -26,9 +26,9 @@ std::shared_ptr<Win32ProgressWindow> Win32ProgressWindow::create(ProgressWindow&
     InitCommonControlsEx(&controls);
 
     std::shared_ptr<Win32ProgressWindow> window(new Win32ProgressWindow(owner));
-    HWND handle = CreateDialogParamA(resourceModule(), MAKEINTRESOURCEA(IDD_PROGRESS),
-                                     GetDesktopWindow(), dialogProc,
-                                     reinterpret_cast<LPARAM>(window.get()));
+    HWND handle =
+        CreateDialogParamA(resourceModule(), MAKEINTRESOURCEA(IDD_PROGRESS), GetDesktopWindow(),
+                           dialogProc, reinterpret_cast<LPARAM>(window.get()));
     if (!handle)
         return nullptr;
     window->window_ = handle;
@@ -61,8 +61,7 @@ void Win32ProgressWindow::destroy() {
     }
 }
 
-template <class Change>
-void Win32ProgressWindow::record(Change change) {
+template <class Change> void Win32ProgressWindow::record(Change change) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_)
         return;

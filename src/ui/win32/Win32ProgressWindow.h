@@ -64,8 +64,7 @@ private:
 
     explicit Win32ProgressWindow(ProgressWindow& owner) : owner_(owner) {}
     // Records a change under the lock and wakes the window thread.
-    template <class Change>
-    void record(Change change);
+    template <class Change> void record(Change change);
     void applyPending(); // window thread
     static INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -45,8 +45,8 @@ bool ProgressWindows::open() noexcept {
             close();
             return false;
         }
-        keyboardHook = SetWindowsHookExA(WH_GETMESSAGE, getMessageHook, nullptr,
-                                         GetCurrentThreadId());
+        keyboardHook =
+            SetWindowsHookExA(WH_GETMESSAGE, getMessageHook, nullptr, GetCurrentThreadId());
         pop3Progress().attach(pop3Window);
         smtpProgress().attach(smtpWindow);
         return true;

@@ -47,8 +47,7 @@ BOOL CALLBACK matchCaption(HWND window, LPARAM param) {
     return TRUE;
 }
 
-template <class F>
-bool waitFor(F done) {
+template <class F> bool waitFor(F done) {
     DWORD start = GetTickCount();
     while (!done()) {
         if (GetTickCount() - start >= waitMs)
@@ -86,8 +85,9 @@ void watch(const char* stopFile) {
             char caption[1024] = {0};
             GetWindowTextA(w, caption, sizeof caption);
             char head[32];
-            std::snprintf(head, sizeof head, "%lu %d\t", static_cast<unsigned long>(
-                              reinterpret_cast<ULONG_PTR>(w)), IsWindowVisible(w) ? 1 : 0);
+            std::snprintf(head, sizeof head, "%lu %d\t",
+                          static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(w)),
+                          IsWindowVisible(w) ? 1 : 0);
             std::string line = head + std::string(caption) + "\t" + itemText(w, 3004);
             bool seen = false;
             for (ProgressState& k : known) {
@@ -150,7 +150,8 @@ int main(int argc, char** argv) {
             i += 2;
             std::string got = itemText(dialog, id);
             if (got != want) {
-                std::printf("control %d shows \"%s\", expected \"%s\"\n", id, got.c_str(), want.c_str());
+                std::printf("control %d shows \"%s\", expected \"%s\"\n", id, got.c_str(),
+                            want.c_str());
                 ++failures;
             }
         } else if (step == "expect-checked" || step == "expect-enabled") {
@@ -158,9 +159,8 @@ int main(int argc, char** argv) {
             int id = std::atoi(argv[i + 1]);
             bool want = std::atoi(argv[i + 2]) != 0;
             i += 2;
-            bool got = step == "expect-checked"
-                           ? IsDlgButtonChecked(dialog, id) == BST_CHECKED
-                           : IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE;
+            bool got = step == "expect-checked" ? IsDlgButtonChecked(dialog, id) == BST_CHECKED
+                                                : IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE;
             if (got != want) {
                 std::printf("control %d is %s%s\n", id, got ? "" : "not ",
                             step == "expect-checked" ? "checked" : "enabled");

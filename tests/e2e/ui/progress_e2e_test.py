@@ -44,11 +44,12 @@ class Running:
         os.makedirs(folder)
         env = hostrun.host_env()
         port_file = os.path.join(folder, "sim.port")
+        self.sim_log = open(os.path.join(folder, "sim.log"), "wb")
         self.sim = subprocess.Popen(
             ["wine", SIM, "--listen", "127.0.0.1:0", "--user", "%s:%s" % (USER, PASSWORD),
              "--mailbox", z(mailbox), "--user", "%s:%s" % (EMPTY_USER, PASSWORD),
              "--seed", "7", "--port-file", z(port_file), "--log"],
-            stdout=open(os.path.join(folder, "sim.log"), "wb"), stderr=subprocess.STDOUT, env=env)
+            stdout=self.sim_log, stderr=subprocess.STDOUT, env=env)
         deadline = time.time() + 60
         while not read_text(port_file).strip():
             if time.time() > deadline or self.sim.poll() is not None:
@@ -106,6 +107,7 @@ class Running:
         self.host_output = self.host.stop()[1]
         self.sim.kill()
         self.sim.wait()
+        self.sim_log.close()
         states = []
         for line in self.lines:
             head, _, rest = line.partition("\t")

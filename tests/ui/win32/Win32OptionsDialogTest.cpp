@@ -95,7 +95,7 @@ TEST(Win32OptionsDialogTest, RadioClicksEnableTheProxyFields) {
         int radio;
         bool serverAndPort, userAndPassword;
     } steps[] = {
-        {D::Socks4, true, false}, {D::Socks5, true, true}, {D::NoProxy, false, false},
+        {D::Socks4, true, false},   {D::Socks5, true, true},  {D::NoProxy, false, false},
         {D::HttpProxy, true, true}, {D::Socks4, true, false}, {D::NoProxy, false, false},
     };
     RunningDialog d(defaults());

@@ -41,8 +41,7 @@ struct Fixture {
     bool visible() const { return IsWindowVisible(hwnd()) != FALSE; }
     // Runs `report` on a service thread and waits for it to return without
     // pumping: the service side must never wait for the window thread.
-    template <class F>
-    void fromServiceThread(F report) {
+    template <class F> void fromServiceThread(F report) {
         std::thread service(report);
         service.join();
     }
@@ -83,7 +82,8 @@ TEST(Win32ProgressWindowTest, StatusPopsUpAndBothTextsFollow) {
                itemText(f.hwnd(), IDC_PROGRESS_DETAIL) == "http://login.vurel.example/config/login";
     }));
     f.fromServiceThread([&] { f.logic.setStatus("Fetching messages from Inbox ..."); });
-    EXPECT_TRUE(pumpUntil([&] { return windowText(f.hwnd()) == "Fetching messages from Inbox ..."; }));
+    EXPECT_TRUE(
+        pumpUntil([&] { return windowText(f.hwnd()) == "Fetching messages from Inbox ..."; }));
     f.fromServiceThread([&] { f.logic.hide(); });
     EXPECT_TRUE(pumpUntil([&] { return !f.visible(); }));
     EXPECT_TRUE(IsWindow(f.hwnd()));
@@ -238,7 +238,7 @@ TEST(Win32ProgressWindowTest, TheProcessWindowsOpenOncePerPairAndCloseMidConvers
     service.join();
     EXPECT_EQ(countDialogs(self), before);
     EXPECT_EQ(smtpProgress().caption(), "Sending mail ..."); // the texts are still kept
-    ProgressWindows::close(); // closing twice is harmless
+    ProgressWindows::close();                                // closing twice is harmless
 }
 
 } // namespace

@@ -49,6 +49,8 @@ const char kUsage[] =
     "                          that connect to port 80 of it themselves)\n"
     "  --seed N                fixed seed for challenges, cookies and tokens\n"
     "  --port-file FILE        write the port listened on to FILE once listening\n"
+    "  --delay PATH:MS[:TIMES] answer requests for paths starting with PATH only after MS\n"
+    "                          milliseconds (the first TIMES of them; default all)\n"
     "  --log                   print one line per request\n"
     "  --help                  this text\n";
 
@@ -82,6 +84,7 @@ int main(int argc, char** argv) {
     SiteConfig config;
     config.listenPort = 8080;
     std::vector<std::pair<std::string, std::string>> mailboxes; // user, directory
+    std::vector<std::pair<std::string, quill::site::Fault>> delays; // path prefix, delay
     std::string portFile;
     bool direct = false;
     bool log = false;
@@ -145,6 +148,17 @@ int main(int argc, char** argv) {
                 config.seed = static_cast<std::uint64_t>(number(value(), "--seed", 1, 0x7fffffffL));
             } else if (a == "--port-file") {
                 portFile = value();
+            } else if (a == "--delay") {
+                auto p = splitPair(value(), "--delay");
+                std::string ms = p.second, times = "-1";
+                if (std::size_t colon = ms.find(':'); colon != std::string::npos) {
+                    times = ms.substr(colon + 1);
+                    ms = ms.substr(0, colon);
+                }
+                quill::site::Fault fault;
+                fault.delay = std::chrono::milliseconds(number(ms, "--delay", 0, 600000));
+                fault.times = static_cast<int>(number(times, "--delay", -1, 1000000));
+                delays.emplace_back(p.first, fault);
             } else if (a == "--log") {
                 log = true;
             } else {
@@ -178,6 +192,9 @@ int main(int argc, char** argv) {
             int n = sim.site().loadMailbox(m.first, m.second);
             std::cout << "vurel-sim: " << n << " messages for " << m.first << " from "
                       << m.second << "\n";
+        }
+        for (const auto& d : delays) {
+            sim.site().setFault(d.first, d.second);
         }
         int port = sim.start();
         {

@@ -39,7 +39,7 @@ def z(path):
 class Running:
     """The simulator, the window watcher and the host, for one test."""
 
-    def __init__(self, folder, popup, mailbox):
+    def __init__(self, folder, popup, mailbox, sim_args=()):
         shutil.rmtree(folder, ignore_errors=True)  # nothing from an earlier run
         os.makedirs(folder)
         env = hostrun.host_env()
@@ -48,7 +48,7 @@ class Running:
         self.sim = subprocess.Popen(
             ["wine", SIM, "--listen", "127.0.0.1:0", "--user", "%s:%s" % (USER, PASSWORD),
              "--mailbox", z(mailbox), "--user", "%s:%s" % (EMPTY_USER, PASSWORD),
-             "--seed", "7", "--port-file", z(port_file), "--log"],
+             "--seed", "7", "--port-file", z(port_file), "--log"] + list(sim_args),
             stdout=self.sim_log, stderr=subprocess.STDOUT, env=env)
         deadline = time.time() + 60
         while not read_text(port_file).strip():
@@ -104,6 +104,7 @@ class Running:
         except subprocess.TimeoutExpired:
             self.watch.kill()
         self.reader.join()
+        self.watch.stdout.close()
         self.host_output = self.host.stop()[1]
         self.sim.kill()
         self.sim.wait()
@@ -178,10 +179,12 @@ class ProgressWindowTest(unittest.TestCase):
         self.assertIn("Retrieving mail body ...", {c for _, c, _ in seen})
 
     def assert_down_after(self, seen, caption, states):
-        """Once the window has been hidden with `caption` showing, it never comes up again."""
-        hidden_at = next((i for i, (v, c, _) in enumerate(seen)
-                          if not v and c == caption and any(x[0] for x in seen[:i])), None)
-        self.assertIsNotNone(hidden_at, "never up and then down at %r: %s" % (caption, states))
+        """From the step showing `caption` on, the window goes down (the watcher
+        may see the next caption already) and never comes up again."""
+        start = next((i for i, (_, c, _) in enumerate(seen) if c == caption), None)
+        self.assertIsNotNone(start, "%r never shown: %s" % (caption, states))
+        hidden_at = next((i for i in range(start, len(seen)) if not seen[i][0]), None)
+        self.assertIsNotNone(hidden_at, "never hidden after %r: %s" % (caption, states))
         self.assertFalse(any(v for v, _, _ in seen[hidden_at:]), states)
 
     def test_stat_of_an_empty_mailbox_keeps_the_window_down(self):
@@ -194,6 +197,44 @@ class ProgressWindowTest(unittest.TestCase):
                                                          lambda b: b.retr(2)])
         self.assert_down_after(seen, "Retrieving mail header ...", states)
         self.assertIn("Retrieving mail body ...", {c for _, c, _ in seen})
+
+    def test_cancel_during_a_slow_listing_ends_the_conversation_and_the_next_is_served(self):
+        # The first listing page is answered only after a minute (or when the
+        # simulator stops): long enough to press Cancel while it waits.
+        run = Running(os.path.join(WORK, self.id()), True, MAILBOX,
+                      ["--delay", "/vm/ShowFolder:60000:1"])
+        outcome = {}
+
+        def first():
+            try:
+                box = poplib.POP3("127.0.0.1", run.pop3, timeout=120)
+                box.user(USER)
+                box.pass_(PASSWORD)
+                outcome["stat"] = box.stat()
+            except (poplib.error_proto, OSError) as e:
+                outcome["error"] = e
+
+        client = threading.Thread(target=first)
+        client.start()
+        try:
+            pressed = subprocess.run(
+                ["wine", DRIVER, "find", "Fetching messages from Inbox ...", "click", "2"],
+                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=hostrun.host_env(),
+                timeout=120)
+            client.join(60)
+            self.assertEqual(pressed.returncode, 0, pressed.stdout)
+            self.assertFalse(client.is_alive(), "Cancel did not end the conversation")
+            self.assertIn("error", outcome, "the cancelled conversation got a reply: %s" % outcome)
+            second = []
+            pop3_session(run.pop3, [lambda b: second.append(b.stat())])
+            self.assertEqual(second[0][0], 6)
+        finally:
+            states = run.finish()
+            client.join(60)
+        busy = [w for w, s in by_window(states).items() if any(c for _, c, _ in s)]
+        self.assertEqual(len(busy), 1, "the next conversation used the same window: %s" % states)
+        seen = by_window(states)[busy[0]]
+        self.assertFalse(seen[-1][0], states)
 
 
 if __name__ == "__main__":

@@ -9,6 +9,7 @@ Usage: progress_e2e_test.py BIN_DIR PLUGIN WORK_DIR MAILBOX_DIR
 import os
 import poplib
 import shutil
+import smtplib
 import subprocess
 import sys
 import threading
@@ -57,8 +58,8 @@ class Running:
             time.sleep(0.05)
         sim_port = int(read_text(port_file).strip())
 
-        self.pop3 = hostrun.free_port()
-        ini = hostrun.ini_text(self.pop3, hostrun.free_port(), proxy=("127.0.0.1", sim_port),
+        self.pop3, self.smtp = hostrun.free_port(), hostrun.free_port()
+        ini = hostrun.ini_text(self.pop3, self.smtp, proxy=("127.0.0.1", sim_port),
                                save_cookie=False)
         if not popup:
             ini = ini.replace("Popup=1", "Popup=0")
@@ -234,6 +235,29 @@ class ProgressWindowTest(unittest.TestCase):
         busy = [w for w, s in by_window(states).items() if any(c for _, c, _ in s)]
         self.assertEqual(len(busy), 1, "the next conversation used the same window: %s" % states)
         seen = by_window(states)[busy[0]]
+        self.assertFalse(seen[-1][0], states)
+
+    def test_the_detail_line_shows_the_login_and_compose_form_targets(self):
+        # Both form posts are held back a little, so the watcher (which polls)
+        # sees each of their URLs for certain.
+        run = Running(os.path.join(WORK, self.id()), True, MAILBOX,
+                      ["--delay", "/config/login:400:1", "--delay", "/vm/Compose:400:2"])
+        try:
+            with smtplib.SMTP("127.0.0.1", run.smtp, timeout=120) as smtp:
+                smtp.ehlo("test")
+                smtp.login(USER, PASSWORD)
+                smtp.sendmail(USER + "@vurel.example", ["friend@example.com"],
+                              b"From: demo@vurel.example\r\nTo: friend@example.com\r\n"
+                              b"Subject: hello\r\n\r\nHi there.\r\n")
+        finally:
+            states = run.finish()
+        busy = [s for s in by_window(states).values() if any(c for _, c, _ in s)]
+        self.assertEqual(len(busy), 1, states)
+        seen = busy[0]
+        details = [d for _, _, d in seen]
+        self.assertIn("http://login.vurel.example/config/login", details, states)
+        self.assertTrue(any(d.startswith("http://us.mail.vurel.example/vm/Compose") and
+                            v and c == "Sending mail ..." for v, c, d in seen), states)
         self.assertFalse(seen[-1][0], states)
 
 

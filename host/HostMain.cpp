@@ -8,7 +8,8 @@
 // setup and ends it (--setup), or initialises its menus, starts it and runs until SIGINT or
 // SIGTERM (Ctrl-C or closing the console on Windows), then calls its exit
 // callback and unloads it. Each line typed on standard input is handed to the
-// plug-in as a console command ("cancel pop3", "cancel smtp").
+// plug-in as a console command ("cancel pop3", "cancel smtp"), except "quit",
+// which ends the run as Ctrl-C does.
 //
 // Exit status: 0 after a normal run, 1 when the plug-in refused to load or is
 // not a plug-in, 2 for a bad command line or a missing file.
@@ -72,11 +73,13 @@ struct ConsoleCommands {
             if (line.empty()) {
                 continue;
             }
-            std::lock_guard<std::mutex> lock(mutex);
-            if (command == nullptr) {
+            if (line == "quit") {
+                // The same as Ctrl-C, for runs where a signal cannot be sent.
+                quill::platform::requestTermination();
                 return;
             }
-            if (command(line.c_str()) == 0) {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (command == nullptr || command(line.c_str()) == 0) {
                 std::cerr << kProgram << ": unknown command: " << line << std::endl;
             }
         }
@@ -168,9 +171,7 @@ int main(int argc, char** argv) {
     // the program ends.
     static ConsoleCommands* const console = new ConsoleCommands;
     console->command = command;
-    if (command != nullptr) {
-        std::thread([] { console->run(); }).detach();
-    }
+    std::thread([] { console->run(); }).detach();
 
     quill::platform::waitForTermination();
     console->stop();

@@ -101,14 +101,33 @@ private:
         return request;
     }
 
+    // Publishes the connection being served for the destructor's close while
+    // it lives.
+    class CurrentConnection {
+    public:
+        CurrentConnection(CaptureServer& server, CBlockSocket& connection) : server_(server) {
+            std::lock_guard<std::mutex> guard(server_.lock_);
+            server_.current_ = &connection;
+        }
+        ~CurrentConnection() {
+            std::lock_guard<std::mutex> guard(server_.lock_);
+            server_.current_ = nullptr;
+        }
+        CurrentConnection(const CurrentConnection&) = delete;
+        CurrentConnection& operator=(const CurrentConnection&) = delete;
+
+    private:
+        CaptureServer& server_;
+    };
+
     void serve() {
         for (const Reply& reply : replies_) {
             try {
                 CBlockSocket connection = listener_.accept();
-                {
-                    std::lock_guard<std::mutex> guard(lock_);
-                    current_ = &connection;
-                }
+                // Declared after the connection, so it is destroyed first: the
+                // destructor's close never reaches a connection that is gone,
+                // however this block is left.
+                CurrentConnection attached(*this, connection);
                 if (reply.behaviour != Behaviour::CloseAtOnce) {
                     std::string request = readRequest(connection);
                     {
@@ -128,12 +147,9 @@ private:
                     while (connection.receive(buffer, sizeof buffer) > 0) {
                     }
                 }
-                std::lock_guard<std::mutex> guard(lock_);
-                current_ = nullptr;
                 connection.close();
             } catch (const CBlockSocket::Error&) {
                 std::lock_guard<std::mutex> guard(lock_);
-                current_ = nullptr;
                 if (stopping_) {
                     break;
                 }

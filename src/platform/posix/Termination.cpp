@@ -4,6 +4,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <mutex>
+#include <poll.h>
 #include <unistd.h>
 
 namespace quill::platform {
@@ -49,12 +50,23 @@ void waitForTermination() {
         ::pause(); // no pipe: the default action of the signal ends the process
         return;
     }
+    // Waits in slices rather than in one endless read: a runtime that defers
+    // signal handlers until a system call returns (ThreadSanitizer does) would
+    // otherwise never run the handler that wakes us.
     char c;
     for (;;) {
+        struct pollfd wait {};
+        wait.fd = wakePipe[0];
+        wait.events = POLLIN;
+        int ready = ::poll(&wait, 1, 100);
+        if (ready < 0 && errno != EINTR)
+            break;
+        if (ready <= 0)
+            continue;
         ssize_t n = ::read(wakePipe[0], &c, 1);
         if (n == 1)
             break;
-        if (n < 0 && errno == EINTR)
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
         break;
     }

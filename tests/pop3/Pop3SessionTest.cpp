@@ -7,6 +7,8 @@
 #include "webmail/ByteChannel.h"
 #include "webmail/CVurelClient.h"
 
+#include "support/FixedSettings.h"
+
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -23,28 +25,14 @@
 namespace quill {
 namespace {
 
-class FixedSettings : public ServiceSettings {
-public:
+// The options of these conversations: inbox listed, pop-up and trash emptying on.
+SettingsValues pop3Options() {
     SettingsValues v;
-    FixedSettings() {
-        v.inbox = true;
-        v.popup = true;
-        v.emptyTrash = true;
-    }
-    bool inbox() const override { return v.inbox; }
-    bool bulk() const override { return v.bulk; }
-    bool emptyTrash() const override { return v.emptyTrash; }
-    bool popup() const override { return v.popup; }
-    bool saveCookie() const override { return v.saveCookie; }
-    bool saveSent() const override { return v.saveSent; }
-    int pop3Port() const override { return v.pop3Port; }
-    int smtpPort() const override { return v.smtpPort; }
-    int proxyType() const override { return v.proxyType; }
-    int proxyPort() const override { return v.proxyPort; }
-    std::string proxy() const override { return v.proxy; }
-    std::string username() const override { return v.username; }
-    std::string password() const override { return v.password; }
-};
+    v.inbox = true;
+    v.popup = true;
+    v.emptyTrash = true;
+    return v;
+}
 
 // The mail client's side: each receive of the session gets the next turn
 // (the client waits for a reply before it sends again); everything the
@@ -238,7 +226,7 @@ std::vector<std::string> login(std::vector<std::string> more) {
 class Pop3SessionTest : public ::testing::Test {
 protected:
     std::shared_ptr<SiteLog> log = std::make_shared<SiteLog>();
-    FixedSettings settings;
+    FixedSettings settings{pop3Options()};
     RecordingWindow window;
     std::vector<Message> inbox = threeMessages();
 

@@ -7,6 +7,8 @@
 #include "webmail/ByteChannel.h"
 #include "webmail/CVurelClient.h"
 
+#include "support/FixedSettings.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -74,23 +76,6 @@ private:
     std::atomic<bool> closed_{false};
 };
 
-class FixedSettings : public ServiceSettings {
-public:
-    SettingsValues v;
-    bool inbox() const override { return v.inbox; }
-    bool bulk() const override { return v.bulk; }
-    bool emptyTrash() const override { return v.emptyTrash; }
-    bool popup() const override { return v.popup; }
-    bool saveCookie() const override { return v.saveCookie; }
-    bool saveSent() const override { return v.saveSent; }
-    int pop3Port() const override { return v.pop3Port; }
-    int smtpPort() const override { return v.smtpPort; }
-    int proxyType() const override { return v.proxyType; }
-    int proxyPort() const override { return v.proxyPort; }
-    std::string proxy() const override { return v.proxy; }
-    std::string username() const override { return v.username; }
-    std::string password() const override { return v.password; }
-};
 
 struct SentMessage {
     std::string to, cc, bcc, subject, body, format;

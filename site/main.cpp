@@ -1,13 +1,12 @@
 // vurel-sim: the Vurel web-mail site simulator as a program, for end-to-end
 // tests and the demo. Run with --help for the options.
 
+#include "platform/AtomicFile.h"
 #include "site/SiteSimulator.h"
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <mutex>
 #include <stdexcept>
@@ -208,10 +207,10 @@ int main(int argc, char** argv) {
                       << std::flush;
         }
         if (!portFile.empty()) {
-            std::ofstream out(portFile + ".tmp", std::ios::trunc);
-            out << port << "\n";
-            out.close();
-            if (!out || std::rename((portFile + ".tmp").c_str(), portFile.c_str()) != 0) {
+            // Replaced whole, so a script polling the file never reads half a
+            // number, and an old file from an earlier run is overwritten.
+            if (!quill::platform::writeFileAtomically(portFile, std::to_string(port) + "\n",
+                                                      false)) {
                 throw std::runtime_error("cannot write " + portFile);
             }
         }

@@ -274,11 +274,11 @@ MessageList CVurelClient::listInbox() {
 std::string CVurelClient::fetchPart(const MessageRef& message, const std::string& part) {
     const std::string url = mailUrl("/vm/ShowLetter?box=Inbox&PRINT=1&Nhead=f&toc=1&MsgId=") +
                             message.id() + "&bodyPart=" + part;
-    const HttpResponse reply(get(url, session_));
+    HttpResponse reply(get(url, session_));
     if (reply.statusCode() != 200) {
         throw Error(url);
     }
-    return reply.body();
+    return reply.takeBody();
 }
 
 std::string CVurelClient::fetchHeader(const MessageRef& message) {

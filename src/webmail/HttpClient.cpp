@@ -6,6 +6,9 @@
 #include "webmail/SocketStream.h"
 #include "webmail/Url.h"
 
+#include <new>
+#include <string_view>
+
 namespace quill {
 
 const char* const HttpClient::kGetHeaders =
@@ -79,6 +82,52 @@ bool HttpClient::busy() const {
     return activeConnection_ != nullptr;
 }
 
+void HttpClient::reserveForBody(SocketStream& stream) {
+    static constexpr std::string_view kHeaderEnd = "\r\n\r\n";
+    static constexpr std::string_view kLength = "\r\nContent-Length: ";
+    std::size_t scanned = 0;
+    std::size_t headerEnd = std::string_view::npos;
+    for (;;) {
+        const std::string_view unread(stream.unreadData(), stream.buffered());
+        headerEnd = unread.find(kHeaderEnd, scanned);
+        if (headerEnd != std::string_view::npos) {
+            break;
+        }
+        scanned = unread.size() >= kHeaderEnd.size() ? unread.size() - kHeaderEnd.size() + 1 : 0;
+        if (unread.size() >= kMaxHeaderScan || stream.receiveMore() == 0) {
+            return;
+        }
+    }
+    const std::string_view header(stream.unreadData(), headerEnd + 2);
+    const std::size_t at = header.find(kLength);
+    if (at == std::string_view::npos) {
+        return;
+    }
+    std::size_t length = 0;
+    bool digits = false;
+    for (std::size_t i = at + kLength.size(); i < header.size(); ++i) {
+        const char c = header[i];
+        if (c < '0' || c > '9') {
+            break;
+        }
+        digits = true;
+        length = length * 10 + static_cast<std::size_t>(c - '0');
+        if (length > kMaxBodyReserve) {
+            return; // implausible: let the buffer grow as the bytes come
+        }
+    }
+    if (!digits) {
+        return;
+    }
+    try {
+        // One chunk more than announced: the receive that sees the end of the
+        // stream needs room too.
+        stream.reserveInput(headerEnd + kHeaderEnd.size() + length + SocketStream::kChunk);
+    } catch (const std::bad_alloc&) {
+        // Only a hint: reading on grows the buffer as needed.
+    }
+}
+
 std::string HttpClient::request(const std::string& method, const std::string& url,
                                 const std::string* cookie, const std::string& headerBlock,
                                 const char* body, std::size_t bodyLength) {
@@ -89,44 +138,49 @@ std::string HttpClient::request(const std::string& method, const std::string& ur
         activeConnection_ = channel;
     }
     try {
-        SocketStream stream(channel);
-        stream.write(method);
-        stream.write(" ");
+        // The request line and headers first, so that the output is reserved
+        // at its exact size once and the body is copied into it only once.
+        std::string head = method;
+        head += ' ';
         const Url target(url);
         if (!proxyHost_.empty()) {
             channel->connect(proxyHost_, proxyPort_);
-            stream.write(url);
+            head += url;
         } else {
             channel->connect(target.host, target.port);
-            stream.write(target.path);
+            head += target.path;
         }
-        stream.write(" HTTP/1.0\r\n");
+        head += " HTTP/1.0\r\n";
         if (!proxyUser_.empty()) {
             const std::string credentials = proxyUser_ + ":" + proxyPassword_;
             Base64Coder coder;
             coder.encode(credentials.data(), credentials.size());
-            stream.write("Proxy-authorization: Basic ");
-            stream.write(coder.result(), coder.size());
-            stream.write("\r\n");
+            head += "Proxy-authorization: Basic ";
+            head.append(coder.result(), coder.size());
+            head += "\r\n";
         }
-        stream.write("Host: ");
-        stream.write(target.host);
-        stream.write("\r\n");
-        stream.write(headerBlock);
+        head += "Host: ";
+        head += target.host;
+        head += "\r\n";
+        head += headerBlock;
         if (body != nullptr) {
-            stream.write("Content-Length: " + std::to_string(bodyLength) + "\r\n");
+            head += "Content-Length: " + std::to_string(bodyLength) + "\r\n";
         }
         if (cookie != nullptr) {
-            stream.write("Cookie: ");
-            stream.write(*cookie);
-            stream.write("\r\n");
+            head += "Cookie: ";
+            head += *cookie;
+            head += "\r\n";
         }
-        stream.write("\r\n");
+        head += "\r\n";
+        SocketStream stream(channel);
+        stream.reserveOutput(head.size() + (body != nullptr ? bodyLength + 2 : 0));
+        stream.write(head);
         if (body != nullptr) {
             stream.write(body, bodyLength);
             stream.write("\r\n");
         }
         stream.flush();
+        reserveForBody(stream);
         std::string response = stream.readToEnd();
         release(channel);
         channel->close();

@@ -21,6 +21,8 @@
 
 namespace quill {
 
+class SocketStream;
+
 class HttpClient {
 public:
     // Makes the unconnected channel of one exchange; the client connects it.
@@ -84,6 +86,16 @@ public:
 
 private:
     std::shared_ptr<ByteChannel> openChannel();
+    // Reads on until the response header is complete and, when it announces a
+    // Content-Length, makes room for the whole response at once, so that
+    // reading a large body to its end does not copy it at every regrowth.
+    // Only a hint: nothing is consumed, and the response is still read until
+    // the server closes, whatever its length.
+    static void reserveForBody(SocketStream& stream);
+    // Header bytes searched for its end before giving up the hint.
+    static constexpr std::size_t kMaxHeaderScan = 65536;
+    // Announced lengths above this are not reserved ahead.
+    static constexpr std::size_t kMaxBodyReserve = 256u << 20;
     // Clears the handle if it still holds this exchange's channel.
     void release(const std::shared_ptr<ByteChannel>& channel) noexcept;
 

@@ -7,15 +7,20 @@
 
 namespace quill {
 
-HttpResponse::HttpResponse(const std::string& raw) {
+HttpResponse::HttpResponse(const std::string& raw) : HttpResponse(std::string(raw)) {}
+
+HttpResponse::HttpResponse(std::string&& raw) {
     static const std::string kHeaderEnd = "\r\n\r\n";
     const std::size_t end = raw.find(kHeaderEnd);
     if (end == std::string::npos) {
-        header_ = raw;
+        header_ = std::move(raw);
         return;
     }
-    header_ = raw.substr(0, end + kHeaderEnd.size());
-    body_ = raw.substr(end + kHeaderEnd.size());
+    const std::size_t bodyStart = end + kHeaderEnd.size();
+    header_.assign(raw, 0, bodyStart);
+    // The body keeps raw's allocation: erasing the header moves it down once.
+    raw.erase(0, bodyStart);
+    body_ = std::move(raw);
 
     // Only "Content-Encoding: " directly followed by "gzip" is decoded; deflate
     // and every other encoding pass through untouched.

@@ -4,12 +4,16 @@
 // Never throws on bad input: a response without an empty line is all header.
 
 #include <string>
+#include <utility>
 
 namespace quill {
 
 class HttpResponse {
 public:
     explicit HttpResponse(const std::string& raw);
+    // Takes over raw's buffer: the body is moved down over the header in
+    // place, so a large response is copied once at most and never duplicated.
+    explicit HttpResponse(std::string&& raw);
 
     // The number between the first two blanks of the header (its leading
     // digits; 0 when there are none, saturating at the largest int); -1 when
@@ -26,6 +30,8 @@ public:
     // Up to and including the first empty line (CR LF CR LF).
     const std::string& header() const { return header_; }
     const std::string& body() const { return body_; }
+    // Moves the body out (no copy); body() is empty afterwards.
+    std::string takeBody() { return std::move(body_); }
 
 private:
     std::string header_;

@@ -3,6 +3,7 @@
 #include "net/CBlockSocket.h"
 #include "webmail/SocketChannel.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace quill {
@@ -11,6 +12,8 @@ namespace {
 
 constexpr std::size_t kOutputReserve = 8192;
 constexpr std::size_t kInputReserve = 65536;
+// Output capacity a flush keeps for the next writes; more is given back.
+constexpr std::size_t kOutputKeep = 1u << 20;
 
 } // namespace
 
@@ -28,6 +31,18 @@ void SocketStream::write(const void* bytes, std::size_t length) {
     output_.append(static_cast<const char*>(bytes), length);
 }
 
+void SocketStream::reserveOutput(std::size_t total) {
+    if (total > output_.capacity()) {
+        output_.reserve(total);
+    }
+}
+
+void SocketStream::reserveInput(std::size_t total) {
+    if (head_ + total > input_.capacity()) {
+        input_.reserve(head_ + total);
+    }
+}
+
 void SocketStream::writeLine(const std::string& text) {
     output_ += text;
     output_ += "\r\n";
@@ -38,7 +53,13 @@ void SocketStream::flush() {
         return;
     }
     channel_->write(output_.data(), output_.size());
-    output_.clear();
+    if (output_.capacity() > kOutputKeep) {
+        // A large upload is not kept for the rest of the conversation.
+        std::string().swap(output_);
+        output_.reserve(kOutputReserve);
+    } else {
+        output_.clear();
+    }
     input_.clear();
     head_ = 0;
 }
@@ -54,6 +75,11 @@ std::size_t SocketStream::receiveChunk() {
         head_ = 0;
     }
     const std::size_t used = input_.size();
+    if (used + kChunk > input_.capacity()) {
+        // Doubling keeps a response read to its end at O(1) copies a byte,
+        // whatever growth policy the library's resize has.
+        input_.reserve(std::max(used + kChunk, input_.capacity() * 2));
+    }
     input_.resize(used + kChunk);
     std::size_t received = 0;
     try {

@@ -49,11 +49,24 @@ public:
     void write(const std::string& text) { output_ += text; }
     void write(const void* bytes, std::size_t length);
     void writeLine(const std::string& text);
+    // Makes room for total bytes of output in all, so that the writes up to the
+    // next flush never move what is already buffered (a large form body is
+    // then held once, not once per doubling).
+    void reserveOutput(std::size_t total);
 
     // Sends all buffered output (nothing when it is empty), then discards every
     // received byte not yet read: a peer must wait for each reply before it
     // sends more.
     void flush();
+
+    // Receives one more chunk onto the unread bytes; returns its byte count,
+    // 0 at the end of the stream.
+    std::size_t receiveMore() { return receiveChunk(); }
+    // Makes room for total unread bytes, so that receiving up to that many
+    // moves nothing (a caller that knows the size to come avoids the regrowth).
+    void reserveInput(std::size_t total);
+    // The unread bytes, without consuming them; valid until the next call.
+    const char* unreadData() const { return input_.data() + head_; }
 
     // Receives until the peer closes; returns everything buffered and unread.
     std::string readToEnd();

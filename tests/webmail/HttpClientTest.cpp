@@ -68,6 +68,31 @@ TEST(HttpClient, BinaryBodyAndCustomRequest) {
               "PUT / HTTP/1.0\r\nHost: h\r\nX: y\r\nContent-Length: 4\r\n\r\n" + body + "\r\n");
 }
 
+TEST(HttpClient, ResponseComesBackByteForByteWhateverItsLengthHeaderSays) {
+    // The announced length only sizes the buffer ahead: the response is read
+    // until the server closes, shorter, longer or bogus announcements alike.
+    const std::string body(70000, 'b');
+    const std::string cases[] = {
+        "HTTP/1.0 200 OK\r\nContent-Length: 70000\r\n\r\n" + body,
+        "HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n" + body,
+        "HTTP/1.0 200 OK\r\nContent-Length: 99999999\r\n\r\n" + body,
+        "HTTP/1.0 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\nx",
+        "HTTP/1.0 200 OK\r\nContent-Length: x\r\n\r\n" + body,
+        "HTTP/1.0 200 OK\r\nContent-Length: \r\n\r\n",
+        "HTTP/1.0 200 OK\r\nX: y\r\n\r\nContent-Length: 5\r\n\r\nabc",
+        "HTTP/1.0 200 OK\r\nContent-Length: 3\r\n",
+        "\r\n\r\n" + body,
+        std::string(70000, 'h'),
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        // Cut into 7-byte receives, so that the header end falls across them.
+        auto channel = std::make_shared<MemoryChannel>(std::vector<std::string>{cases[i]}, 7);
+        ScriptedClient client({channel});
+        EXPECT_EQ(client.get("http://h/"), cases[i]) << i;
+        EXPECT_TRUE(channel->closed()) << i;
+    }
+}
+
 TEST(HttpClient, FailureAtEveryOperationLeavesTheClientIdle) {
     // connect, write, then the receives of the response: each fails in turn.
     for (int failing = 1; failing <= 8; ++failing) {

@@ -1,24 +1,12 @@
 #!/usr/bin/env bash
-# Builds the MIME fuzz target with the fuzz preset and runs it for a bounded
-# time over a seed corpus: the hand-written seeds here plus the messages that
+# The MIME fuzz target over the hand-written seeds here plus the messages that
 # Python's email package makes for the corpus test.
-# Usage: fuzz/mime/run.sh [seconds]    (default 60)
-# Environment: QUILL_FUZZ_BUILD (build directory, default build/fuzz),
-#              QUILL_FUZZ_PARTS (QUILL_PARTS for that build, default: all).
-# Exits non-zero when the fuzzer finds a crash or a sanitizer report.
+# Usage: fuzz/mime/run.sh [seconds]    (default 60); see fuzz/run-target.sh.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-seconds="${1:-60}"
-build="${QUILL_FUZZ_BUILD:-build/fuzz}"
-
-cmake --preset fuzz -B "$build" -DQUILL_PARTS="${QUILL_FUZZ_PARTS:-}" >/dev/null
-cmake --build "$build" --target mime_fuzz -j "${JOBS:-2}"
-
-work="$build/fuzz/mime"
-mkdir -p "$work/corpus" "$work/seeds" "$work/generated"
+work="${QUILL_FUZZ_BUILD:-build/fuzz}/fuzz/mime"
+rm -rf "$work/generated" "$work/generated-seeds"
+mkdir -p "$work/generated" "$work/generated-seeds"
 python3 tests/mime/corpus/make_corpus.py "$work/generated" >/dev/null
-cp fuzz/mime/seeds/* "$work/generated"/*.eml "$work/seeds/"
-
-cd "$work"
-exec "$OLDPWD/$build/bin/mime_fuzz" -max_total_time="$seconds" -max_len=65536 -timeout=10 \
-  -rss_limit_mb=2048 -print_final_stats=1 -dict="$OLDPWD/fuzz/mime/mime.dict" corpus seeds
+cp "$work/generated"/*.eml "$work/generated-seeds/"
+exec fuzz/run-target.sh mime "${1:-60}" "$work/generated-seeds"

@@ -36,9 +36,15 @@ for preset in "${presets[@]}"; do
   cmake --build --preset "$preset" -j "$jobs"
   echo "== $preset: test"
   if [ "$preset" = windows ]; then
-    # One wine server for the whole run, and a virtual display for the dialogs.
-    xvfb-run -a -s "-screen 0 1280x1024x24" \
-      ctest --preset "$preset" -j "$jobs" --timeout 600
+    # One wine server for the whole run, started and settled before the tests
+    # run in parallel (a test process racing the session's start-up has been
+    # seen to hang in its exit), and a virtual display for the dialogs. A test
+    # that wine leaves hanging is tried once more; a real failure fails twice.
+    wineserver -k 2>/dev/null || true
+    xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+      wineserver -p
+      wine cmd /c exit >/dev/null 2>&1 || true
+      exec ctest --preset windows -j "$1" --timeout 600 --repeat until-pass:2' _ "$jobs"
     wineserver -k 2>/dev/null || true
   else
     ctest --preset "$preset" -j "$jobs" --timeout 600

@@ -12,6 +12,8 @@ namespace {
 
 constexpr std::size_t kOutputReserve = 8192;
 constexpr std::size_t kInputReserve = 65536;
+// Input capacity from which the buffer grows fourfold.
+constexpr std::size_t kFastGrowth = 1u << 20;
 // Output capacity a flush keeps for the next writes; more is given back.
 constexpr std::size_t kOutputKeep = 1u << 20;
 
@@ -76,9 +78,12 @@ std::size_t SocketStream::receiveChunk() {
     }
     const std::size_t used = input_.size();
     if (used + kChunk > input_.capacity()) {
-        // Doubling keeps a response read to its end at O(1) copies a byte,
-        // whatever growth policy the library's resize has.
-        input_.reserve(std::max(used + kChunk, input_.capacity() * 2));
+        // Geometric growth keeps a response read to its end at O(1) copies a
+        // byte, whatever growth policy the library's resize has. Past 1 MiB
+        // the factor is 4: a large upload is then copied about a third as
+        // often, and the capacity it does not fill is never touched.
+        const std::size_t factor = input_.capacity() >= kFastGrowth ? 4 : 2;
+        input_.reserve(std::max(used + kChunk, input_.capacity() * factor));
     }
     input_.resize(used + kChunk);
     std::size_t received = 0;

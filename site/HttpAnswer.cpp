@@ -1,5 +1,6 @@
 #include "site/HttpAnswer.h"
 
+#include "platform/LargeBuffer.h"
 #include "site/GzipWriter.h"
 #include "site/TextUtil.h"
 
@@ -60,17 +61,22 @@ std::string HttpAnswer::serialize(std::int64_t now, int gzipMembers, bool gzipHe
     for (const auto& h : headers) {
         out += h.first + ": " + h.second + "\r\n";
     }
-    std::string payload = body;
+    // A message text can be tens of megabytes: it is copied once, into a
+    // buffer sized for the whole answer.
+    std::string compressed;
     if (gzipMembers > 0) {
-        payload = gzipCompress(body, gzipMembers, gzipHeaderFields);
+        compressed = gzipCompress(body, gzipMembers, gzipHeaderFields);
         out += "Content-Encoding: gzip\r\n";
     }
+    const std::string& payload = gzipMembers > 0 ? compressed : body;
     out += "Cache-Control: private\r\n";
     out += "Connection: close\r\n";
     if (!contentType.empty()) {
         out += "Content-Type: " + contentType + "\r\n";
     }
     out += "Content-Length: " + std::to_string(payload.size()) + "\r\n\r\n";
+    out.reserve(out.size() + payload.size());
+    platform::adviseLargeBuffer(&out[0], out.capacity());
     out += payload;
     return out;
 }

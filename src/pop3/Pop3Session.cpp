@@ -8,6 +8,7 @@
 #include "webmail/CVurelClient.h"
 #include "webmail/SocketStream.h"
 
+#include <algorithm>
 #include <iterator>
 #include <utility>
 
@@ -31,8 +32,9 @@ const char* const kTerminator = ".";
 
 const int kHttpProxy = 1;
 
-// Bytes of a message reply gathered before they are sent.
-const std::size_t kSendPiece = 1024 * 1024;
+// Bytes of a message reply gathered before they are sent. The output buffer
+// is sized once for two pieces and so is kept from one piece to the next.
+const std::size_t kSendPiece = 512 * 1024;
 
 } // namespace
 
@@ -296,14 +298,21 @@ void Pop3Session::onRetr(const std::string& args) {
 void Pop3Session::writeMessage(const std::string& header, const std::string& text) {
     SocketStream& stream = *stream_;
     // A large message goes out in pieces, so the output buffer never holds a
-    // second copy of it: the memory and the copying stay bounded by kSendPiece.
+    // second copy of it: the memory and the copying stay bounded by kSendPiece,
+    // however long a run without a dot-stuffed line is.
+    stream.reserveOutput(2 * kSendPiece);
     std::size_t pending = 0;
     pop3text::DotStuffer stuffer([&stream, &pending](const char* bytes, std::size_t length) {
-        stream.write(bytes, length);
-        pending += length;
-        if (pending >= kSendPiece) {
-            stream.flush();
-            pending = 0;
+        while (length > 0) {
+            const std::size_t n = std::min(length, kSendPiece - pending);
+            stream.write(bytes, n);
+            bytes += n;
+            length -= n;
+            pending += n;
+            if (pending == kSendPiece) {
+                stream.flush();
+                pending = 0;
+            }
         }
     });
     stuffer.feed(header);

@@ -1,6 +1,7 @@
 #include "webmail/SocketStream.h"
 
 #include "net/CBlockSocket.h"
+#include "platform/LargeBuffer.h"
 #include "webmail/SocketChannel.h"
 
 #include <algorithm>
@@ -42,6 +43,7 @@ void SocketStream::reserveOutput(std::size_t total) {
 void SocketStream::reserveInput(std::size_t total) {
     if (head_ + total > input_.capacity()) {
         input_.reserve(head_ + total);
+        platform::adviseLargeBuffer(&input_[0], input_.capacity());
     }
 }
 
@@ -84,6 +86,7 @@ std::size_t SocketStream::receiveChunk() {
         // often, and the capacity it does not fill is never touched.
         const std::size_t factor = input_.capacity() >= kFastGrowth ? 4 : 2;
         input_.reserve(std::max(used + kChunk, input_.capacity() * factor));
+        platform::adviseLargeBuffer(&input_[0], input_.capacity());
     }
     input_.resize(used + kChunk);
     std::size_t received = 0;

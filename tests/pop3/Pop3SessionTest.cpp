@@ -13,6 +13,7 @@
 
 #include <condition_variable>
 #include <cstring>
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>
@@ -61,6 +62,7 @@ public:
         if (closed_)
             throw CBlockSocket::Canceled();
         written_.append(static_cast<const char*>(bytes), length);
+        largestWrite_ = std::max(largestWrite_, length);
     }
     void close() noexcept override {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -74,11 +76,16 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return closed_;
     }
+    std::size_t largestWrite() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return largestWrite_;
+    }
 
 private:
     mutable std::mutex mutex_;
     std::deque<std::string> turns_;
     std::string written_;
+    std::size_t largestWrite_ = 0;
     bool closed_ = false;
 };
 
@@ -400,6 +407,27 @@ TEST_F(Pop3SessionTest, RetrSendsHeaderAndTextByteStuffed) {
                        "+OK\r\nSubject: two\r\n\r\nSecond\r\n.\r\n" +
                        // A header without its empty line is closed before the text.
                        "+OK\r\nSubject: three\r\n\r\nThird\r\n.\r\n" + kBye);
+}
+
+TEST_F(Pop3SessionTest, LargeTextsGoOutWholeInBoundedPieces) {
+    // A 3 MB text: a 1.5 MB run without a dot line (more than the output
+    // buffer holds), then dot lines every few bytes, so stuffed dots fall on
+    // both sides of piece boundaries.
+    std::string text(1500000, 'x');
+    text += "\r\n";
+    std::string stuffed = text;
+    for (int i = 0; text.size() < 3000000; ++i) {
+        const std::string line = "." + std::to_string(i) + "\r\n";
+        text += line;
+        stuffed += "." + line;
+    }
+    inbox = {{"big", static_cast<int>(text.size()), "Subject: big\r\n\r\n", text}};
+    auto channel = std::make_shared<ClientScript>(login({"RETR 1\r\n", "QUIT\r\n"}));
+    Pop3Session session(channel, std::make_unique<FakeWebmail>(log, inbox), settings, window);
+    session.run();
+    EXPECT_EQ(channel->written(), std::string(kGreeting) + kUserOk + kPassOk +
+                                      "+OK\r\nSubject: big\r\n\r\n" + stuffed + ".\r\n" + kBye);
+    EXPECT_LE(channel->largestWrite(), 1u << 20); // never a second copy of the message
 }
 
 TEST_F(Pop3SessionTest, TopSendsTheHeaderAndTheLinesAskedFor) {

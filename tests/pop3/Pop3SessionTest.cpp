@@ -11,9 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
-#include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>

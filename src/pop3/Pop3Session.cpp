@@ -64,8 +64,11 @@ Pop3Session::Pop3Session(std::shared_ptr<ByteChannel> connection,
 Pop3Session::~Pop3Session() = default;
 
 void Pop3Session::abort() noexcept {
-    webmail_->abort();
+    // The mail client's connection goes first: once the site call fails, the
+    // handler's reply must find it closed, or the conversation would go on
+    // answering after a Cancel.
     connection_->close();
+    webmail_->abort();
 }
 
 void Pop3Session::reply(const char* text) {

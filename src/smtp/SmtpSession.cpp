@@ -60,8 +60,11 @@ SmtpSession::SmtpSession(std::shared_ptr<ByteChannel> connection,
 SmtpSession::~SmtpSession() = default;
 
 void SmtpSession::abort() noexcept {
-    webmail_->abort();
+    // The mail client's connection goes first: once the site call fails, the
+    // handler's reply must find it closed, or the conversation would go on
+    // answering after a Cancel.
     connection_->close();
+    webmail_->abort();
 }
 
 void SmtpSession::reply(const char* text) {

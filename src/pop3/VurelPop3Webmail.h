@@ -7,34 +7,23 @@
 
 #include "pop3/Pop3Webmail.h"
 #include "webmail/Pop3VurelClient.h"
+#include "webmail/VurelAccess.h"
 
 namespace quill {
 
-class CookieJar;
-class ServiceWindow;
-
-class VurelPop3Webmail : public Pop3Webmail {
+class VurelPop3Webmail : public VurelAccess<Pop3Webmail, Pop3VurelClient> {
 public:
     // window and jar must outlive the object.
-    VurelPop3Webmail(ServiceWindow& window, CookieJar& jar);
+    VurelPop3Webmail(ServiceWindow& window, CookieJar& jar)
+        : VurelAccess(window, SiteConfig::current(), jar) {}
 
-    void setProxy(const std::string& host, int port, const std::string& user,
-                  const std::string& password) override;
-    void clearProxy() override;
-    bool adoptSaved(const std::string& user) override;
-    void login(const std::string& user, const std::string& password) override;
-    MessageList listInbox() override;
-    std::string fetchHeader(const MessageRef& message) override;
-    std::string fetchText(const MessageRef& message) override;
-    void deleteMessages(const MessageList& messages) override;
-    void emptyTrash() override;
-    void abort() noexcept override;
-
-    Pop3VurelClient& client() { return client_; }
-
-private:
-    CookieJar& jar_;
-    Pop3VurelClient client_;
+    MessageList listInbox() override { return client_.listInbox(); }
+    std::string fetchHeader(const MessageRef& message) override {
+        return client_.fetchHeader(message);
+    }
+    std::string fetchText(const MessageRef& message) override { return client_.fetchText(message); }
+    void deleteMessages(const MessageList& messages) override { client_.deleteMessages(messages); }
+    void emptyTrash() override { client_.emptyTrash(); }
 };
 
 } // namespace quill

@@ -6,34 +6,23 @@
 // Threads: the conversation's thread; abort() from any thread.
 
 #include "smtp/SmtpWebmail.h"
-#include "webmail/CookieJar.h"
 #include "webmail/SmtpVurelClient.h"
+#include "webmail/VurelAccess.h"
 
 namespace quill {
 
-class ServiceWindow;
-
-class VurelSmtpWebmail : public SmtpWebmail {
+class VurelSmtpWebmail : public VurelAccess<SmtpWebmail, SmtpVurelClient> {
 public:
     // The window and the jar must outlive the object.
     explicit VurelSmtpWebmail(ServiceWindow& window, SiteConfig site = SiteConfig::current(),
-                              CookieJar& jar = CookieJar::instance());
+                              CookieJar& jar = CookieJar::instance())
+        : VurelAccess(window, std::move(site), jar) {}
 
-    void setProxy(const std::string& host, int port, const std::string& user,
-                  const std::string& password) override;
-    void clearProxy() override;
-    bool adoptSaved(const std::string& user) override;
-    void login(const std::string& user, const std::string& password) override;
     void sendMessage(const std::string& to, const std::string& cc, const std::string& bcc,
                      const std::string& subject, const std::string& body, const std::string& format,
-                     bool saveCopy) override;
-    void abort() noexcept override;
-
-    SmtpVurelClient& client() { return client_; }
-
-private:
-    SmtpVurelClient client_;
-    CookieJar& jar_;
+                     bool saveCopy) override {
+        client_.sendMessage(to, cc, bcc, subject, body, format, saveCopy);
+    }
 };
 
 } // namespace quill

@@ -1,0 +1,33 @@
+#pragma once
+// What every conversation's web-mail side offers for reaching the site: the
+// proxy, the saved sessions, the sign-in and Cancel. The POP3 and SMTP sides
+// add their own operations.
+//
+// Errors: login throws CVurelClient::Error and lets the CBlockSocket
+// exceptions of the connection pass through.
+//
+// Threads: used on the conversation's service thread only, except abort(),
+// which the Cancel button calls from the user-interface thread.
+
+#include <string>
+
+namespace quill {
+
+class WebmailAccess {
+public:
+    virtual ~WebmailAccess() = default;
+    // Requests go through this HTTP proxy; an empty host means direct requests.
+    virtual void setProxy(const std::string& host, int port, const std::string& user,
+                          const std::string& password) = 0;
+    // Requests go direct; the other proxy fields are left as they are.
+    virtual void clearProxy() = 0;
+    // Looks the user up among the saved web-mail sessions and, when a valid one
+    // is there, adopts it (no network traffic). Returns whether it adopted one.
+    virtual bool adoptSaved(const std::string& user) = 0;
+    // Signs in ("Logging to Vurel server ...") and saves the new session.
+    virtual void login(const std::string& user, const std::string& password) = 0;
+    // Closes the HTTP connection in flight, if any. Any thread; never throws.
+    virtual void abort() noexcept = 0;
+};
+
+} // namespace quill

@@ -10,19 +10,25 @@ namespace uitest {
 bool pumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     DWORD start = GetTickCount();
     for (;;) {
+        // One message at a time, with the condition and the clock checked
+        // after each: another thread that posts as fast as this one handles
+        // its messages (a service thread reporting in a tight loop) would
+        // otherwise keep the queue from ever running dry, and this from ever
+        // returning.
         MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        bool dispatched = PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) != FALSE;
+        if (dispatched) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
         if (done())
             return true;
-        DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= timeoutMs)
+        if (GetTickCount() - start >= timeoutMs)
             return false;
-        // Wake for the next message, or re-check now and then for conditions
-        // that another thread changes.
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        // With the queue empty, wake for the next message, or re-check now
+        // and then for conditions that another thread changes.
+        if (!dispatched)
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
 }
 

@@ -13,7 +13,8 @@ namespace uitest {
 
 // Dispatches the calling thread's messages until `done` holds or `timeoutMs`
 // has passed; returns whether it holds. Waits on the message queue, so a
-// window thread stays responsive meanwhile.
+// window thread stays responsive meanwhile. The time-out holds however fast
+// other threads post to this one.
 bool pumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
 
 // Waits (without pumping) until `done` holds, for conditions that another

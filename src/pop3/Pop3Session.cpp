@@ -30,8 +30,6 @@ const char* const kRightHere = "+OK right here";
 const char* const kOk = "+OK";
 const char* const kTerminator = ".";
 
-const int kHttpProxy = 1;
-
 // Bytes of a message reply gathered before they are sent. The output buffer
 // is sized once for two pieces and so is kept from one piece to the next.
 const std::size_t kSendPiece = 512 * 1024;
@@ -58,25 +56,9 @@ const Pop3Session::Command Pop3Session::kTransactionCommands[] = {
 Pop3Session::Pop3Session(std::shared_ptr<ByteChannel> connection,
                          std::unique_ptr<Pop3Webmail> webmail, const ServiceSettings& settings,
                          ServiceWindow& window)
-    : connection_(std::move(connection)), webmail_(std::move(webmail)), settings_(settings),
-      window_(window) {}
+    : MailConversation(std::move(connection), std::move(webmail), settings), window_(window) {}
 
 Pop3Session::~Pop3Session() = default;
-
-void Pop3Session::abort() noexcept {
-    // The mail client's connection goes first: once the site call fails, the
-    // handler's reply must find it closed, or the conversation would go on
-    // answering after a Cancel.
-    connection_->close();
-    webmail_->abort();
-}
-
-void Pop3Session::reply(const char* text) {
-    stream_->writeLine(text);
-    stream_->flush();
-}
-
-void Pop3Session::reply(const std::string& text) { reply(text.c_str()); }
 
 void Pop3Session::run() {
     stream_.reset(new SocketStream(connection_));
@@ -87,15 +69,7 @@ void Pop3Session::run() {
 
     reply(kGreeting);
 
-    if (settings_.proxyType() == kHttpProxy) {
-        const std::string host = settings_.proxy();
-        const int port = settings_.proxyPort();
-        const std::string user = settings_.username();
-        const std::string password = settings_.password();
-        webmail_->setProxy(host, port, user, password);
-    } else {
-        webmail_->clearProxy();
-    }
+    applyProxySettings();
 
     while (state_ != State::Ended) {
         const std::string line = stream_->readLine(kMaxCommandLine);

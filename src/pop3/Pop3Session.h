@@ -7,8 +7,9 @@
 //
 // Command words are matched without regard to letter case (RFC 1939); each
 // reply is flushed before the next command is read, and a flush discards any
-// input that was sent ahead. A message reply goes out in pieces of 1 MiB. A command line longer than kMaxCommandLine
-// without its CR LF ends the conversation.
+// input that was sent ahead. A message reply goes out in pieces of 512 KiB. A
+// command line longer than kMaxCommandLine without its CR LF ends the
+// conversation.
 //
 // Errors: run() returns after QUIT or when the connection fails during
 // sign-in or TOP; every other failure (reading a command, sending a reply)
@@ -18,8 +19,8 @@
 // abort() is the one call from another thread (the Cancel button) and only
 // closes sockets.
 
-#include "net/Session.h"
-#include "webmail/ByteChannel.h"
+#include "pop3/Pop3Webmail.h"
+#include "webmail/MailConversation.h"
 #include "webmail/MessageList.h"
 
 #include <cstddef>
@@ -28,12 +29,9 @@
 
 namespace quill {
 
-class Pop3Webmail;
-class ServiceSettings;
 class ServiceWindow;
-class SocketStream;
 
-class Pop3Session : public Session {
+class Pop3Session : public MailConversation<Pop3Webmail> {
 public:
     // A real client's command line is well under 1 KiB; the bound keeps a
     // peer that never sends a line end from filling memory.
@@ -50,7 +48,6 @@ public:
     Pop3Session& operator=(const Pop3Session&) = delete;
 
     void run() override;
-    void abort() noexcept override;
 
 private:
     enum class State { Authorization, Transaction, Ended };
@@ -63,8 +60,6 @@ private:
     static const Command kAuthorizationCommands[];
     static const Command kTransactionCommands[];
 
-    void reply(const char* text);
-    void reply(const std::string& text);
     // The message named by the first argument, or null (after replying
     // "-ERR no such message") when it is missing or out of range.
     const MessageRef* messageArgument(const std::string& args, std::size_t& pos);
@@ -88,13 +83,9 @@ private:
     // Appends header and text, byte-stuffed, and the terminator line.
     void writeMessage(const std::string& header, const std::string& text);
 
-    std::shared_ptr<ByteChannel> connection_;
-    std::unique_ptr<Pop3Webmail> webmail_;
-    const ServiceSettings& settings_;
     ServiceWindow& window_;
 
     // Per run; service thread only.
-    std::unique_ptr<SocketStream> stream_;
     State state_ = State::Authorization;
     std::string user_;
     MessageList mailbox_;

@@ -55,22 +55,9 @@ const SmtpSession::Command SmtpSession::kAuthenticatedCommands[] = {
 
 SmtpSession::SmtpSession(std::shared_ptr<ByteChannel> connection,
                          std::unique_ptr<SmtpWebmail> webmail, const ServiceSettings& settings)
-    : connection_(std::move(connection)), webmail_(std::move(webmail)), settings_(settings) {}
+    : MailConversation(std::move(connection), std::move(webmail), settings) {}
 
 SmtpSession::~SmtpSession() = default;
-
-void SmtpSession::abort() noexcept {
-    // The mail client's connection goes first: once the site call fails, the
-    // handler's reply must find it closed, or the conversation would go on
-    // answering after a Cancel.
-    connection_->close();
-    webmail_->abort();
-}
-
-void SmtpSession::reply(const char* text) {
-    stream_->writeLine(text);
-    stream_->flush();
-}
 
 std::string SmtpSession::readCommandLine() {
     return stream_->readLine(kMaxCommandLine);
@@ -85,15 +72,7 @@ void SmtpSession::run() {
 
     reply(kGreeting);
 
-    if (settings_.proxyType() == 1) {
-        const std::string host = settings_.proxy();
-        const int port = settings_.proxyPort();
-        const std::string user = settings_.username();
-        const std::string password = settings_.password();
-        webmail_->setProxy(host, port, user, password);
-    } else {
-        webmail_->clearProxy();
-    }
+    applyProxySettings();
     savedSession_ = false;
 
     while (state_ != State::Closed) {

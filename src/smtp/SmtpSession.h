@@ -12,8 +12,8 @@
 // abort() is the one call from another thread (the Cancel button) and only
 // closes sockets.
 
-#include "net/Session.h"
-#include "webmail/ByteChannel.h"
+#include "smtp/SmtpWebmail.h"
+#include "webmail/MailConversation.h"
 
 #include <cstddef>
 #include <memory>
@@ -22,11 +22,8 @@
 
 namespace quill {
 
-class ServiceSettings;
-class SmtpWebmail;
-class SocketStream;
 
-class SmtpSession : public Session {
+class SmtpSession : public MailConversation<SmtpWebmail> {
 public:
     // A command line longer than this without its CR LF ends the conversation:
     // a real client's command line is well under 1 KiB, and the bound keeps a
@@ -44,7 +41,6 @@ public:
     SmtpSession& operator=(const SmtpSession&) = delete;
 
     void run() override;
-    void abort() noexcept override;
 
 private:
     enum class State { Greeted, Authenticated, Closed };
@@ -56,7 +52,6 @@ private:
     static const Command kGreetedCommands[];
     static const Command kAuthenticatedCommands[];
 
-    void reply(const char* text);
     std::string readCommandLine();
     std::string readAuthAnswer(const char* prompt);
 
@@ -76,12 +71,8 @@ private:
                        const std::string& subject, const std::string& body,
                        const std::string& format);
 
-    std::shared_ptr<ByteChannel> connection_;
-    std::unique_ptr<SmtpWebmail> webmail_;
-    const ServiceSettings& settings_;
 
     // Per run; service thread only.
-    std::unique_ptr<SocketStream> stream_;
     State state_ = State::Greeted;
     std::string user_;
     std::string password_;

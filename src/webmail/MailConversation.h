@@ -1,0 +1,68 @@
+#pragma once
+// What a POP3 and an SMTP conversation share: the mail client's connection,
+// the conversation's web-mail side (a WebmailAccess), the settings, and the
+// stream over the connection while run() is in progress.
+//
+// Threads: abort() is the one call from another thread (the Cancel button) and
+// only closes sockets; the rest belongs to the service thread.
+
+#include "net/ServiceSettings.h"
+#include "net/Session.h"
+#include "webmail/ByteChannel.h"
+#include "webmail/SocketStream.h"
+
+#include <memory>
+#include <string>
+#include <utility>
+
+namespace quill {
+
+template <class Webmail> class MailConversation : public Session {
+public:
+    void abort() noexcept override {
+        // The mail client's connection goes first: once the site call fails,
+        // the handler's reply must find it closed, or the conversation would
+        // go on answering after a Cancel.
+        connection_->close();
+        webmail_->abort();
+    }
+
+protected:
+    // settings: read one value at a time at each use, so it must outlive the
+    // conversation.
+    MailConversation(std::shared_ptr<ByteChannel> connection, std::unique_ptr<Webmail> webmail,
+                     const ServiceSettings& settings)
+        : connection_(std::move(connection)), webmail_(std::move(webmail)), settings_(settings) {}
+
+    // One reply line, sent at once.
+    void reply(const char* text) {
+        stream_->writeLine(text);
+        stream_->flush();
+    }
+    void reply(const std::string& text) { reply(text.c_str()); }
+
+    // The conversation's requests go through the configured HTTP proxy (proxy
+    // type 1) and go direct for every other type.
+    void applyProxySettings() {
+        if (settings_.proxyType() == kHttpProxy) {
+            const std::string host = settings_.proxy();
+            const int port = settings_.proxyPort();
+            const std::string user = settings_.username();
+            const std::string password = settings_.password();
+            webmail_->setProxy(host, port, user, password);
+        } else {
+            webmail_->clearProxy();
+        }
+    }
+
+    std::shared_ptr<ByteChannel> connection_;
+    std::unique_ptr<Webmail> webmail_;
+    const ServiceSettings& settings_;
+    // Per run; service thread only.
+    std::unique_ptr<SocketStream> stream_;
+
+private:
+    static constexpr int kHttpProxy = 1;
+};
+
+} // namespace quill

@@ -1,9 +1,12 @@
 #include "webmail/GzipReader.h"
 
+#include "platform/LargeBuffer.h"
+
 #include <zlib.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <new>
 
 namespace quill {
 
@@ -26,6 +29,11 @@ constexpr std::size_t kMinRoom = 4096;
 constexpr std::size_t kOutputStep = 65536;
 // zlib counts input in uInt: never offer it more than this at once.
 constexpr std::size_t kMaxStep = 1u << 30;
+// The output reserved up front from the size a stream announces, at most this
+// many times its compressed length and never beyond kMaxReserve: the
+// announcement is the sender's word, and a wrong one only costs regrowth.
+constexpr std::size_t kMaxRatio = 32;
+constexpr std::size_t kMaxReserve = 256u << 20;
 
 // Reads gzip members from one byte range; pos_ is the next unread byte.
 class MemberParser {
@@ -135,7 +143,11 @@ bool inflateMember(Inflater& inflater, MemberParser& parser, std::string& out) {
     while (status != Z_STREAM_END) {
         // Output grows geometrically: the copies amortise to O(1) per byte.
         if (out.size() - used < kMinRoom) {
-            out.resize(std::max(used + kMinRoom, std::min(out.size() * 2, used + kMaxStep)));
+            std::size_t room = std::max(used + kMinRoom, std::min(out.size() * 2, used + kMaxStep));
+            if (out.capacity() >= used + kMinRoom) {
+                room = std::min(room, out.capacity()); // fill what is reserved first
+            }
+            out.resize(room);
         }
         const std::size_t input = std::min(parser.left(), kMaxStep);
         zs.next_in = const_cast<Bytef*>(parser.here());
@@ -173,6 +185,21 @@ bool inflateMember(Inflater& inflater, MemberParser& parser, std::string& out) {
     return parser.readLe32(size); // the length is not checked
 }
 
+// The output size to reserve for a stream: the last member's trailer holds
+// its uncompressed size (modulo 2^32), which for the usual single member is
+// the whole output. Room for it once saves the copies of a growing buffer.
+std::size_t announcedSize(const unsigned char* data, std::size_t length) {
+    if (length < kFixedHeader + 8) {
+        return 0;
+    }
+    const unsigned char* size = data + length - 4;
+    const std::size_t announced = size[0] | (static_cast<std::size_t>(size[1]) << 8) |
+                                  (static_cast<std::size_t>(size[2]) << 16) |
+                                  (static_cast<std::size_t>(size[3]) << 24);
+    const std::size_t bound = length > kMaxReserve / kMaxRatio ? kMaxReserve : length * kMaxRatio;
+    return std::min(announced, bound);
+}
+
 } // namespace
 
 std::string GzipReader::decode(const char* data, std::size_t length) {
@@ -180,6 +207,12 @@ std::string GzipReader::decode(const char* data, std::size_t length) {
     Inflater inflater;
     if (!inflater.ok() || data == nullptr) {
         return out;
+    }
+    try {
+        out.reserve(announcedSize(reinterpret_cast<const unsigned char*>(data), length));
+        platform::adviseLargeBuffer(&out[0], out.capacity());
+    } catch (const std::bad_alloc&) {
+        // Only a hint: the output grows as it is produced.
     }
     MemberParser parser(reinterpret_cast<const unsigned char*>(data), length);
     for (;;) {

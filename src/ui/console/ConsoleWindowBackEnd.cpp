@@ -25,12 +25,18 @@ void ConsoleWindowBackEnd::hide() {
     emit("hidden", std::string());
 }
 
+// An empty text is what a window shows before anything is reported (the
+// attach at start-up passes it on): it makes no line.
 void ConsoleWindowBackEnd::setCaption(const std::string& text) {
-    emit("status: ", text);
+    if (!text.empty()) {
+        emit("status: ", text);
+    }
 }
 
 void ConsoleWindowBackEnd::setDetail(const std::string& text) {
-    emit("detail: ", text);
+    if (!text.empty()) {
+        emit("detail: ", text);
+    }
 }
 
 void ConsoleWindowBackEnd::emit(const char* what, const std::string& text) {

@@ -17,7 +17,7 @@ TEST(ConsoleWindowBackEnd, PrintsOneLabelledLinePerChange) {
         "SMTP", [&](const std::string& line) { lines.push_back(line); });
     ProgressWindow window("SMTP");
     window.attach(backEnd);
-    lines.clear();
+    EXPECT_TRUE(lines.empty()); // nothing reported yet: no empty status lines
     window.setPopup(true);
     window.setStatus("Sending mail ...");
     window.setDetail("http://mail.vurel.example/vm/Compose?YY=1");

@@ -151,7 +151,10 @@ std::string HttpClient::request(const std::string& method, const std::string& ur
             head += target.path;
         }
         head += " HTTP/1.0\r\n";
-        if (!proxyUser_.empty()) {
+        // The proxy's credentials go to the proxy only: a request that goes
+        // direct (proxy type HTTP with no server name) would hand the proxy
+        // password to the web-mail site.
+        if (!proxyHost_.empty() && !proxyUser_.empty()) {
             const std::string credentials = proxyUser_ + ":" + proxyPassword_;
             Base64Coder coder;
             coder.encode(credentials.data(), credentials.size());

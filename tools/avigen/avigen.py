@@ -8,6 +8,7 @@ between two mail boxes, in FRAMES frames of WIDTH x HEIGHT pixels.
 Usage: avigen.py OUTPUT.avi
        avigen.py --check FILE.avi   (re-reads a clip and checks its structure)
 """
+import os
 import struct
 import sys
 
@@ -138,21 +139,8 @@ def check(data):
     return w, h, frames
 
 
-def main(argv):
-    if len(argv) == 3 and argv[1] == "--check":
-        with open(argv[2], "rb") as f:
-            w, h, n = check(f.read())
-        print("%s: %dx%d, %d frames" % (argv[2], w, h, n))
-        return 0
-    if len(argv) != 2:
-        sys.stderr.write(__doc__)
-        return 2
-    data = build()
-    check(data)
-    with open(argv[1], "wb") as f:
-        f.write(data)
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+    import resource_tool  # noqa: E402
+
+    sys.exit(resource_tool.main(sys.argv, __doc__, build, check, lambda r: "%dx%d, %d frames" % r))

@@ -7,6 +7,7 @@ every version of the system reads from an icon group resource.
 Usage: icongen.py OUTPUT.ico
        icongen.py --check FILE.ico   (re-reads an icon file and checks it)
 """
+import os
 import struct
 import sys
 
@@ -79,20 +80,8 @@ def check(data):
     return sizes
 
 
-def main(argv):
-    if len(argv) == 3 and argv[1] == "--check":
-        with open(argv[2], "rb") as f:
-            print("%s: sizes %s" % (argv[2], check(f.read())))
-        return 0
-    if len(argv) != 2:
-        sys.stderr.write(__doc__)
-        return 2
-    data = build()
-    check(data)
-    with open(argv[1], "wb") as f:
-        f.write(data)
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+    import resource_tool  # noqa: E402
+
+    sys.exit(resource_tool.main(sys.argv, __doc__, build, check, lambda sizes: "sizes %s" % (sizes,)))

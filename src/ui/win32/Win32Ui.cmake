@@ -18,12 +18,12 @@ file(MAKE_DIRECTORY ${QUILL_UI_GEN})
 add_custom_command(
   OUTPUT ${QUILL_UI_GEN}/quill_progress.avi
   COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tools/avigen/avigen.py ${QUILL_UI_GEN}/quill_progress.avi
-  DEPENDS ${PROJECT_SOURCE_DIR}/tools/avigen/avigen.py
+  DEPENDS ${PROJECT_SOURCE_DIR}/tools/avigen/avigen.py ${PROJECT_SOURCE_DIR}/tools/resource_tool.py
   COMMENT "Generating the progress animation clip")
 add_custom_command(
   OUTPUT ${QUILL_UI_GEN}/quill_progress.ico
   COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tools/icongen/icongen.py ${QUILL_UI_GEN}/quill_progress.ico
-  DEPENDS ${PROJECT_SOURCE_DIR}/tools/icongen/icongen.py
+  DEPENDS ${PROJECT_SOURCE_DIR}/tools/icongen/icongen.py ${PROJECT_SOURCE_DIR}/tools/resource_tool.py
   COMMENT "Generating the progress window icon")
 
 # The compiled resources are one COFF object that every module linking

@@ -1,6 +1,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
+#include "platform/LargeBuffer.h"
 #include "platform/Termination.h"
 #include "platform/TestTempDir.h"
 #include "platform/TextCompare.h"
@@ -36,6 +37,22 @@ TEST(Files, BinaryRoundTripAndAtomicReplace) {
     EXPECT_EQ(got, "");
 
     EXPECT_FALSE(writeFileAtomically(dir.file("missing-folder") + "/x", "x", false));
+}
+
+TEST(LargeBuffer, TheHintLeavesEveryBufferAsItWas) {
+    // Null, tiny, unaligned and multi-megabyte buffers, on memory already
+    // written: the contents and the size stay, and filling the rest works.
+    adviseLargeBuffer(nullptr, 0);
+    adviseLargeBuffer(nullptr, 64u << 20);
+    for (std::size_t size : {std::size_t(1), std::size_t(4097), std::size_t(9u << 20) + 3}) {
+        std::string buffer;
+        buffer.reserve(size);
+        buffer.assign(size / 2, 'q');
+        adviseLargeBuffer(&buffer[1], buffer.capacity() - 1);
+        EXPECT_EQ(buffer, std::string(size / 2, 'q')) << size;
+        buffer.append(size - size / 2, 'r');
+        EXPECT_EQ(buffer, std::string(size / 2, 'q') + std::string(size - size / 2, 'r')) << size;
+    }
 }
 
 TEST(TextCompare, OrdersVersionTexts) {

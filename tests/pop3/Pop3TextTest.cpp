@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -42,8 +43,8 @@ TEST(Pop3TextTest, CommandWordsIgnoreLetterCaseOnly) {
         const char* name;
         bool equal;
     } cases[] = {
-        {"USER", "USER", true},  {"user", "USER", true},  {"uSeR", "USER", true},
-        {"USERS", "USER", false}, {"USE", "USER", false}, {"", "USER", false},
+        {"USER", "USER", true},   {"user", "USER", true},     {"uSeR", "USER", true},
+        {"USERS", "USER", false}, {"USE", "USER", false},     {"", "USER", false},
         {"RETR", "RETR", true},   {"R\xc5TR", "RETR", false},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
@@ -57,9 +58,14 @@ TEST(Pop3TextTest, MessageNumbersAreLeadingDigits) {
         bool ok;
         unsigned long value;
     } cases[] = {
-        {"1", true, 1},        {"42", true, 42},  {"007", true, 7},
-        {"3abc", true, 3},     {"abc", false, 0}, {"", false, 0},
-        {"-1", false, 0},      {"+1", false, 0},
+        {"1", true, 1},
+        {"42", true, 42},
+        {"007", true, 7},
+        {"3abc", true, 3},
+        {"abc", false, 0},
+        {"", false, 0},
+        {"-1", false, 0},
+        {"+1", false, 0},
         {"99999999999999999999999999", true, static_cast<unsigned long>(-1)},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
@@ -75,10 +81,8 @@ TEST(Pop3TextTest, HeaderAlwaysEndsWithItsEmptyLine) {
     struct Case {
         std::string in, out;
     } cases[] = {
-        {"Subject: a\r\n\r\n", "Subject: a\r\n\r\n"},
-        {"Subject: a\r\n", "Subject: a\r\n\r\n"},
-        {"Subject: a", "Subject: a\r\n\r\n"},
-        {"", "\r\n"},
+        {"Subject: a\r\n\r\n", "Subject: a\r\n\r\n"}, {"Subject: a\r\n", "Subject: a\r\n\r\n"},
+        {"Subject: a", "Subject: a\r\n\r\n"},         {"", "\r\n"},
         {"Subject: a\r", "Subject: a\r\r\n\r\n"},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
@@ -138,6 +142,45 @@ TEST(Pop3TextTest, DotStuffingDoesNotDependOnSplits) {
         for (std::size_t b = a; b <= data.size(); ++b) {
             EXPECT_EQ(stuffed({data.substr(0, a), data.substr(a, b - a), data.substr(b)}), whole)
                 << "split at " << a << "," << b;
+        }
+    }
+}
+
+// Long texts with dots, CRs and LFs everywhere, fed whole and in pieces of
+// many sizes, against a stuffer that goes byte by byte.
+TEST(Pop3TextTest, DotStuffingOfLongTextsMatchesAByteByByteStuffer) {
+    std::uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 16;
+    };
+    const char alphabet[] = {'.', '\r', '\n', 'a', 'b', ' '};
+    for (int round = 0; round < 20; ++round) {
+        std::string data;
+        const std::size_t size = 1 + next() % 3000;
+        for (std::size_t i = 0; i < size; ++i) {
+            // Mostly CR LF line ends, so that dot lines are common.
+            data += next() % 4 == 0 ? std::string("\r\n") : std::string(1, alphabet[next() % 6]);
+        }
+        std::string expected;
+        bool lineStart = true;
+        for (std::size_t i = 0; i < data.size(); ++i) {
+            if (lineStart && data[i] == '.') {
+                expected += '.';
+            }
+            expected += data[i];
+            lineStart = data[i] == '\n' && i > 0 && data[i - 1] == '\r';
+        }
+        EXPECT_EQ(stuffed({data}), expected) << "round " << round;
+        for (std::size_t piece : {1u, 2u, 15u, 16u, 17u, 31u, 100u}) {
+            std::vector<std::string> pieces;
+            for (std::size_t at = 0; at < data.size(); at += piece) {
+                pieces.push_back(data.substr(at, piece));
+            }
+            bool end = false;
+            ASSERT_EQ(stuffed(pieces, &end), expected)
+                << "round " << round << ", pieces of " << piece;
+            EXPECT_EQ(end, lineStart) << "round " << round << ", pieces of " << piece;
         }
     }
 }

@@ -11,22 +11,11 @@
 #include <vector>
 
 using namespace quill::platform;
+using quill::test::readBytes;
 using quill::test::TestTempDir;
+using quill::test::writeBytes;
 
 namespace {
-
-void writeBytes(const std::string& path, const std::string& bytes) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-}
-
-std::string readBytes(const std::string& path) {
-    std::string b;
-    readFile(path, b);
-    return b;
-}
 
 const std::string kLong(300, 'p');
 

@@ -1,9 +1,12 @@
 #pragma once
 // A fresh folder under the system's temporary folder, removed with everything
 // in it when the object goes. Paths are absolute and in the system's own form.
+// Also: whole files read and written byte for byte.
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <system_error>
@@ -39,5 +42,17 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// The file's bytes; empty when it cannot be read.
+inline std::string readBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Replaces the file with exactly these bytes.
+inline void writeBytes(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
 
 } // namespace quill::test

@@ -13,22 +13,11 @@
 
 using quill::Settings;
 using quill::SettingsValues;
+using quill::test::readBytes;
 using quill::test::TestTempDir;
+using quill::test::writeBytes;
 
 namespace {
-
-void writeBytes(const std::string& path, const std::string& bytes) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-}
-
-std::string readBytes(const std::string& path) {
-    std::string b;
-    quill::platform::readFile(path, b);
-    return b;
-}
 
 SettingsValues loadedDefaults() {
     SettingsValues v;

@@ -1,12 +1,12 @@
 #include "webmail/CookieJar.h"
 
+#include "platform/TestTempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 
@@ -14,18 +14,10 @@ namespace quill {
 namespace {
 
 namespace fs = std::filesystem;
+using test::readBytes;
+using test::writeBytes;
 
 constexpr std::int64_t kNow = 1700000000;
-
-std::string readBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeBytes(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
 
 CookieRecord record(const std::string& user, const std::string& cookie, const std::string& host,
                     std::int64_t timestamp) {

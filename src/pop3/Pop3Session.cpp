@@ -30,9 +30,10 @@ const char* const kRightHere = "+OK right here";
 const char* const kOk = "+OK";
 const char* const kTerminator = ".";
 
-// Bytes of a message reply gathered before they are sent. The output buffer
-// is sized once for two pieces and so is kept from one piece to the next.
-const std::size_t kSendPiece = 512 * 1024;
+// Bytes of a message reply gathered before they are sent: half of what the
+// stream's output buffer keeps across a flush, so that one buffer, sized once,
+// carries every piece (with the status line before the first).
+const std::size_t kSendPiece = SocketStream::kKeptOutput / 2;
 
 } // namespace
 
@@ -277,7 +278,7 @@ void Pop3Session::writeMessage(const std::string& header, const std::string& tex
     // A large message goes out in pieces, so the output buffer never holds a
     // second copy of it: the memory and the copying stay bounded by kSendPiece,
     // however long a run without a dot-stuffed line is.
-    stream.reserveOutput(2 * kSendPiece);
+    stream.reserveOutput(SocketStream::kKeptOutput);
     std::size_t pending = 0;
     pop3text::DotStuffer stuffer([&stream, &pending](const char* bytes, std::size_t length) {
         while (length > 0) {

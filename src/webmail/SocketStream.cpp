@@ -15,8 +15,6 @@ constexpr std::size_t kOutputReserve = 8192;
 constexpr std::size_t kInputReserve = 65536;
 // Input capacity from which the buffer grows fourfold.
 constexpr std::size_t kFastGrowth = 1u << 20;
-// Output capacity a flush keeps for the next writes; more is given back.
-constexpr std::size_t kOutputKeep = 1u << 20;
 
 } // namespace
 
@@ -57,7 +55,7 @@ void SocketStream::flush() {
         return;
     }
     channel_->write(output_.data(), output_.size());
-    if (output_.capacity() > kOutputKeep) {
+    if (output_.capacity() > kKeptOutput) {
         // A large upload is not kept for the rest of the conversation.
         std::string().swap(output_);
         output_.reserve(kOutputReserve);

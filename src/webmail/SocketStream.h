@@ -34,6 +34,9 @@ public:
     static constexpr std::size_t kChunk = 16384;
     // No limit for readUntil's maxLength.
     static constexpr std::size_t kUnlimited = static_cast<std::size_t>(-1);
+    // Output capacity that a flush keeps for the next writes; a larger buffer
+    // is given back, so a large upload is not held for the whole conversation.
+    static constexpr std::size_t kKeptOutput = 1u << 20;
 
     // Over any channel; the stream shares it with whoever else holds it (the
     // HTTP client keeps a share for a Cancel from another thread).

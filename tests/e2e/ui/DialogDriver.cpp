@@ -17,6 +17,8 @@
 //
 // Prints one line per failed expectation; exits 0 when all held, 1 when some
 // failed, 2 on a usage error or when a wait timed out (30 s each).
+#include "ui/win32/UiTestSupport.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -25,6 +27,9 @@
 #include <vector>
 
 namespace {
+
+using quill::uitest::itemText;
+using quill::uitest::waitUntil;
 
 constexpr DWORD waitMs = 30000;
 
@@ -47,16 +52,6 @@ BOOL CALLBACK matchCaption(HWND window, LPARAM param) {
     return TRUE;
 }
 
-template <class F> bool waitFor(F done) {
-    DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start >= waitMs)
-            return false;
-        Sleep(20);
-    }
-    return true;
-}
-
 struct ProgressState {
     HWND window;
     std::string line;
@@ -70,8 +65,6 @@ BOOL CALLBACK collectProgress(HWND window, LPARAM param) {
         windows->push_back(window);
     return TRUE;
 }
-
-std::string itemText(HWND dialog, int id);
 
 // Polls the progress windows of every program and prints each change.
 void watch(const char* stopFile) {
@@ -109,12 +102,6 @@ void watch(const char* stopFile) {
     }
 }
 
-std::string itemText(HWND dialog, int id) {
-    char buffer[2048] = {0};
-    GetDlgItemTextA(dialog, id, buffer, sizeof buffer);
-    return buffer;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -135,10 +122,12 @@ int main(int argc, char** argv) {
         if (step == "find") {
             need(i, 1);
             FindCaption find{argv[++i], nullptr};
-            if (!waitFor([&] {
-                    EnumWindows(matchCaption, reinterpret_cast<LPARAM>(&find));
-                    return find.found != nullptr;
-                })) {
+            if (!waitUntil(
+                    [&] {
+                        EnumWindows(matchCaption, reinterpret_cast<LPARAM>(&find));
+                        return find.found != nullptr;
+                    },
+                    waitMs)) {
                 std::printf("no dialog \"%s\" appeared\n", find.caption);
                 return 2;
             }
@@ -181,7 +170,7 @@ int main(int argc, char** argv) {
             watch(argv[++i]);
         } else if (step == "wait-gone") {
             need(i, 0);
-            if (!waitFor([&] { return !IsWindow(dialog); })) {
+            if (!waitUntil([&] { return !IsWindow(dialog); }, waitMs)) {
                 std::printf("the dialog is still there\n");
                 return 2;
             }

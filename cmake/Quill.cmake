@@ -83,3 +83,14 @@ function(quill_add_subfolders)
     endif()
   endforeach()
 endfunction()
+
+# quill_emulator_environment(test ...)
+# Passes the tests' scripts the command that runs a program of this build:
+# QUILL_EMULATOR, the cross build's emulator (tools/wine-run.sh and the wine
+# architecture), empty natively. Scripts never name wine themselves.
+function(quill_emulator_environment)
+  string(JOIN " " emulator ${CMAKE_CROSSCOMPILING_EMULATOR})
+  foreach(test IN LISTS ARGN)
+    set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT "QUILL_EMULATOR=${emulator}")
+  endforeach()
+endfunction()

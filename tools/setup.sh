@@ -6,8 +6,8 @@ set -euo pipefail
 packages=(
   cmake g++ make ninja-build pkg-config zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  g++-mingw-w64-i686 libz-mingw-w64-dev mingw-w64-tools
-  wine wine32:i386 xvfb xauth x11-apps imagemagick zip
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev mingw-w64-tools
+  wine wine32:i386 wine64 xvfb xauth x11-apps imagemagick zip
   python3 curl tinyproxy fetchmail swaks msmtp gzip
   libgmime-3.0-dev
 )
@@ -28,16 +28,9 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # The MinGW compilers must use the posix thread model (std::thread, std::mutex).
-for tool in i686-w64-mingw32-g++ i686-w64-mingw32-gcc; do
+for tool in i686-w64-mingw32-g++ i686-w64-mingw32-gcc x86_64-w64-mingw32-g++ x86_64-w64-mingw32-gcc; do
   if [ -e "/usr/bin/$tool-posix" ] && [ "$(readlink -f "/usr/bin/$tool")" != "$(readlink -f "/usr/bin/$tool-posix")" ]; then
     update-alternatives --set "$tool" "/usr/bin/$tool-posix" >/dev/null
   fi
 done
-
-# A wine prefix, created once and quietly.
-export WINEPREFIX="${WINEPREFIX:-$HOME/.wine-quillmere}"
-export WINEDEBUG=-all
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
-  wineserver -w 2>/dev/null || true
-fi
+# Each wine architecture's prefix is made on first use by tools/wine-run.sh.

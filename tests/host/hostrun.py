@@ -3,6 +3,7 @@ the end-to-end and host tests."""
 
 import os
 import select
+import shlex
 import shutil
 import signal
 import socket
@@ -20,15 +21,23 @@ def native_to_host_path(path, windows):
     return "Z:" + path.replace("/", "\\") if windows else path
 
 
+def emulator():
+    """The command that runs a Windows program of the build, as the build
+    passes it in QUILL_EMULATOR (tools/wine-run.sh and the architecture)."""
+    command = shlex.split(os.environ.get("QUILL_EMULATOR", ""))
+    if not command:
+        raise RuntimeError("QUILL_EMULATOR is not set: run this test through ctest")
+    return command
+
+
 def host_command(host, args):
     if is_windows_binary(host):
-        return [shutil.which("wine") or "wine", host] + args
+        return emulator() + [host] + args
     return [host] + args
 
 
 def host_env():
     env = dict(os.environ)
-    env.setdefault("WINEPREFIX", os.path.expanduser("~/.wine-quillmere"))
     env["WINEDEBUG"] = "-all"
     return env
 

@@ -86,7 +86,7 @@ class Simulator:
         self.log = open(self.log_path, "wb")
         cmd = args
         if ARGS.sim.lower().endswith(".exe"):
-            cmd = [shutil.which("wine") or "wine"] + args[:1] + [
+            cmd = hostrun.emulator() + args[:1] + [
                 hostrun.native_to_host_path(a, True) if a in (ARGS.mailbox, port_file) else a
                 for a in args[1:]]
         self.proc = subprocess.Popen(cmd, stdout=self.log, stderr=subprocess.STDOUT,

@@ -7,11 +7,13 @@ Paths come from the environment (set by CMake):
   QUILL_HOST     quillmere-host or quillmere-host.exe
   QUILL_PLUGIN   Quillmere.so or Quillmere.dll
   QUILL_SIM      smtp-e2e-site (the simulator driven over standard input)
-  QUILL_WINE     the wine program when the binaries are Windows ones (else empty)
+  QUILL_EMULATOR the command that runs the binaries when they are Windows ones
+                 (tools/wine-run.sh and the architecture; else empty)
 """
 
 import json
 import os
+import shlex
 import shutil
 import socket
 import subprocess
@@ -57,7 +59,7 @@ class Bridge:
         self.host_exe = os.environ["QUILL_HOST"]
         self.plugin = os.environ["QUILL_PLUGIN"]
         self.sim_exe = os.environ["QUILL_SIM"]
-        self.wine = os.environ.get("QUILL_WINE", "")
+        self.emulator = shlex.split(os.environ.get("QUILL_EMULATOR", ""))
         self.save_sent = save_sent
         self.sim_args = list(sim_args)
         self.dir = None
@@ -70,8 +72,7 @@ class Bridge:
     # The simulator -------------------------------------------------------
     def start_sim(self):
         args = [self.sim_exe, "%s:%s" % (USER, PASSWORD)] + self.sim_args
-        if self.wine:
-            args = [self.wine] + args
+        args = self.emulator + args
         self.sim_log = open(os.path.join(self.dir, "sim.log"), "wb")
         self.sim = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                     stderr=self.sim_log)
@@ -121,8 +122,7 @@ class Bridge:
                      % (self.pop3_port, self.smtp_port, 1 if self.save_sent else 0,
                         self.sim_port)).encode())
         args = [self.host_exe, plugin]
-        if self.wine:
-            args = [self.wine] + args
+        args = self.emulator + args
         self.host_log = open(os.path.join(self.dir, "host.log"), "wb")
         self.host = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=self.host_log,
                                      stderr=subprocess.STDOUT)

@@ -47,7 +47,7 @@ class Running:
         port_file = os.path.join(folder, "sim.port")
         self.sim_log = open(os.path.join(folder, "sim.log"), "wb")
         self.sim = subprocess.Popen(
-            ["wine", SIM, "--listen", "127.0.0.1:0", "--user", "%s:%s" % (USER, PASSWORD),
+            hostrun.emulator() + [SIM, "--listen", "127.0.0.1:0", "--user", "%s:%s" % (USER, PASSWORD),
              "--mailbox", z(mailbox), "--user", "%s:%s" % (EMPTY_USER, PASSWORD),
              "--seed", "7", "--port-file", z(port_file), "--log"] + list(sim_args),
             stdout=self.sim_log, stderr=subprocess.STDOUT, env=env)
@@ -70,7 +70,7 @@ class Running:
         self.host = hostrun.Host(HOST, plugin)
         if not hostrun.wait_for_port(self.pop3, 60, self.host.proc):
             raise RuntimeError("the host did not listen: %s" % str(self.host.stop()))
-        self.watch = subprocess.Popen(["wine", DRIVER, "watch", z(self.stop_file)],
+        self.watch = subprocess.Popen(hostrun.emulator() + [DRIVER, "watch", z(self.stop_file)],
                                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env)
         self.lines = []
         self.reader = threading.Thread(target=self.read_watch)
@@ -219,7 +219,7 @@ class ProgressWindowTest(unittest.TestCase):
         client.start()
         try:
             pressed = subprocess.run(
-                ["wine", DRIVER, "find", "Fetching messages from Inbox ...", "click", "2"],
+                hostrun.emulator() + [DRIVER, "find", "Fetching messages from Inbox ...", "click", "2"],
                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=hostrun.host_env(),
                 timeout=120)
             client.join(60)

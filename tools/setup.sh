@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ make ninja-build pkg-config zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang clang-format libclang-rt-14-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev mingw-w64-tools
   wine wine32:i386 wine64 xvfb xauth x11-apps imagemagick zip
   python3 curl tinyproxy fetchmail swaks msmtp gzip

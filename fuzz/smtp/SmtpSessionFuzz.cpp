@@ -12,7 +12,7 @@
 #include "net/CBlockSocket.h"
 #include "net/ServiceSettings.h"
 #include "smtp/SmtpSession.h"
-#include "smtp/SmtpWebmail.h"
+#include "webmail/SmtpWebmail.h"
 #include "webmail/ByteChannel.h"
 #include "webmail/CVurelClient.h"
 
@@ -79,8 +79,8 @@ public:
 class Webmail : public SmtpWebmail {
 public:
     explicit Webmail(std::uint8_t mode) : mode_(mode) {}
-    void setProxy(const std::string&, int, const std::string&, const std::string&) override {}
-    void clearProxy() override {}
+    void useProxy(const std::string&, int, const std::string&, const std::string&) override {}
+    void useDirect() override {}
     bool adoptSaved(const std::string&) override { return (mode_ & 1) != 0; }
     void login(const std::string&, const std::string&) override {
         switch ((mode_ >> 1) & 3) {

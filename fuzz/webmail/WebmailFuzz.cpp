@@ -9,6 +9,8 @@
 #include "webmail/ByteChannel.h"
 #include "webmail/CVurelClient.h"
 
+#include "support/OpenVurelClient.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -78,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         start = at + kSeparator.size();
     }
 
-    CVurelClient client;
+    OpenVurelClient client;
     client.setChannelFactory([answers] {
         std::string answer = "HTTP/1.0 404 Not Found\r\n\r\n";
         if (!answers->empty()) {

@@ -4,7 +4,7 @@
 #include "net/ServiceSettings.h"
 #include "net/ServiceWindow.h"
 #include "pop3/Pop3Text.h"
-#include "pop3/Pop3Webmail.h"
+#include "webmail/Pop3Webmail.h"
 #include "webmail/CVurelClient.h"
 #include "webmail/SocketStream.h"
 

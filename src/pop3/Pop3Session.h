@@ -19,7 +19,7 @@
 // abort() is the one call from another thread (the Cancel button) and only
 // closes sockets.
 
-#include "pop3/Pop3Webmail.h"
+#include "webmail/Pop3Webmail.h"
 #include "webmail/MailConversation.h"
 #include "webmail/MessageList.h"
 

@@ -1,29 +1,24 @@
 #include "smtp/SmtpServer.h"
 
 #include "smtp/SmtpSession.h"
-#include "smtp/VurelSmtpWebmail.h"
-#include "webmail/CookieJar.h"
-#include "webmail/SiteConfig.h"
+#include "webmail/SmtpVurelClient.h"
 #include "webmail/SocketChannel.h"
 
 #include <utility>
 
 namespace quill {
 
-std::unique_ptr<SmtpService> makeSmtpServer(const ServiceSettings& settings, ServiceWindow& window,
-                                            CookieJar& jar, ListenerService::Options options) {
+std::unique_ptr<ListenerService> makeSmtpServer(const ServiceSettings& settings,
+                                                ServiceWindow& window, CookieJar& jar,
+                                                ListenerService::Options options) {
     auto factory = [&settings, &window, &jar](CBlockSocket connection) -> std::unique_ptr<Session> {
         // The site addresses are taken afresh for each conversation.
         return std::make_unique<SmtpSession>(
             std::make_shared<SocketChannel>(connection),
-            std::make_unique<VurelSmtpWebmail>(window, SiteConfig::current(), jar), settings);
+            std::make_unique<SmtpVurelClient>(window, SiteConfig::current(), jar), settings);
     };
-    return std::make_unique<SmtpService>(settings, window, std::move(factory), std::move(options));
-}
-
-std::unique_ptr<SmtpService> makeSmtpServer(const ServiceSettings& settings,
-                                            ServiceWindow& window) {
-    return makeSmtpServer(settings, window, CookieJar::instance());
+    return std::make_unique<ListenerService>("SMTP", settings, &ServiceSettings::smtpPort, window,
+                                             std::move(factory), std::move(options));
 }
 
 } // namespace quill

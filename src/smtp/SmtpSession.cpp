@@ -5,7 +5,7 @@
 #include "net/ServiceSettings.h"
 #include "smtp/OutgoingMessage.h"
 #include "smtp/SmtpText.h"
-#include "smtp/SmtpWebmail.h"
+#include "webmail/SmtpWebmail.h"
 #include "webmail/CVurelClient.h"
 #include "webmail/SocketStream.h"
 

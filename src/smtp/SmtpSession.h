@@ -12,7 +12,7 @@
 // abort() is the one call from another thread (the Cancel button) and only
 // closes sockets.
 
-#include "smtp/SmtpWebmail.h"
+#include "webmail/SmtpWebmail.h"
 #include "webmail/MailConversation.h"
 
 #include <cstddef>

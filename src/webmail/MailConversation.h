@@ -49,9 +49,9 @@ protected:
             const int port = settings_.proxyPort();
             const std::string user = settings_.username();
             const std::string password = settings_.password();
-            webmail_->setProxy(host, port, user, password);
+            webmail_->useProxy(host, port, user, password);
         } else {
-            webmail_->clearProxy();
+            webmail_->useDirect();
         }
     }
 

@@ -1,7 +1,5 @@
 #include "net/ListenerService.h"
-#include "net/Pop3Service.h"
 #include "net/ServiceWindow.h"
-#include "net/SmtpService.h"
 
 #include <gtest/gtest.h>
 
@@ -242,7 +240,7 @@ TEST(ListenerService, SecondServiceOnTheSamePortEndsAndTheFirstWorks) {
     same.pop3 = first.port();
     same.smtp = first.port();
     RecordingWindow window;
-    SmtpService second(same, window, echoFactory());
+    ListenerService second("SMTP", same, &ServiceSettings::smtpPort, window, echoFactory());
     second.start();
     EXPECT_EQ(second.waitUntilReady(), ListenerService::State::Ended);
     EXPECT_EQ(second.boundPort(), 0);
@@ -313,12 +311,12 @@ TEST(ListenerService, StopRightAfterStartAndWithoutStart) {
     FakeSettings settings;
     RecordingWindow window;
     for (int round = 0; round < 50; ++round) {
-        Pop3Service s(settings, window, echoFactory());
+        ListenerService s("POP3", settings, &ServiceSettings::pop3Port, window, echoFactory());
         if (round % 2 == 0)
             s.start();
         s.stop();
         EXPECT_EQ(s.state(), ListenerService::State::NotStarted) << "round " << round;
     }
-    Pop3Service never(settings, window, echoFactory());
+    ListenerService never("POP3", settings, &ServiceSettings::pop3Port, window, echoFactory());
     EXPECT_EQ(never.waitUntilReady(), ListenerService::State::NotStarted);
 }

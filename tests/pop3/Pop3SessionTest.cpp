@@ -3,7 +3,7 @@
 #include "net/CBlockSocket.h"
 #include "net/ServiceSettings.h"
 #include "net/ServiceWindow.h"
-#include "pop3/Pop3Webmail.h"
+#include "webmail/Pop3Webmail.h"
 #include "webmail/ByteChannel.h"
 #include "webmail/CVurelClient.h"
 
@@ -138,11 +138,11 @@ public:
     std::map<std::string, std::deque<std::function<void()>>> hooks;
     std::function<void()> onAbort;
 
-    void setProxy(const std::string& host, int port, const std::string& user,
+    void useProxy(const std::string& host, int port, const std::string& user,
                   const std::string& password) override {
         log_->add("proxy " + host + ":" + std::to_string(port) + " " + user + ":" + password);
     }
-    void clearProxy() override { log_->add("direct"); }
+    void useDirect() override { log_->add("direct"); }
     bool adoptSaved(const std::string& user) override {
         log_->add("adopt " + user);
         return hasSaved;

@@ -3,7 +3,7 @@
 #include "codec/Base64.h"
 #include "net/CBlockSocket.h"
 #include "net/ServiceSettings.h"
-#include "smtp/SmtpWebmail.h"
+#include "webmail/SmtpWebmail.h"
 #include "webmail/ByteChannel.h"
 #include "webmail/CVurelClient.h"
 
@@ -105,11 +105,11 @@ public:
     std::function<void(const std::string&, const std::string&)> onLogin;
     std::deque<std::function<void()>> onSend;
 
-    void setProxy(const std::string& host, int port, const std::string& user,
+    void useProxy(const std::string& host, int port, const std::string& user,
                   const std::string& password) override {
         log_->proxy = host + ":" + std::to_string(port) + ":" + user + ":" + password;
     }
-    void clearProxy() override { log_->proxy = "direct"; }
+    void useDirect() override { log_->proxy = "direct"; }
     bool adoptSaved(const std::string& user) override {
         log_->add("adopt " + user);
         return hasSaved;

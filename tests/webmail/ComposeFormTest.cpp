@@ -7,6 +7,8 @@
 #include "webmail/ByteChannel.h"
 #include "webmail/CVurelClient.h"
 
+#include "support/OpenVurelClient.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -67,7 +69,7 @@ const char* const kTail = "&box=&FwdFile=&FwdMsg=&FwdSubj=&OriginalFrom=&Origina
 
 class ComposeFormTest : public ::testing::Test {
 protected:
-    CVurelClient client;
+    OpenVurelClient client;
     std::vector<std::string> requests;
     std::deque<std::string> answers;
 

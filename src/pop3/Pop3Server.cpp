@@ -6,9 +6,8 @@
 
 namespace quill {
 
-std::unique_ptr<ListenerService> makePop3Server(const ServiceSettings& settings,
-                                                ServiceWindow& window, CookieJar& jar,
-                                                ListenerService::Options options) {
+std::unique_ptr<Pop3Service> makePop3Server(const ServiceSettings& settings, ServiceWindow& window,
+                                            CookieJar& jar, ListenerService::Options options) {
     auto factory = [&settings, &window, &jar](CBlockSocket connection) -> std::unique_ptr<Session> {
         // The site addresses are taken afresh for each conversation.
         return std::make_unique<Pop3Session>(
@@ -16,8 +15,7 @@ std::unique_ptr<ListenerService> makePop3Server(const ServiceSettings& settings,
             std::make_unique<Pop3VurelClient>(window, SiteConfig::current(), jar), settings,
             window);
     };
-    return std::make_unique<ListenerService>("POP3", settings, &ServiceSettings::pop3Port, window,
-                                             std::move(factory), std::move(options));
+    return std::make_unique<Pop3Service>(settings, window, std::move(factory), std::move(options));
 }
 
 } // namespace quill

@@ -8,17 +8,15 @@
 
 namespace quill {
 
-std::unique_ptr<ListenerService> makeSmtpServer(const ServiceSettings& settings,
-                                                ServiceWindow& window, CookieJar& jar,
-                                                ListenerService::Options options) {
+std::unique_ptr<SmtpService> makeSmtpServer(const ServiceSettings& settings, ServiceWindow& window,
+                                            CookieJar& jar, ListenerService::Options options) {
     auto factory = [&settings, &window, &jar](CBlockSocket connection) -> std::unique_ptr<Session> {
         // The site addresses are taken afresh for each conversation.
         return std::make_unique<SmtpSession>(
             std::make_shared<SocketChannel>(connection),
             std::make_unique<SmtpVurelClient>(window, SiteConfig::current(), jar), settings);
     };
-    return std::make_unique<ListenerService>("SMTP", settings, &ServiceSettings::smtpPort, window,
-                                             std::move(factory), std::move(options));
+    return std::make_unique<SmtpService>(settings, window, std::move(factory), std::move(options));
 }
 
 } // namespace quill

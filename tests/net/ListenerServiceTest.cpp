@@ -1,5 +1,7 @@
 #include "net/ListenerService.h"
+#include "net/Pop3Service.h"
 #include "net/ServiceWindow.h"
+#include "net/SmtpService.h"
 
 #include <gtest/gtest.h>
 
@@ -240,7 +242,7 @@ TEST(ListenerService, SecondServiceOnTheSamePortEndsAndTheFirstWorks) {
     same.pop3 = first.port();
     same.smtp = first.port();
     RecordingWindow window;
-    ListenerService second("SMTP", same, &ServiceSettings::smtpPort, window, echoFactory());
+    SmtpService second(same, window, echoFactory());
     second.start();
     EXPECT_EQ(second.waitUntilReady(), ListenerService::State::Ended);
     EXPECT_EQ(second.boundPort(), 0);
@@ -311,12 +313,12 @@ TEST(ListenerService, StopRightAfterStartAndWithoutStart) {
     FakeSettings settings;
     RecordingWindow window;
     for (int round = 0; round < 50; ++round) {
-        ListenerService s("POP3", settings, &ServiceSettings::pop3Port, window, echoFactory());
+        Pop3Service s(settings, window, echoFactory());
         if (round % 2 == 0)
             s.start();
         s.stop();
         EXPECT_EQ(s.state(), ListenerService::State::NotStarted) << "round " << round;
     }
-    ListenerService never("POP3", settings, &ServiceSettings::pop3Port, window, echoFactory());
+    Pop3Service never(settings, window, echoFactory());
     EXPECT_EQ(never.waitUntilReady(), ListenerService::State::NotStarted);
 }

@@ -155,7 +155,7 @@ protected:
     FixedSettings settings;
     RecordingWindow window;
     CookieJar jar;
-    std::unique_ptr<ListenerService> server;
+    std::unique_ptr<SmtpService> server;
 };
 
 TEST_F(SmtpServerTest, SubmissionReachesTheSiteAndShowsEachStep) {

@@ -3,11 +3,13 @@
 #include "net/CBlockSocket.h"
 #include "net/ServiceSettings.h"
 #include "net/ServiceWindow.h"
-#include "webmail/Pop3Webmail.h"
 #include "webmail/ByteChannel.h"
 #include "webmail/CVurelClient.h"
+#include "webmail/Pop3Webmail.h"
 
 #include "support/FixedSettings.h"
+#include "support/RecordingWindow.h"
+#include "support/ScriptedPeer.h"
 
 #include <gtest/gtest.h>
 
@@ -34,76 +36,6 @@ SettingsValues pop3Options() {
     v.emptyTrash = true;
     return v;
 }
-
-// The mail client's side: each receive of the session gets the next turn
-// (the client waits for a reply before it sends again); everything the
-// session writes is recorded. close() may come from another thread.
-class ClientScript : public ByteChannel {
-public:
-    explicit ClientScript(std::vector<std::string> turns) : turns_(turns.begin(), turns.end()) {}
-
-    void connect(const std::string&, int) override {}
-    std::size_t receive(void* buffer, std::size_t capacity) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (closed_)
-            throw CBlockSocket::Canceled();
-        if (turns_.empty())
-            return 0;
-        std::string& turn = turns_.front();
-        const std::size_t n = std::min(capacity, turn.size());
-        std::memcpy(buffer, turn.data(), n);
-        turn.erase(0, n);
-        if (turn.empty())
-            turns_.pop_front();
-        return n;
-    }
-    void write(const void* bytes, std::size_t length) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (closed_)
-            throw CBlockSocket::Canceled();
-        written_.append(static_cast<const char*>(bytes), length);
-        largestWrite_ = std::max(largestWrite_, length);
-    }
-    void close() noexcept override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        closed_ = true;
-    }
-    std::string written() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return written_;
-    }
-    bool closed() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return closed_;
-    }
-    std::size_t largestWrite() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return largestWrite_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::deque<std::string> turns_;
-    std::string written_;
-    std::size_t largestWrite_ = 0;
-    bool closed_ = false;
-};
-
-// Records what the session asks of its progress window, in order.
-class RecordingWindow : public ServiceWindow {
-public:
-    std::vector<std::string> events;
-    bool popupFlag = true;
-    void setStatus(const std::string& text) override { events.push_back("status " + text); }
-    void setDetail(const std::string&) override {}
-    void hide() override { events.push_back("hide"); }
-    void setPopup(bool on) override {
-        popupFlag = on;
-        events.push_back(on ? "popup on" : "popup off");
-    }
-    bool popup() const override { return popupFlag; }
-    void setCancelTarget(Session*) override {}
-};
 
 struct Message {
     std::string id;
@@ -242,7 +174,7 @@ protected:
     std::string converse(const std::vector<std::string>& turns,
                          const std::function<void(FakeWebmail&)>& setup = {},
                          bool* threw = nullptr) {
-        auto channel = std::make_shared<ClientScript>(turns);
+        auto channel = std::make_shared<ScriptedPeer>(turns);
         auto fake = std::make_unique<FakeWebmail>(log, inbox);
         if (setup)
             setup(*fake);
@@ -307,7 +239,8 @@ TEST_F(Pop3SessionTest, ProxySettingsAreCopiedOnlyForAnHttpProxy) {
     converse({"QUIT\r\n"});
     settings.v.proxyType = 3; // SOCKS5 is stored only
     converse({"QUIT\r\n"});
-    EXPECT_EQ(log->snapshot(), (std::vector<std::string>{"proxy proxy.local:3128 pu:pp", "direct"}));
+    EXPECT_EQ(log->snapshot(),
+              (std::vector<std::string>{"proxy proxy.local:3128 pu:pp", "direct"}));
 }
 
 TEST_F(Pop3SessionTest, SignInFailures) {
@@ -338,7 +271,9 @@ TEST_F(Pop3SessionTest, SignInFailures) {
           "login alice secret", "list"},
          false},
         // The site unreachable during sign-in: the conversation ends, no reply.
-        {[](FakeWebmail& w) { w.hooks["login"].push_back([] { throw CBlockSocket::Error("connect"); }); },
+        {[](FakeWebmail& w) {
+             w.hooks["login"].push_back([] { throw CBlockSocket::Error("connect"); });
+         },
          std::string(kUserOk),
          {"direct", "adopt alice", "login alice secret"},
          false},
@@ -346,9 +281,9 @@ TEST_F(Pop3SessionTest, SignInFailures) {
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         log = std::make_shared<SiteLog>();
         bool threw = true;
-        const std::string out = converse(
-            {"USER alice\r\n", "PASS secret\r\n", "PASS secret\r\n", "QUIT\r\n"}, cases[i].setup,
-            &threw);
+        const std::string out =
+            converse({"USER alice\r\n", "PASS secret\r\n", "PASS secret\r\n", "QUIT\r\n"},
+                     cases[i].setup, &threw);
         EXPECT_EQ(out, kGreeting + cases[i].replies) << "case " << i;
         EXPECT_EQ(log->snapshot(), cases[i].calls) << "case " << i;
         EXPECT_EQ(threw, cases[i].threw) << "case " << i;
@@ -356,16 +291,16 @@ TEST_F(Pop3SessionTest, SignInFailures) {
 }
 
 TEST_F(Pop3SessionTest, SavedSessionSignsInWithAnyPassword) {
-    const std::string out = converse(login({"STAT\r\n", "QUIT\r\n"}),
-                                     [](FakeWebmail& w) { w.hasSaved = true; });
+    const std::string out =
+        converse(login({"STAT\r\n", "QUIT\r\n"}), [](FakeWebmail& w) { w.hasSaved = true; });
     EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kPassOk + "+OK 3 3525\r\n" + kBye);
     EXPECT_EQ(log->snapshot(), (std::vector<std::string>{"direct", "adopt alice", "list"}));
 }
 
 TEST_F(Pop3SessionTest, InboxOffGivesAnEmptyMailbox) {
     settings.v.inbox = false;
-    const std::string out = converse(login({"STAT\r\n", "LIST\r\n", "UIDL\r\n", "RETR 1\r\n",
-                                            "QUIT\r\n"}));
+    const std::string out =
+        converse(login({"STAT\r\n", "LIST\r\n", "UIDL\r\n", "RETR 1\r\n", "QUIT\r\n"}));
     EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kPassOk + "+OK 0 0\r\n" +
                        "+OK 0 messages\r\n.\r\n" + "+OK\r\n.\r\n" + kNoSuch + kBye);
     EXPECT_EQ(log->snapshot(),
@@ -375,10 +310,9 @@ TEST_F(Pop3SessionTest, InboxOffGivesAnEmptyMailbox) {
 TEST_F(Pop3SessionTest, ListingsWholeAndForOneMessage) {
     const std::string list = "+OK 3 messages\r\n1 120\r\n2 3400\r\n3 5\r\n.\r\n";
     const std::string uidl = "+OK\r\n1 m1\r\n2 m2\r\n3 m3\r\n.\r\n";
-    const std::string out = converse(
-        login({"STAT\r\n", "LIST\r\n", "LIST  \r\n", "LIST 2\r\n", "list 4\r\n", "LIST x\r\n",
-               "UIDL\r\n", "UIDL 3\r\n", "uidl 0\r\n", "NOOP\r\n", "USER x\r\n", "PASS y\r\n",
-               "QUIT\r\n"}));
+    const std::string out = converse(login(
+        {"STAT\r\n", "LIST\r\n", "LIST  \r\n", "LIST 2\r\n", "list 4\r\n", "LIST x\r\n", "UIDL\r\n",
+         "UIDL 3\r\n", "uidl 0\r\n", "NOOP\r\n", "USER x\r\n", "PASS y\r\n", "QUIT\r\n"}));
     EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kPassOk + "+OK 3 3525\r\n" + list + list +
                        "+OK 2 3400\r\n" + kNoSuch + kNoSuch + uidl + "+OK 3 m3\r\n" + kNoSuch +
                        "+OK right here\r\n" + kUnknown + kUnknown + kBye);
@@ -422,7 +356,7 @@ TEST_F(Pop3SessionTest, LargeTextsGoOutWholeInBoundedPieces) {
         stuffed += "." + line;
     }
     inbox = {{"big", static_cast<int>(text.size()), "Subject: big\r\n\r\n", text}};
-    auto channel = std::make_shared<ClientScript>(login({"RETR 1\r\n", "QUIT\r\n"}));
+    auto channel = std::make_shared<ScriptedPeer>(login({"RETR 1\r\n", "QUIT\r\n"}));
     Pop3Session session(channel, std::make_unique<FakeWebmail>(log, inbox), settings, window);
     session.run();
     EXPECT_EQ(channel->written(), std::string(kGreeting) + kUserOk + kPassOk +
@@ -432,8 +366,8 @@ TEST_F(Pop3SessionTest, LargeTextsGoOutWholeInBoundedPieces) {
 
 TEST_F(Pop3SessionTest, TopSendsTheHeaderAndTheLinesAskedFor) {
     inbox[0].header = ".Odd: header\r\n\r\n";
-    const std::string out = converse(login({"TOP 1\r\n", "TOP 1 0\r\n", "TOP 1 2\r\n",
-                                            "TOP 3 99999999\r\n", "QUIT\r\n"}));
+    const std::string out = converse(
+        login({"TOP 1\r\n", "TOP 1 0\r\n", "TOP 1 2\r\n", "TOP 3 99999999\r\n", "QUIT\r\n"}));
     EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kPassOk +
                        "+OK 16\r\n..Odd: header\r\n\r\n.\r\n" +
                        "+OK 16\r\n..Odd: header\r\n\r\n.\r\n" +
@@ -452,15 +386,28 @@ TEST_F(Pop3SessionTest, RetrievalFailures) {
         std::string reply;
         bool ended; // the conversation ended without reading QUIT
     } cases[] = {
-        {"TOP 2 0", [](FakeWebmail& w) { w.hooks["header"].push_back([] { throw CVurelClient::Error("u"); }); },
+        {"TOP 2 0",
+         [](FakeWebmail& w) {
+             w.hooks["header"].push_back([] { throw CVurelClient::Error("u"); });
+         },
          kRetrieveError, false},
-        {"TOP 2 0", [](FakeWebmail& w) { w.hooks["header"].push_back([] { throw CBlockSocket::Error("receive"); }); },
+        {"TOP 2 0",
+         [](FakeWebmail& w) {
+             w.hooks["header"].push_back([] { throw CBlockSocket::Error("receive"); });
+         },
          "", true},
-        {"RETR 2", [](FakeWebmail& w) { w.hooks["header"].push_back([] { throw CVurelClient::Error("u"); }); },
+        {"RETR 2",
+         [](FakeWebmail& w) {
+             w.hooks["header"].push_back([] { throw CVurelClient::Error("u"); });
+         },
          kRetrieveError, false},
-        {"RETR 2", [](FakeWebmail& w) { w.hooks["text"].push_back([] { throw CVurelClient::Error("u"); }); },
+        {"RETR 2",
+         [](FakeWebmail& w) { w.hooks["text"].push_back([] { throw CVurelClient::Error("u"); }); },
          kRetrieveError, false},
-        {"RETR 2", [](FakeWebmail& w) { w.hooks["text"].push_back([] { throw CBlockSocket::Error("connect"); }); },
+        {"RETR 2",
+         [](FakeWebmail& w) {
+             w.hooks["text"].push_back([] { throw CBlockSocket::Error("connect"); });
+         },
          kRetrieveError, false},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
@@ -480,7 +427,9 @@ TEST_F(Pop3SessionTest, DeletionAtQuit) {
         std::string replies;
         std::vector<std::string> siteCalls; // after the sign-in's
     } cases[] = {
-        {{"DELE 1", "DELE 1", "DELE 3"}, true, {},
+        {{"DELE 1", "DELE 1", "DELE 3"},
+         true,
+         {},
          "+OK message deleted\r\n+OK message deleted\r\n+OK message deleted\r\n",
          {"delete m1 m1 m3", "trash"}},
         {{"DELE 2"}, false, {}, "+OK message deleted\r\n", {"delete m2"}},
@@ -489,16 +438,24 @@ TEST_F(Pop3SessionTest, DeletionAtQuit) {
         // Nothing marked: no request at all.
         {{}, true, {}, "", {}},
         // A marked message is still listed and retrievable.
-        {{"DELE 2", "STAT", "RETR 2"}, false, {},
+        {{"DELE 2", "STAT", "RETR 2"},
+         false,
+         {},
          "+OK message deleted\r\n+OK 3 3525\r\n+OK\r\nSubject: two\r\n\r\nSecond\r\n.\r\n",
          {"header m2", "text m2", "delete m2"}},
         // The site down at QUIT: the error line, then the sign-off as usual.
-        {{"DELE 1"}, true,
-         [](FakeWebmail& w) { w.hooks["delete"].push_back([] { throw CBlockSocket::Error("connect"); }); },
-         std::string("+OK message deleted\r\n") + kNotRemoved, {"delete m1"}},
-        {{"DELE 1"}, true,
+        {{"DELE 1"},
+         true,
+         [](FakeWebmail& w) {
+             w.hooks["delete"].push_back([] { throw CBlockSocket::Error("connect"); });
+         },
+         std::string("+OK message deleted\r\n") + kNotRemoved,
+         {"delete m1"}},
+        {{"DELE 1"},
+         true,
          [](FakeWebmail& w) { w.hooks["trash"].push_back([] { throw CVurelClient::Error("u"); }); },
-         std::string("+OK message deleted\r\n") + kNotRemoved, {"delete m1", "trash"}},
+         std::string("+OK message deleted\r\n") + kNotRemoved,
+         {"delete m1", "trash"}},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         log = std::make_shared<SiteLog>();
@@ -526,21 +483,21 @@ TEST_F(Pop3SessionTest, MarksAreNotDeletedWithoutQuit) {
 
 TEST_F(Pop3SessionTest, PopupFlagSequence) {
     converse(login({"STAT\r\n", "TOP 2 0\r\n", "TOP 1 0\r\n", "QUIT\r\n"}));
-    EXPECT_EQ(window.events, (std::vector<std::string>{"hide", "popup off", "popup on"}));
+    EXPECT_EQ(window.events(), (std::vector<std::string>{"hide", "popup off", "popup on"}));
 
-    window.events.clear();
+    window.take();
     inbox.clear();
     settings.v.popup = false;
     converse(login({"STAT\r\n", "QUIT\r\n"}));
-    EXPECT_EQ(window.events, (std::vector<std::string>{"hide", "popup off", "popup off"}));
+    EXPECT_EQ(window.events(), (std::vector<std::string>{"hide", "popup off", "popup off"}));
 
     // A failed header fetch of message 1 still keeps the window down.
-    window.events.clear();
+    window.take();
     inbox = threeMessages();
     converse(login({"TOP 1 0\r\n", "QUIT\r\n"}), [](FakeWebmail& w) {
         w.hooks["header"].push_back([] { throw CVurelClient::Error("u"); });
     });
-    EXPECT_EQ(window.events, (std::vector<std::string>{"hide", "popup off", "popup off"}));
+    EXPECT_EQ(window.events(), (std::vector<std::string>{"hide", "popup off", "popup off"}));
 }
 
 TEST_F(Pop3SessionTest, CommandsSentAheadAreDiscarded) {
@@ -549,7 +506,8 @@ TEST_F(Pop3SessionTest, CommandsSentAheadAreDiscarded) {
 }
 
 TEST_F(Pop3SessionTest, CommandsSplitAcrossReceivesAreJoined) {
-    const std::string out = converse({"US", "ER al", "ice\r", "\n", "PA", "SS secret\r\n", "QUIT\r\n"});
+    const std::string out =
+        converse({"US", "ER al", "ice\r", "\n", "PA", "SS secret\r\n", "QUIT\r\n"});
     EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kPassOk + kBye);
 }
 
@@ -586,7 +544,7 @@ TEST_F(Pop3SessionTest, CancelDuringListingAndRetrieval) {
         bool inside = false;
         bool aborted = false;
 
-        auto channel = std::make_shared<ClientScript>(login({"RETR 1\r\n", "QUIT\r\n"}));
+        auto channel = std::make_shared<ScriptedPeer>(login({"RETR 1\r\n", "QUIT\r\n"}));
         auto fake = std::make_unique<FakeWebmail>(log, inbox);
         fake->hooks[step].push_back([&] {
             std::unique_lock<std::mutex> lock(mutex);

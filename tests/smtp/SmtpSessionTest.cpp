@@ -3,11 +3,12 @@
 #include "codec/Base64.h"
 #include "net/CBlockSocket.h"
 #include "net/ServiceSettings.h"
-#include "webmail/SmtpWebmail.h"
 #include "webmail/ByteChannel.h"
 #include "webmail/CVurelClient.h"
+#include "webmail/SmtpWebmail.h"
 
 #include "support/FixedSettings.h"
+#include "support/ScriptedPeer.h"
 
 #include <gtest/gtest.h>
 
@@ -32,50 +33,6 @@ std::string b64(const std::string& text) {
     coder.encode(text.data(), text.size());
     return coder.result();
 }
-
-// The mail client's side of one conversation: each receive delivers the next
-// scripted chunk (the client sends its next command only when the session
-// reads, so nothing is pipelined); every write is recorded.
-class ScriptedChannel : public ByteChannel {
-public:
-    explicit ScriptedChannel(std::vector<std::string> chunks)
-        : chunks_(chunks.begin(), chunks.end()) {}
-
-    void connect(const std::string&, int) override {}
-    std::size_t receive(void* buffer, std::size_t capacity) override {
-        if (closed_) {
-            throw CBlockSocket::Canceled();
-        }
-        if (chunks_.empty()) {
-            return 0;
-        }
-        std::string& next = chunks_.front();
-        const std::size_t n = std::min(capacity, next.size());
-        std::memcpy(buffer, next.data(), n);
-        next.erase(0, n);
-        if (next.empty()) {
-            chunks_.pop_front();
-        }
-        return n;
-    }
-    void write(const void* bytes, std::size_t length) override {
-        if (closed_) {
-            throw CBlockSocket::Canceled();
-        }
-        written_.append(static_cast<const char*>(bytes), length);
-    }
-    void close() noexcept override { closed_ = true; }
-
-    const std::string& written() const { return written_; }
-    bool closed() const { return closed_; }
-    std::size_t unread() const { return chunks_.size(); }
-
-private:
-    std::deque<std::string> chunks_;
-    std::string written_;
-    std::atomic<bool> closed_{false};
-};
-
 
 struct SentMessage {
     std::string to, cc, bcc, subject, body, format;
@@ -169,7 +126,7 @@ protected:
     FixedSettings settings;
     FakeWebmail* webmail = nullptr; // owned by the session
 
-    std::unique_ptr<SmtpSession> makeSession(std::shared_ptr<ScriptedChannel> channel) {
+    std::unique_ptr<SmtpSession> makeSession(std::shared_ptr<ScriptedPeer> channel) {
         auto fake = std::make_unique<FakeWebmail>(log);
         webmail = fake.get();
         return std::make_unique<SmtpSession>(channel, std::move(fake), settings);
@@ -181,7 +138,7 @@ protected:
     std::string converse(const std::vector<std::string>& turns,
                          const std::function<void(FakeWebmail&)>& setup = {},
                          bool* threw = nullptr) {
-        auto channel = std::make_shared<ScriptedChannel>(turns);
+        auto channel = std::make_shared<ScriptedPeer>(turns);
         auto session = makeSession(channel);
         if (setup) {
             setup(*webmail);
@@ -543,7 +500,7 @@ TEST_F(SmtpSessionTest, CancelDuringLoginOrSendClosesWithoutReply) {
     for (int during = 0; during < 2; ++during) {
         log->calls.clear();
         log->sent.clear();
-        auto channel = std::make_shared<ScriptedChannel>(
+        auto channel = std::make_shared<ScriptedPeer>(
             join(join(authTurns(), messageTurns({"a@x"}, data)), {"QUIT\r\n"}));
         auto session = makeSession(channel);
         Gate gate;

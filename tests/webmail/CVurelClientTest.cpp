@@ -2,7 +2,7 @@
 
 #include "ScriptedSite.h"
 #include "net/CBlockSocket.h"
-#include "support/MemoryChannel.h"
+#include "support/ScriptedPeer.h"
 
 #include "support/OpenVurelClient.h"
 
@@ -457,7 +457,7 @@ TEST(CVurelClientPages, ListingOfACounterThatNeverEndsIsBounded) {
     int opened = 0;
     client.setChannelFactory([&] {
         ++opened;
-        return std::make_shared<MemoryChannel>(std::vector<std::string>{answer(200, page)});
+        return std::make_shared<ScriptedPeer>(std::vector<std::string>{answer(200, page)});
     });
     EXPECT_EQ(client.listInbox().size(), static_cast<std::size_t>(CVurelClient::kMaxListPages));
     EXPECT_EQ(opened, CVurelClient::kMaxListPages);

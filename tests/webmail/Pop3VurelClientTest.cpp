@@ -1,7 +1,7 @@
 #include "webmail/Pop3VurelClient.h"
 
-#include "RecordingWindow.h"
 #include "ScriptedSite.h"
+#include "support/RecordingWindow.h"
 #include "webmail/SmtpVurelClient.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +14,6 @@ namespace quill {
 namespace {
 
 using webtest::answer;
-using webtest::RecordingWindow;
 using webtest::redirect;
 using webtest::ScriptedSite;
 using webtest::SeenRequest;

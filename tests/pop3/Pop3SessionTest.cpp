@@ -7,6 +7,7 @@
 #include "webmail/CVurelClient.h"
 #include "webmail/Pop3Webmail.h"
 
+#include "support/CallLog.h"
 #include "support/FixedSettings.h"
 #include "support/RecordingWindow.h"
 #include "support/ScriptedPeer.h"
@@ -44,26 +45,12 @@ struct Message {
     std::string text;
 };
 
-// What the fake site saw; shared with the test after the session is gone.
-struct SiteLog {
-    std::mutex mutex; // abort() comes from the cancelling thread
-    std::vector<std::string> calls;
-    void add(const std::string& call) {
-        std::lock_guard<std::mutex> lock(mutex);
-        calls.push_back(call);
-    }
-    std::vector<std::string> snapshot() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return calls;
-    }
-};
-
 // A scripted web-mail side over a fixed inbox. Hooks, keyed by call name
 // ("login", "list", "header", "text", "delete", "trash"), run before the call
 // does its work and may throw; each hook is used once, in order.
 class FakeWebmail : public Pop3Webmail {
 public:
-    FakeWebmail(std::shared_ptr<SiteLog> log, std::vector<Message> inbox)
+    FakeWebmail(std::shared_ptr<CallLog> log, std::vector<Message> inbox)
         : log_(std::move(log)), inbox_(std::move(inbox)) {}
 
     bool hasSaved = false;
@@ -134,7 +121,7 @@ private:
         throw CVurelClient::Error("no such id");
     }
 
-    std::shared_ptr<SiteLog> log_;
+    std::shared_ptr<CallLog> log_;
     std::vector<Message> inbox_;
 };
 
@@ -164,7 +151,7 @@ std::vector<std::string> login(std::vector<std::string> more) {
 
 class Pop3SessionTest : public ::testing::Test {
 protected:
-    std::shared_ptr<SiteLog> log = std::make_shared<SiteLog>();
+    std::shared_ptr<CallLog> log = std::make_shared<CallLog>();
     FixedSettings settings{pop3Options()};
     RecordingWindow window;
     std::vector<Message> inbox = threeMessages();
@@ -224,7 +211,7 @@ TEST_F(Pop3SessionTest, AuthorizationReplies) {
          {"direct", "adopt bob", "login bob pw", "list"}},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
-        log = std::make_shared<SiteLog>();
+        log = std::make_shared<CallLog>();
         EXPECT_EQ(converse(cases[i].turns), kGreeting + cases[i].replies) << "case " << i;
         EXPECT_EQ(log->snapshot(), cases[i].calls) << "case " << i;
     }
@@ -279,7 +266,7 @@ TEST_F(Pop3SessionTest, SignInFailures) {
          false},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
-        log = std::make_shared<SiteLog>();
+        log = std::make_shared<CallLog>();
         bool threw = true;
         const std::string out =
             converse({"USER alice\r\n", "PASS secret\r\n", "PASS secret\r\n", "QUIT\r\n"},
@@ -323,7 +310,7 @@ TEST_F(Pop3SessionTest, MessageNumberBounds) {
     const char* arguments[] = {"", " 0", " 4", " x", " -1", " 99999999999999999999"};
     for (const char* command : commands) {
         for (const char* argument : arguments) {
-            log = std::make_shared<SiteLog>();
+            log = std::make_shared<CallLog>();
             const std::string out =
                 converse(login({std::string(command) + argument + "\r\n", "QUIT\r\n"}));
             EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kPassOk + kNoSuch + kBye)
@@ -458,7 +445,7 @@ TEST_F(Pop3SessionTest, DeletionAtQuit) {
          {"delete m1", "trash"}},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
-        log = std::make_shared<SiteLog>();
+        log = std::make_shared<CallLog>();
         settings.v.emptyTrash = cases[i].emptyTrash;
         std::vector<std::string> turns;
         for (const auto& c : cases[i].commands)
@@ -538,7 +525,7 @@ TEST_F(Pop3SessionTest, BadInputGetsADefinedEnd) {
 // conversation ends without a further reply.
 TEST_F(Pop3SessionTest, CancelDuringListingAndRetrieval) {
     for (const char* step : {"list", "text"}) {
-        log = std::make_shared<SiteLog>();
+        log = std::make_shared<CallLog>();
         std::mutex mutex;
         std::condition_variable cv;
         bool inside = false;

@@ -28,12 +28,6 @@
 namespace quill {
 namespace {
 
-std::string b64(const std::string& text) {
-    Base64Coder coder;
-    coder.encode(text.data(), text.size());
-    return coder.result();
-}
-
 // The mail client's side: one command, one reply line (several for EHLO).
 class Client {
 public:
@@ -91,8 +85,8 @@ protected:
     std::unique_ptr<Client> signedIn() {
         auto c = std::make_unique<Client>(server->boundPort());
         EXPECT_EQ("220 Quillmere SMTP Service Ready", c->line());
-        EXPECT_EQ("334 UGFzc3dvcmQ6", c->command("AUTH LOGIN " + b64("ann")));
-        EXPECT_EQ("235 Login successful", c->command(b64("secret")));
+        EXPECT_EQ("334 UGFzc3dvcmQ6", c->command("AUTH LOGIN " + encodeBase64("ann")));
+        EXPECT_EQ("235 Login successful", c->command(encodeBase64("secret")));
         return c;
     }
 
@@ -170,8 +164,8 @@ TEST_F(SmtpServerTest, SiteDownDuringLoginClosesWithoutReply) {
     sim->stop();
     Client c(server->boundPort());
     EXPECT_EQ("220 Quillmere SMTP Service Ready", c.line());
-    EXPECT_EQ("334 UGFzc3dvcmQ6", c.command("AUTH LOGIN " + b64("ann")));
-    c.send(b64("secret") + "\r\n");
+    EXPECT_EQ("334 UGFzc3dvcmQ6", c.command("AUTH LOGIN " + encodeBase64("ann")));
+    c.send(encodeBase64("secret") + "\r\n");
     EXPECT_TRUE(c.closedSilently());
 }
 

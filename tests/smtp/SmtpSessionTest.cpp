@@ -7,6 +7,7 @@
 #include "webmail/CVurelClient.h"
 #include "webmail/SmtpWebmail.h"
 
+#include "support/CallLog.h"
 #include "support/FixedSettings.h"
 #include "support/ScriptedPeer.h"
 
@@ -28,26 +29,14 @@
 namespace quill {
 namespace {
 
-std::string b64(const std::string& text) {
-    Base64Coder coder;
-    coder.encode(text.data(), text.size());
-    return coder.result();
-}
-
 struct SentMessage {
     std::string to, cc, bcc, subject, body, format;
     bool saveCopy = false;
 };
 
-// What the fake web-mail side saw, shared with the test after the session
-// (which owns the fake) is gone.
-struct WebmailLog {
-    std::mutex mutex; // abort() comes from the cancelling thread
-    std::vector<std::string> calls;
-    void add(const std::string& call) {
-        std::lock_guard<std::mutex> lock(mutex);
-        calls.push_back(call);
-    }
+// What the fake web-mail side saw: the calls, the messages sent and the route
+// ("direct" or "host:port:user:password").
+struct WebmailLog : CallLog {
     std::vector<SentMessage> sent;
     std::string proxy;
 };
@@ -113,7 +102,7 @@ const char* const kNotSent = "554 Cannot send message.\r\n";
 // The client's turns for AUTH LOGIN without initial response.
 std::vector<std::string> authTurns(const std::string& user = "alice",
                                    const std::string& password = "secret") {
-    return {"AUTH LOGIN\r\n", b64(user) + "\r\n", b64(password) + "\r\n"};
+    return {"AUTH LOGIN\r\n", encodeBase64(user) + "\r\n", encodeBase64(password) + "\r\n"};
 }
 
 std::string authReplies() {
@@ -223,12 +212,15 @@ TEST_F(SmtpSessionTest, AuthWithAndWithoutInitialResponse) {
         std::vector<std::string> turns;
         const char* prompts;
     } cases[] = {
-        {{"AUTH LOGIN\r\n", b64("alice") + "\r\n", b64("secret") + "\r\n"}, kAuthPrompts},
-        {{"auth login " + b64("alice") + "\r\n", b64("secret") + "\r\n"}, "334 UGFzc3dvcmQ6\r\n"},
-        {{"AUTH LOGIN   " + b64("alice") + "  \r\n", b64("secret") + "\r\n"},
+        {{"AUTH LOGIN\r\n", encodeBase64("alice") + "\r\n", encodeBase64("secret") + "\r\n"},
+         kAuthPrompts},
+        {{"auth login " + encodeBase64("alice") + "\r\n", encodeBase64("secret") + "\r\n"},
+         "334 UGFzc3dvcmQ6\r\n"},
+        {{"AUTH LOGIN   " + encodeBase64("alice") + "  \r\n", encodeBase64("secret") + "\r\n"},
          "334 UGFzc3dvcmQ6\r\n"},
         // Another mechanism's initial response is not a LOGIN user name.
-        {{"AUTH PLAIN Zm9v\r\n", b64("alice") + "\r\n", b64("secret") + "\r\n"}, kAuthPrompts},
+        {{"AUTH PLAIN Zm9v\r\n", encodeBase64("alice") + "\r\n", encodeBase64("secret") + "\r\n"},
+         kAuthPrompts},
     };
     int i = 0;
     for (const Case& c : cases) {

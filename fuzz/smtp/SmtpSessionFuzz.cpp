@@ -9,10 +9,10 @@
 // on the network). The rest is the client's bytes; each pair "\xff\xff"
 // starts a new receive.
 
+#include "net/ByteChannel.h"
 #include "net/CBlockSocket.h"
 #include "net/ServiceSettings.h"
 #include "smtp/SmtpSession.h"
-#include "webmail/ByteChannel.h"
 #include "webmail/CVurelClient.h"
 #include "webmail/SmtpWebmail.h"
 

@@ -5,8 +5,8 @@
 // hang or read out of bounds, and no request may carry a line break that a
 // page put there.
 
+#include "net/ByteChannel.h"
 #include "net/CBlockSocket.h"
-#include "webmail/ByteChannel.h"
 #include "webmail/CVurelClient.h"
 
 #include "support/OpenVurelClient.h"

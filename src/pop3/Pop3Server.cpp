@@ -1,8 +1,8 @@
 #include "pop3/Pop3Server.h"
 
+#include "net/CBlockSocket.h"
 #include "pop3/Pop3Session.h"
 #include "webmail/Pop3VurelClient.h"
-#include "webmail/SocketChannel.h"
 
 namespace quill {
 
@@ -11,7 +11,7 @@ std::unique_ptr<Pop3Service> makePop3Server(const ServiceSettings& settings, Ser
     auto factory = [&settings, &window, &jar](CBlockSocket connection) -> std::unique_ptr<Session> {
         // The site addresses are taken afresh for each conversation.
         return std::make_unique<Pop3Session>(
-            std::make_shared<SocketChannel>(connection),
+            std::make_shared<CBlockSocket>(connection),
             std::make_unique<Pop3VurelClient>(window, SiteConfig::current(), jar), settings,
             window);
     };

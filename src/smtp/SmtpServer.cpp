@@ -1,8 +1,8 @@
 #include "smtp/SmtpServer.h"
 
+#include "net/CBlockSocket.h"
 #include "smtp/SmtpSession.h"
 #include "webmail/SmtpVurelClient.h"
-#include "webmail/SocketChannel.h"
 
 #include <utility>
 
@@ -13,7 +13,7 @@ std::unique_ptr<SmtpService> makeSmtpServer(const ServiceSettings& settings, Ser
     auto factory = [&settings, &window, &jar](CBlockSocket connection) -> std::unique_ptr<Session> {
         // The site addresses are taken afresh for each conversation.
         return std::make_unique<SmtpSession>(
-            std::make_shared<SocketChannel>(connection),
+            std::make_shared<CBlockSocket>(connection),
             std::make_unique<SmtpVurelClient>(window, SiteConfig::current(), jar), settings);
     };
     return std::make_unique<SmtpService>(settings, window, std::move(factory), std::move(options));

@@ -10,7 +10,7 @@
 // Threads: the session's thread owns the client and calls request/get/post;
 // cancel() alone may be called from any other thread at any moment.
 
-#include "webmail/ByteChannel.h"
+#include "net/ByteChannel.h"
 #include "webmail/CookieRecord.h"
 
 #include <cstddef>

@@ -7,9 +7,9 @@
 // only closes sockets; the rest belongs to the service thread.
 
 #include "codec/TextCase.h"
+#include "net/ByteChannel.h"
 #include "net/ServiceSettings.h"
 #include "net/Session.h"
-#include "webmail/ByteChannel.h"
 #include "webmail/SocketStream.h"
 
 #include <cstddef>

@@ -1,9 +1,9 @@
 #include "pop3/Pop3Session.h"
 
+#include "net/ByteChannel.h"
 #include "net/CBlockSocket.h"
 #include "net/ServiceSettings.h"
 #include "net/ServiceWindow.h"
-#include "webmail/ByteChannel.h"
 #include "webmail/CVurelClient.h"
 #include "webmail/Pop3Webmail.h"
 

@@ -1,9 +1,9 @@
 #include "smtp/SmtpSession.h"
 
 #include "codec/Base64.h"
+#include "net/ByteChannel.h"
 #include "net/CBlockSocket.h"
 #include "net/ServiceSettings.h"
-#include "webmail/ByteChannel.h"
 #include "webmail/CVurelClient.h"
 #include "webmail/SmtpWebmail.h"
 

@@ -13,8 +13,8 @@
 // Threads: the owning thread makes the calls; close() and the observers may
 // come from any thread. Everything is under one lock.
 
+#include "net/ByteChannel.h"
 #include "net/CBlockSocket.h"
-#include "webmail/ByteChannel.h"
 
 #include <algorithm>
 #include <condition_variable>

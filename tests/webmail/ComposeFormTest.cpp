@@ -3,8 +3,8 @@
 // site, one canned answer per connection.
 
 #include "codec/FormEncode.h"
+#include "net/ByteChannel.h"
 #include "net/CBlockSocket.h"
-#include "webmail/ByteChannel.h"
 #include "webmail/CVurelClient.h"
 
 #include "support/OpenVurelClient.h"

@@ -18,17 +18,15 @@ endfunction()
 
 # zlib: the system library natively, the static MinGW one for Windows so that
 # the DLL needs nothing beside it.
-if(NOT TARGET quill_zlib)
-  add_library(quill_zlib INTERFACE)
-  if(QUILL_WINDOWS)
-    find_library(QUILL_ZLIB_STATIC NAMES libz.a REQUIRED)
-    find_path(QUILL_ZLIB_INCLUDE zlib.h REQUIRED)
-    target_link_libraries(quill_zlib INTERFACE ${QUILL_ZLIB_STATIC})
-    target_include_directories(quill_zlib INTERFACE ${QUILL_ZLIB_INCLUDE})
-  else()
-    find_package(ZLIB REQUIRED)
-    target_link_libraries(quill_zlib INTERFACE ZLIB::ZLIB)
-  endif()
+add_library(quill_zlib INTERFACE)
+if(QUILL_WINDOWS)
+  find_library(QUILL_ZLIB_STATIC NAMES libz.a REQUIRED)
+  find_path(QUILL_ZLIB_INCLUDE zlib.h REQUIRED)
+  target_link_libraries(quill_zlib INTERFACE ${QUILL_ZLIB_STATIC})
+  target_include_directories(quill_zlib INTERFACE ${QUILL_ZLIB_INCLUDE})
+else()
+  find_package(ZLIB REQUIRED)
+  target_link_libraries(quill_zlib INTERFACE ZLIB::ZLIB)
 endif()
 
 # quill_library(name SOURCES ... [LIBS ...])
@@ -72,17 +70,6 @@ if(QUILL_WINDOWS)
   add_link_options(-static -static-libgcc -static-libstdc++)
   add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0501)
 endif()
-
-# Adds every subfolder of the current folder that has a CMakeLists.txt of its
-# own (bench/, fuzz/ and tests/e2e/ hold one group of targets per subfolder).
-function(quill_add_subfolders)
-  file(GLOB subs LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
-  foreach(sub IN LISTS subs)
-    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${sub}/CMakeLists.txt)
-      add_subdirectory(${sub})
-    endif()
-  endforeach()
-endfunction()
 
 # quill_emulator_environment(test ...)
 # Passes the tests' scripts the command that runs a program of this build:

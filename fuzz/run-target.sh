@@ -3,8 +3,7 @@
 # Usage: fuzz/run-target.sh NAME SECONDS [SEED_DIR ...]
 #   builds NAME_fuzz, runs it over its growing corpus, fuzz/NAME/seeds and the
 #   given seed folders, with fuzz/NAME/NAME.dict when there is one.
-# Environment: QUILL_FUZZ_BUILD (build directory, default build/fuzz),
-#              QUILL_FUZZ_PARTS (QUILL_PARTS for that build, default: all).
+# Environment: QUILL_FUZZ_BUILD (build directory, default build/fuzz).
 # Exits non-zero when the fuzzer finds a crash or a sanitizer report.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,7 +13,7 @@ shift 2
 top="$PWD"
 build="${QUILL_FUZZ_BUILD:-build/fuzz}"
 
-cmake --preset fuzz -B "$build" -DQUILL_PARTS="${QUILL_FUZZ_PARTS:-}" >/dev/null
+cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" --target "${name}_fuzz" -j "${JOBS:-2}"
 
 options=(-max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=2048

@@ -6,8 +6,6 @@ namespace quill::site {
 
 namespace {
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 int hexValue(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
@@ -23,25 +21,9 @@ int hexValue(char c) {
 
 } // namespace
 
-bool equalsNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool startsWithNoCase(const std::string& text, const std::string& prefix) {
-    return text.size() >= prefix.size() && equalsNoCase(text.substr(0, prefix.size()), prefix);
-}
-
 std::string toLowerAscii(std::string text) {
     for (char& c : text) {
-        c = lower(c);
+        c = lowerAscii(c);
     }
     return text;
 }
@@ -61,11 +43,20 @@ std::string htmlEscape(const std::string& text) {
     out.reserve(text.size() + 16);
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;

@@ -1,14 +1,15 @@
 #pragma once
-// Small text helpers of the simulator: ASCII case folding, trimming, HTML
-// escaping, percent-decoding and HTTP dates. Pure functions; byte strings.
+// Small text helpers of the simulator: trimming, HTML escaping,
+// percent-decoding and HTTP dates (ASCII case folding is codec/TextCase.h).
+// Pure functions; byte strings.
+
+#include "codec/TextCase.h"
 
 #include <cstdint>
 #include <string>
 
 namespace quill::site {
 
-bool equalsNoCase(const std::string& a, const std::string& b);
-bool startsWithNoCase(const std::string& text, const std::string& prefix);
 std::string toLowerAscii(std::string text);
 // Without leading and trailing blanks, tabs, CR and LF.
 std::string trim(const std::string& text);

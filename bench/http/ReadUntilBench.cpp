@@ -16,7 +16,7 @@
 // glibc's default mixes the two: it recycles blocks up to 32 MiB and maps
 // larger ones afresh each time, so under it a 50 MB result pays about 12,000
 // page faults that an 8 MB result does not, whatever the code that fills it.
-#include "webmail/ByteChannel.h"
+#include "net/ByteChannel.h"
 #include "webmail/SocketStream.h"
 
 #include <benchmark/benchmark.h>

@@ -9,78 +9,43 @@
 // on the network). The rest is the client's bytes; each pair "\xff\xff"
 // starts a new receive.
 
+#include "net/ByteChannel.h"
 #include "net/CBlockSocket.h"
 #include "net/ServiceSettings.h"
 #include "smtp/SmtpSession.h"
-#include "smtp/SmtpWebmail.h"
-#include "webmail/ByteChannel.h"
 #include "webmail/CVurelClient.h"
+#include "webmail/SmtpWebmail.h"
+
+#include "support/FixedSettings.h"
+#include "support/ScriptedPeer.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
 using namespace quill;
 
-class Channel : public ByteChannel {
-public:
-    explicit Channel(std::deque<std::string> chunks) : chunks_(std::move(chunks)) {}
-    void connect(const std::string&, int) override {}
-    std::size_t receive(void* buffer, std::size_t capacity) override {
-        if (closed_) {
-            throw CBlockSocket::Canceled();
-        }
-        while (!chunks_.empty() && chunks_.front().empty()) {
-            chunks_.pop_front();
-        }
-        if (chunks_.empty()) {
-            return 0;
-        }
-        std::string& next = chunks_.front();
-        const std::size_t n = capacity < next.size() ? capacity : next.size();
-        std::memcpy(buffer, next.data(), n);
-        next.erase(0, n);
-        return n;
-    }
-    void write(const void*, std::size_t) override {
-        if (closed_) {
-            throw CBlockSocket::Canceled();
-        }
-    }
-    void close() noexcept override { closed_ = true; }
-
-private:
-    std::deque<std::string> chunks_;
-    bool closed_ = false;
-};
-
-class Settings : public ServiceSettings {
-public:
-    bool inbox() const override { return true; }
-    bool bulk() const override { return false; }
-    bool emptyTrash() const override { return true; }
-    bool popup() const override { return false; }
-    bool saveCookie() const override { return false; }
-    bool saveSent() const override { return true; }
-    int pop3Port() const override { return 5110; }
-    int smtpPort() const override { return 5025; }
-    int proxyType() const override { return 1; }
-    int proxyPort() const override { return 8080; }
-    std::string proxy() const override { return "127.0.0.1"; }
-    std::string username() const override { return std::string(); }
-    std::string password() const override { return std::string(); }
-};
+SettingsValues options() {
+    SettingsValues v;
+    v.inbox = true;
+    v.emptyTrash = true;
+    v.saveSent = true;
+    v.proxyType = 1;
+    v.proxy = "127.0.0.1";
+    v.proxyPort = 8080;
+    return v;
+}
 
 class Webmail : public SmtpWebmail {
 public:
     explicit Webmail(std::uint8_t mode) : mode_(mode) {}
-    void setProxy(const std::string&, int, const std::string&, const std::string&) override {}
-    void clearProxy() override {}
+    void useProxy(const std::string&, int, const std::string&, const std::string&) override {}
+    void useDirect() override {}
     bool adoptSaved(const std::string&) override { return (mode_ & 1) != 0; }
     void login(const std::string&, const std::string&) override {
         switch ((mode_ >> 1) & 3) {
@@ -92,8 +57,8 @@ public:
             break;
         }
     }
-    void sendMessage(const std::string&, const std::string&, const std::string&,
-                     const std::string&, const std::string&, const std::string&, bool) override {
+    void sendMessage(const std::string&, const std::string&, const std::string&, const std::string&,
+                     const std::string&, const std::string&, bool) override {
         switch ((mode_ >> 3) & 7) {
         case 1:
             throw CVurelClient::Error("http://mail/vm/Compose?YY=");
@@ -117,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
-    std::deque<std::string> chunks(1);
+    std::vector<std::string> chunks(1);
     for (std::size_t i = 1; i < size; ++i) {
         if (data[i] == 0xff && i + 1 < size && data[i + 1] == 0xff) {
             chunks.emplace_back();
@@ -126,8 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             chunks.back() += static_cast<char>(data[i]);
         }
     }
-    static const Settings settings;
-    SmtpSession session(std::make_shared<Channel>(std::move(chunks)),
+    static const FixedSettings settings(options());
+    SmtpSession session(std::make_shared<ScriptedPeer>(std::move(chunks)),
                         std::make_unique<Webmail>(data[0]), settings);
     try {
         session.run();

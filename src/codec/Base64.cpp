@@ -100,4 +100,10 @@ std::string decodeBase64(const std::string& text) {
     return out;
 }
 
+std::string encodeBase64(const std::string& bytes) {
+    Base64Coder coder;
+    coder.encode(bytes.data(), bytes.size());
+    return std::string(coder.result(), coder.size());
+}
+
 } // namespace quill

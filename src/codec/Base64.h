@@ -26,6 +26,9 @@ private:
     std::string text_;
 };
 
+// The Base64 text of any bytes, in one call.
+std::string encodeBase64(const std::string& bytes);
+
 // Decodes Base64 text, skipping every byte outside the alphabet and stopping at
 // the first "=". The result ends at the first zero byte that decoding produces,
 // because callers use it as text.

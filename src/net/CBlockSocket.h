@@ -1,6 +1,7 @@
 #pragma once
 // A blocking IPv4 TCP socket as a value object. Copies share one counted socket
-// record; closing through any copy is seen by all of them at once.
+// record; closing through any copy is seen by all of them at once. It is the
+// ByteChannel of every real connection (a shared copy under a SocketStream).
 //
 // Errors: every failure throws CBlockSocket::Error whose what() is the name of
 // the failed operation ("create", "bind", "listenAt", "connect",
@@ -18,13 +19,15 @@
 // are not. A connection returned by accept carries the listening socket's
 // time-outs, while the listening socket itself waits in accept without limit.
 
+#include "net/ByteChannel.h"
+
 #include <cstddef>
 #include <stdexcept>
 #include <string>
 
 namespace quill {
 
-class CBlockSocket {
+class CBlockSocket : public ByteChannel {
 public:
     class Error : public std::exception {
     public:
@@ -44,7 +47,7 @@ public:
     CBlockSocket(int receiveSeconds, int sendSeconds);
     CBlockSocket(const CBlockSocket& other);
     CBlockSocket& operator=(const CBlockSocket& other);
-    ~CBlockSocket();
+    ~CBlockSocket() override;
 
     void setTimeout(int receiveSeconds, int sendSeconds);
     // Same, in milliseconds (tests use short time-outs).
@@ -57,10 +60,10 @@ public:
     void listenAt(const std::string& address, int port);
     CBlockSocket accept(); // waits without limit
     void connect(const char* host, int port);
-    void connect(const std::string& host, int port);
-    void write(const void* bytes, std::size_t length);
+    void connect(const std::string& host, int port) override;
+    void write(const void* bytes, std::size_t length) override;
     // One receive of at most capacity bytes; 0 when the peer has closed.
-    std::size_t receive(void* buffer, std::size_t capacity);
+    std::size_t receive(void* buffer, std::size_t capacity) override;
     // Ends the sending direction gracefully: the peer reads everything written
     // and then the end of the stream, where close() would reset the connection
     // and could cost it the last bytes. Receiving still works, so a server can
@@ -68,7 +71,7 @@ public:
     void shutdownSend();
     // Abortive close (linger 0); harmless when already closed; never throws.
     // Safe from another thread while a blocking call is in progress.
-    void close() noexcept;
+    void close() noexcept override;
 
     bool isOpen() const noexcept;
     // The local port after bind (0 binds an ephemeral port, as tests do).

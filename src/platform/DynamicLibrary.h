@@ -2,6 +2,7 @@
 // A loaded shared library (a .so or a DLL), unloaded when the object goes.
 
 #include <string>
+#include <utility>
 
 namespace quill::platform {
 
@@ -9,8 +10,16 @@ class DynamicLibrary {
 public:
     DynamicLibrary() = default;
     ~DynamicLibrary() { close(); }
-    DynamicLibrary(DynamicLibrary&& other) noexcept;
-    DynamicLibrary& operator=(DynamicLibrary&& other) noexcept;
+    DynamicLibrary(DynamicLibrary&& other) noexcept
+        : handle_(std::exchange(other.handle_, nullptr)), error_(std::move(other.error_)) {}
+    DynamicLibrary& operator=(DynamicLibrary&& other) noexcept {
+        if (this != &other) {
+            close();
+            handle_ = std::exchange(other.handle_, nullptr);
+            error_ = std::move(other.error_);
+        }
+        return *this;
+    }
     DynamicLibrary(const DynamicLibrary&) = delete;
     DynamicLibrary& operator=(const DynamicLibrary&) = delete;
 

@@ -3,12 +3,13 @@
 #include "platform/ModulePath.h"
 #include "platform/SocketStartup.h"
 #include "plugin/HostServices.h"
-#include "plugin/PluginServices.h"
 #include "plugin/PluginUi.h"
 #include "plugin/Settings.h"
+#include "pop3/Pop3Server.h"
+#include "smtp/SmtpServer.h"
+#include "ui/ProgressWindow.h"
 #include "webmail/CookieJar.h"
 #include "webmail/SiteConfig.h"
-#include "ui/ProgressWindow.h"
 
 #include <cstring>
 
@@ -43,14 +44,10 @@ void Plugin::start() {
     settings.load(paths_.settingsFile); // before any thread reads the ports
     SiteConfig::load(paths_.settingsFile);
     CookieJar::instance().load(paths_.cookieFile);
-    pop3_ = makePop3Service(settings, pop3Progress());
-    if (pop3_) {
-        pop3_->start();
-    }
-    smtp_ = makeSmtpService(settings, smtpProgress());
-    if (smtp_) {
-        smtp_->start();
-    }
+    pop3_ = makePop3Server(settings, pop3Progress(), CookieJar::instance());
+    pop3_->start();
+    smtp_ = makeSmtpServer(settings, smtpProgress(), CookieJar::instance());
+    smtp_->start();
 }
 
 void Plugin::exit() {

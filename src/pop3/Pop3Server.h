@@ -7,7 +7,6 @@
 // Threads: made, started and stopped on the host's thread; the conversations
 // run on the service thread.
 
-#include "net/ListenerService.h"
 #include "net/Pop3Service.h"
 
 #include <memory>
@@ -21,7 +20,6 @@ class ServiceWindow;
 // settings, window and jar must outlive the server. options: the time-outs of
 // accepted connections and the address to bind (tests shorten and vary them).
 std::unique_ptr<Pop3Service> makePop3Server(const ServiceSettings& settings, ServiceWindow& window,
-                                            CookieJar& jar,
-                                            ListenerService::Options options = {});
+                                            CookieJar& jar, ListenerService::Options options = {});
 
 } // namespace quill

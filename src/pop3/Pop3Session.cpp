@@ -4,8 +4,8 @@
 #include "net/ServiceSettings.h"
 #include "net/ServiceWindow.h"
 #include "pop3/Pop3Text.h"
-#include "pop3/Pop3Webmail.h"
 #include "webmail/CVurelClient.h"
+#include "webmail/Pop3Webmail.h"
 #include "webmail/SocketStream.h"
 
 #include <algorithm>
@@ -47,11 +47,9 @@ const Pop3Session::Command Pop3Session::kAuthorizationCommands[] = {
 };
 
 const Pop3Session::Command Pop3Session::kTransactionCommands[] = {
-    {"STAT", &Pop3Session::onStat}, {"LIST", &Pop3Session::onList},
-    {"UIDL", &Pop3Session::onUidl}, {"TOP", &Pop3Session::onTop},
-    {"RETR", &Pop3Session::onRetr}, {"DELE", &Pop3Session::onDele},
-    {"NOOP", &Pop3Session::onNoop}, {"RSET", &Pop3Session::onRset},
-    {"QUIT", &Pop3Session::onQuit},
+    {"STAT", &Pop3Session::onStat}, {"LIST", &Pop3Session::onList}, {"UIDL", &Pop3Session::onUidl},
+    {"TOP", &Pop3Session::onTop},   {"RETR", &Pop3Session::onRetr}, {"DELE", &Pop3Session::onDele},
+    {"NOOP", &Pop3Session::onNoop}, {"RSET", &Pop3Session::onRset}, {"QUIT", &Pop3Session::onQuit},
 };
 
 Pop3Session::Pop3Session(std::shared_ptr<ByteChannel> connection,
@@ -76,17 +74,9 @@ void Pop3Session::run() {
         const std::string line = stream_->readLine(kMaxCommandLine);
         std::size_t pos = 0;
         const std::string word = pop3text::nextWord(line, pos);
-        const bool authorization = state_ == State::Authorization;
-        const Command* table = authorization ? kAuthorizationCommands : kTransactionCommands;
-        const std::size_t count = authorization ? std::size(kAuthorizationCommands)
-                                                : std::size(kTransactionCommands);
-        Handler handler = nullptr;
-        for (std::size_t i = 0; i < count; ++i) {
-            if (pop3text::equalsNoCase(word, table[i].word)) {
-                handler = table[i].handler;
-                break;
-            }
-        }
+        const Handler handler = state_ == State::Authorization
+                                    ? lookUp(kAuthorizationCommands, word)
+                                    : lookUp(kTransactionCommands, word);
         if (handler != nullptr) {
             (this->*handler)(line.substr(pos));
         } else {
@@ -311,7 +301,9 @@ void Pop3Session::onDele(const std::string& args) {
     reply(kDeleted);
 }
 
-void Pop3Session::onNoop(const std::string&) { reply(kRightHere); }
+void Pop3Session::onNoop(const std::string&) {
+    reply(kRightHere);
+}
 
 void Pop3Session::onRset(const std::string&) {
     marked_.clear();

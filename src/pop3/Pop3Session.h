@@ -19,9 +19,9 @@
 // abort() is the one call from another thread (the Cancel button) and only
 // closes sockets.
 
-#include "pop3/Pop3Webmail.h"
 #include "webmail/MailConversation.h"
 #include "webmail/MessageList.h"
+#include "webmail/Pop3Webmail.h"
 
 #include <cstddef>
 #include <memory>
@@ -53,10 +53,7 @@ private:
     enum class State { Authorization, Transaction, Ended };
     // args: the command line after the command word.
     using Handler = void (Pop3Session::*)(const std::string& args);
-    struct Command {
-        const char* word;
-        Handler handler;
-    };
+    using Command = MailConversation::Command<Handler>;
     static const Command kAuthorizationCommands[];
     static const Command kTransactionCommands[];
 

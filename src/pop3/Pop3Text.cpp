@@ -14,9 +14,6 @@ namespace {
 bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 bool endsWith(const std::string& text, const char* tail, std::size_t n) {
     return text.size() >= n && text.compare(text.size() - n, n, tail) == 0;
 }
@@ -65,16 +62,6 @@ std::string nextWord(const std::string& line, std::size_t& pos) {
         ++pos;
     }
     return line.substr(start, pos - start);
-}
-
-bool equalsNoCase(const std::string& a, const char* b) {
-    std::size_t i = 0;
-    for (; i < a.size(); ++i) {
-        if (b[i] == '\0' || lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return b[i] == '\0';
 }
 
 bool parseNumber(const std::string& word, unsigned long& number) {

@@ -15,9 +15,6 @@ namespace pop3text {
 // pos moves past the word. Empty when the line holds no further word.
 std::string nextWord(const std::string& line, std::size_t& pos);
 
-// Exact comparison except for the letter case of ASCII letters.
-bool equalsNoCase(const std::string& a, const char* b);
-
 // Reads a message number: the word's leading decimal digits. False when the
 // word does not begin with a digit. Values too large for the type saturate,
 // which keeps them out of range of any mailbox.

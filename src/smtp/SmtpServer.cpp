@@ -1,10 +1,8 @@
 #include "smtp/SmtpServer.h"
 
+#include "net/CBlockSocket.h"
 #include "smtp/SmtpSession.h"
-#include "smtp/VurelSmtpWebmail.h"
-#include "webmail/CookieJar.h"
-#include "webmail/SiteConfig.h"
-#include "webmail/SocketChannel.h"
+#include "webmail/SmtpVurelClient.h"
 
 #include <utility>
 
@@ -15,15 +13,10 @@ std::unique_ptr<SmtpService> makeSmtpServer(const ServiceSettings& settings, Ser
     auto factory = [&settings, &window, &jar](CBlockSocket connection) -> std::unique_ptr<Session> {
         // The site addresses are taken afresh for each conversation.
         return std::make_unique<SmtpSession>(
-            std::make_shared<SocketChannel>(connection),
-            std::make_unique<VurelSmtpWebmail>(window, SiteConfig::current(), jar), settings);
+            std::make_shared<CBlockSocket>(connection),
+            std::make_unique<SmtpVurelClient>(window, SiteConfig::current(), jar), settings);
     };
     return std::make_unique<SmtpService>(settings, window, std::move(factory), std::move(options));
-}
-
-std::unique_ptr<SmtpService> makeSmtpServer(const ServiceSettings& settings,
-                                            ServiceWindow& window) {
-    return makeSmtpServer(settings, window, CookieJar::instance());
 }
 
 } // namespace quill

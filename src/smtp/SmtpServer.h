@@ -7,7 +7,6 @@
 // Threads: made, started and stopped on the host's thread; the conversations
 // run on the service thread.
 
-#include "net/ListenerService.h"
 #include "net/SmtpService.h"
 
 #include <memory>
@@ -22,6 +21,5 @@ class ServiceWindow;
 // accepted connections and the address to bind (tests shorten and vary them).
 std::unique_ptr<SmtpService> makeSmtpServer(const ServiceSettings& settings, ServiceWindow& window,
                                             CookieJar& jar, ListenerService::Options options = {});
-std::unique_ptr<SmtpService> makeSmtpServer(const ServiceSettings& settings, ServiceWindow& window);
 
 } // namespace quill

@@ -5,8 +5,8 @@
 #include "net/ServiceSettings.h"
 #include "smtp/OutgoingMessage.h"
 #include "smtp/SmtpText.h"
-#include "smtp/SmtpWebmail.h"
 #include "webmail/CVurelClient.h"
+#include "webmail/SmtpWebmail.h"
 #include "webmail/SocketStream.h"
 
 #include <iterator>
@@ -79,16 +79,8 @@ void SmtpSession::run() {
         const std::string line = readCommandLine();
         const std::string word = smtptext::commandWord(line);
         const bool greeted = state_ == State::Greeted;
-        const Command* table = greeted ? kGreetedCommands : kAuthenticatedCommands;
-        const std::size_t count =
-            greeted ? std::size(kGreetedCommands) : std::size(kAuthenticatedCommands);
-        Handler handler = nullptr;
-        for (std::size_t i = 0; i < count; ++i) {
-            if (smtptext::equalsNoCase(word, table[i].word)) {
-                handler = table[i].handler;
-                break;
-            }
-        }
+        const Handler handler =
+            greeted ? lookUp(kGreetedCommands, word) : lookUp(kAuthenticatedCommands, word);
         if (handler != nullptr) {
             (this->*handler)(line);
         } else {
@@ -125,7 +117,7 @@ void SmtpSession::onAuth(const std::string& line) {
     const std::string argument = smtptext::commandArgument(line);
     const std::string mechanism = smtptext::commandWord(argument);
     const std::string initial = smtptext::commandArgument(argument);
-    if (smtptext::equalsNoCase(mechanism, "LOGIN") && !initial.empty()) {
+    if (equalsNoCase(mechanism, "LOGIN") && !initial.empty()) {
         user_ = decodeBase64(initial);
     } else {
         user_ = readAuthAnswer(kUserPrompt);

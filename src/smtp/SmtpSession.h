@@ -12,8 +12,8 @@
 // abort() is the one call from another thread (the Cancel button) and only
 // closes sockets.
 
-#include "smtp/SmtpWebmail.h"
 #include "webmail/MailConversation.h"
+#include "webmail/SmtpWebmail.h"
 
 #include <cstddef>
 #include <memory>
@@ -21,7 +21,6 @@
 #include <string>
 
 namespace quill {
-
 
 class SmtpSession : public MailConversation<SmtpWebmail> {
 public:
@@ -45,10 +44,7 @@ public:
 private:
     enum class State { Greeted, Authenticated, Closed };
     using Handler = void (SmtpSession::*)(const std::string& line);
-    struct Command {
-        const char* word;
-        Handler handler;
-    };
+    using Command = MailConversation::Command<Handler>;
     static const Command kGreetedCommands[];
     static const Command kAuthenticatedCommands[];
 
@@ -70,7 +66,6 @@ private:
     void sendWithRetry(const std::string& to, const std::string& cc, const std::string& bcc,
                        const std::string& subject, const std::string& body,
                        const std::string& format);
-
 
     // Per run; service thread only.
     State state_ = State::Greeted;

@@ -1,5 +1,7 @@
 #include "smtp/SmtpText.h"
 
+#include "codec/TextCase.h"
+
 #include <cstring>
 
 namespace quill {
@@ -9,10 +11,6 @@ namespace {
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t';
-}
-
-char lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 // Letters, digits and the bytes that may stand in the local part or the domain
@@ -35,13 +33,13 @@ std::size_t findNoCase(const std::string& hay, const std::string& needle, std::s
     if (needle.empty()) {
         return from <= hay.size() ? from : std::string::npos;
     }
-    const char first = lower(needle[0]);
+    const char first = lowerAscii(needle[0]);
     for (std::size_t i = from; i + needle.size() <= hay.size(); ++i) {
-        if (lower(hay[i]) != first) {
+        if (lowerAscii(hay[i]) != first) {
             continue;
         }
         std::size_t k = 1;
-        while (k < needle.size() && lower(hay[i + k]) == lower(needle[k])) {
+        while (k < needle.size() && lowerAscii(hay[i + k]) == lowerAscii(needle[k])) {
             ++k;
         }
         if (k == needle.size()) {
@@ -63,19 +61,6 @@ std::string commandWord(const std::string& line) {
         ++end;
     }
     return line.substr(begin, end - begin);
-}
-
-bool equalsNoCase(const std::string& a, const char* b) {
-    const std::size_t n = std::strlen(b);
-    if (a.size() != n) {
-        return false;
-    }
-    for (std::size_t i = 0; i < n; ++i) {
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 std::string commandArgument(const std::string& line) {

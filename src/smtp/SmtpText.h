@@ -13,9 +13,6 @@ namespace smtptext {
 // leading blanks (space, TAB). An empty or all-blank line gives "".
 std::string commandWord(const std::string& line);
 
-// Whether two words are equal when ASCII letters are compared without case.
-bool equalsNoCase(const std::string& a, const char* b);
-
 // The rest of the line after the command word, with leading and trailing blanks
 // removed ("AUTH LOGIN dXNlcg==" gives "LOGIN dXNlcg==").
 std::string commandArgument(const std::string& line);

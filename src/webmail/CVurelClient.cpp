@@ -2,6 +2,7 @@
 
 #include "codec/Md5Hex.h"
 #include "net/CBlockSocket.h"
+#include "net/ServiceWindow.h"
 #include "webmail/HttpResponse.h"
 #include "webmail/TextScanner.h"
 #include "webmail/Url.h"
@@ -110,7 +111,8 @@ bool readCounter(const std::string& counter, std::int64_t& last, std::int64_t& t
 
 } // namespace
 
-CVurelClient::CVurelClient(SiteConfig site) : site_(std::move(site)) {}
+CVurelClient::CVurelClient(SiteConfig site, ServiceWindow* window, CookieJar* jar)
+    : site_(std::move(site)), window_(window), jar_(jar) {}
 
 void CVurelClient::cancel() noexcept {
     canceled_ = true;
@@ -120,10 +122,41 @@ void CVurelClient::cancel() noexcept {
 std::string CVurelClient::request(const std::string& method, const std::string& url,
                                   const std::string* cookie, const std::string& headerBlock,
                                   const char* body, std::size_t bodyLength) {
+    if (window_ != nullptr) {
+        window_->setDetail(url);
+    }
     if (canceled_) {
         throw CBlockSocket::Canceled();
     }
     return HttpClient::request(method, url, cookie, headerBlock, body, bodyLength);
+}
+
+void CVurelClient::showStatus(const char* text) {
+    if (window_ != nullptr) {
+        window_->setStatus(text);
+    }
+}
+
+void CVurelClient::signInAndKeep(const std::string& user, const std::string& password) {
+    showStatus("Logging to Vurel server ...");
+    login(user, password);
+    if (jar_ != nullptr) {
+        jar_->store(session_);
+    }
+}
+
+bool CVurelClient::adoptKept(const std::string& user) {
+    const CookieRecord record = jar_ != nullptr ? jar_->find(user) : CookieRecord();
+    if (record.Cookie.empty()) {
+        return false;
+    }
+    adoptSession(record);
+    return true;
+}
+
+void CVurelClient::goDirect() {
+    // Only the host decides between proxy and direct; the other fields stay.
+    setProxy(std::string(), proxyPort(), proxyUser(), proxyPassword());
 }
 
 std::string CVurelClient::mailUrl(const std::string& path) const {

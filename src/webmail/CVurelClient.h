@@ -21,10 +21,17 @@
 //   Location) that holds CR, LF or NUL is treated as missing, so it never
 //   reaches a request line or header.
 //
+// The page operations are protected: a conversation reaches them through its
+// service variant (Pop3VurelClient, SmtpVurelClient), which shows each step in
+// its progress window and keeps each new sign-in in the cookie jar, so no call
+// can skip that work. A client made with a window shows every request's URL
+// there as the detail line just before the request goes out.
+//
 // Threads: one object per conversation, used by that conversation's thread
 // only. The one call allowed from another thread is cancel (the progress
 // window's Cancel through the session's abort).
 
+#include "webmail/CookieJar.h"
 #include "webmail/CookieRecord.h"
 #include "webmail/HttpClient.h"
 #include "webmail/MessageList.h"
@@ -38,6 +45,8 @@
 #include <utility>
 
 namespace quill {
+
+class ServiceWindow;
 
 class CVurelClient : public HttpClient {
 public:
@@ -59,8 +68,35 @@ public:
     static constexpr int kMaxRedirects = 20;
     static constexpr int kMaxListPages = 10000;
 
-    // A signed-out client for the given site addresses.
-    explicit CVurelClient(SiteConfig site = SiteConfig::current());
+    // Takes over a saved record as the session; no traffic, no check.
+    void adoptSession(const CookieRecord& record);
+    // True for a signed-in mail page: a title holding "Vurel! Mail - " and,
+    // after it, the mail-domain suffix.
+    bool isMailPage(const std::string& page) const;
+
+    // Closes the exchange in flight, which then throws CBlockSocket::Canceled,
+    // and makes every later request of this client throw it before connecting:
+    // a Cancel that falls between two pages still ends the operation. Safe
+    // from any thread; never throws.
+    void cancel() noexcept override;
+    bool canceled() const noexcept { return canceled_.load(); }
+
+    const CookieRecord& session() const { return session_; }
+    const std::string& crumb() const { return crumb_; }
+    const SiteConfig& site() const { return site_; }
+
+    // Every exchange of the client: refuses to start once canceled, shows the
+    // URL in the window (when there is one), then HttpClient's exchange.
+    std::string request(const std::string& method, const std::string& url,
+                        const std::string* cookie, const std::string& headerBlock, const char* body,
+                        std::size_t bodyLength) override;
+
+protected:
+    // A signed-out client for the given site addresses. window (shown each
+    // step and URL) and jar (the sign-ins kept between conversations) may be
+    // null; when given they must outlive the client.
+    explicit CVurelClient(SiteConfig site = SiteConfig::current(), ServiceWindow* window = nullptr,
+                          CookieJar* jar = nullptr);
 
     // Signs in and replaces the session (User, Cookie, mail Host, Timestamp =
     // now) in one step at the end; a sign-in that throws leaves the session as
@@ -68,11 +104,6 @@ public:
     // (no challenge on the front page), the login page URL (form not answered
     // 302) or the last URL requested (redirect target not 200, or too many).
     void login(const std::string& user, const std::string& password);
-    // Takes over a saved record as the session; no traffic, no check.
-    void adoptSession(const CookieRecord& record);
-    // True for a signed-in mail page: a title holding "Vurel! Mail - " and,
-    // after it, the mail-domain suffix.
-    bool isMailPage(const std::string& page) const;
 
     // Pages through the inbox until the counter says the last message has been
     // shown; also takes the crumb from the first page's trash link. Throws
@@ -99,24 +130,17 @@ public:
                      const std::string& subject, const std::string& body, const std::string& format,
                      bool saveCopy);
 
-    // Closes the exchange in flight, which then throws CBlockSocket::Canceled,
-    // and makes every later request of this client throw it before connecting:
-    // a Cancel that falls between two pages still ends the operation. Safe
-    // from any thread; never throws.
-    void cancel() noexcept;
-    bool canceled() const noexcept { return canceled_.load(); }
+    // What both service variants offer their conversation, done once here.
+    // Shows text as the window's status (the step about to run).
+    void showStatus(const char* text);
+    // "Logging to Vurel server ...", login, then the new session is stored in
+    // the jar (not when the sign-in throws).
+    void signInAndKeep(const std::string& user, const std::string& password);
+    // Adopts the jar's record of user when it has one; returns whether it did.
+    bool adoptKept(const std::string& user);
+    // Requests go direct; the other proxy fields are left as they are.
+    void goDirect();
 
-    const CookieRecord& session() const { return session_; }
-    const std::string& crumb() const { return crumb_; }
-    const SiteConfig& site() const { return site_; }
-
-    // Every exchange of the client: refuses to start once canceled, then
-    // HttpClient's exchange. Subclasses that watch the requests call this.
-    std::string request(const std::string& method, const std::string& url,
-                        const std::string* cookie, const std::string& headerBlock, const char* body,
-                        std::size_t bodyLength) override;
-
-protected:
     // "http://" + mail host + path.
     std::string mailUrl(const std::string& path) const;
 
@@ -124,6 +148,8 @@ private:
     CookieRecord session_;
     std::string crumb_;
     SiteConfig site_;
+    ServiceWindow* const window_;
+    CookieJar* const jar_;
     std::atomic<bool> canceled_{false};
 };
 

@@ -2,7 +2,6 @@
 
 #include "codec/Base64.h"
 #include "net/CBlockSocket.h"
-#include "webmail/SocketChannel.h"
 #include "webmail/SocketStream.h"
 #include "webmail/Url.h"
 
@@ -55,7 +54,7 @@ std::shared_ptr<ByteChannel> HttpClient::openChannel() {
     if (receiveTimeoutMs_ != kDefaultTimeoutMs || sendTimeoutMs_ != kDefaultTimeoutMs) {
         socket.setTimeoutMs(receiveTimeoutMs_, sendTimeoutMs_);
     }
-    return std::make_shared<SocketChannel>(socket);
+    return std::make_shared<CBlockSocket>(socket);
 }
 
 void HttpClient::release(const std::shared_ptr<ByteChannel>& channel) noexcept {

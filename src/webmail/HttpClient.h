@@ -10,7 +10,7 @@
 // Threads: the session's thread owns the client and calls request/get/post;
 // cancel() alone may be called from any other thread at any moment.
 
-#include "webmail/ByteChannel.h"
+#include "net/ByteChannel.h"
 #include "webmail/CookieRecord.h"
 
 #include <cstddef>
@@ -63,7 +63,7 @@ public:
     // blocked connect, send or receive fails at once; the running request then
     // throws and the client is idle. A cancel between exchanges does nothing.
     // Safe from any thread; never throws.
-    void cancel() noexcept;
+    virtual void cancel() noexcept;
     // True while an exchange holds a connection.
     bool busy() const;
 

@@ -6,11 +6,13 @@
 // Threads: abort() is the one call from another thread (the Cancel button) and
 // only closes sockets; the rest belongs to the service thread.
 
+#include "codec/TextCase.h"
+#include "net/ByteChannel.h"
 #include "net/ServiceSettings.h"
 #include "net/Session.h"
-#include "webmail/ByteChannel.h"
 #include "webmail/SocketStream.h"
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <utility>
@@ -34,6 +36,24 @@ protected:
                      const ServiceSettings& settings)
         : connection_(std::move(connection)), webmail_(std::move(webmail)), settings_(settings) {}
 
+    // One entry of a session's command table.
+    template <class Handler> struct Command {
+        const char* word;
+        Handler handler;
+    };
+
+    // The handler that table gives for word (letter case ignored, the first
+    // entry that matches), or null when the word is not in the table.
+    template <class Handler, std::size_t N>
+    static Handler lookUp(const Command<Handler> (&table)[N], const std::string& word) {
+        for (const Command<Handler>& entry : table) {
+            if (equalsNoCase(word, entry.word)) {
+                return entry.handler;
+            }
+        }
+        return nullptr;
+    }
+
     // One reply line, sent at once.
     void reply(const char* text) {
         stream_->writeLine(text);
@@ -49,9 +69,9 @@ protected:
             const int port = settings_.proxyPort();
             const std::string user = settings_.username();
             const std::string password = settings_.password();
-            webmail_->setProxy(host, port, user, password);
+            webmail_->useProxy(host, port, user, password);
         } else {
-            webmail_->clearProxy();
+            webmail_->useDirect();
         }
     }
 

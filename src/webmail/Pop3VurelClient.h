@@ -1,29 +1,42 @@
 #pragma once
 // The web-mail client of a POP3 conversation: every operation the POP3 session
 // uses shows its step as the window's status first, and every request shows
-// its URL as the window's detail line.
+// its URL as the window's detail line; new sign-ins are kept in the jar.
 
-#include "webmail/ReportingVurelClient.h"
+#include "webmail/CVurelClient.h"
+#include "webmail/Pop3Webmail.h"
 
 #include <utility>
 
 namespace quill {
 
-class Pop3VurelClient : public ReportingVurelClient {
+class Pop3VurelClient final : public CVurelClient, public Pop3Webmail {
 public:
     // The window and the jar must outlive the client.
     explicit Pop3VurelClient(ServiceWindow& window, SiteConfig site = SiteConfig::current(),
                              CookieJar& jar = CookieJar::instance())
-        : ReportingVurelClient(window, std::move(site), jar) {}
+        : CVurelClient(std::move(site), &window, &jar) {}
+
+    void useProxy(const std::string& host, int port, const std::string& user,
+                  const std::string& password) override {
+        setProxy(host, port, user, password);
+    }
+    void useDirect() override { goDirect(); }
+    bool adoptSaved(const std::string& user) override { return adoptKept(user); }
+    // "Logging to Vurel server ...", sign-in, then the session goes to the jar.
+    void login(const std::string& user, const std::string& password) override {
+        signInAndKeep(user, password);
+    }
+    void abort() noexcept override { cancel(); }
 
     // "Fetching messages from Inbox ..."
-    MessageList listInbox();
+    MessageList listInbox() override;
     // "Retrieving mail header ..." / "Retrieving mail body ..."
-    std::string fetchHeader(const MessageRef& message);
-    std::string fetchText(const MessageRef& message);
+    std::string fetchHeader(const MessageRef& message) override;
+    std::string fetchText(const MessageRef& message) override;
     // "Deleting mail ..." / "Emptying Trash ..."
-    void deleteMessages(const MessageList& messages);
-    void emptyTrash();
+    void deleteMessages(const MessageList& messages) override;
+    void emptyTrash() override;
 };
 
 } // namespace quill

@@ -2,7 +2,6 @@
 
 #include "net/CBlockSocket.h"
 #include "platform/LargeBuffer.h"
-#include "webmail/SocketChannel.h"
 
 #include <algorithm>
 #include <cstring>
@@ -24,7 +23,7 @@ SocketStream::SocketStream(std::shared_ptr<ByteChannel> channel) : channel_(std:
 }
 
 SocketStream::SocketStream(const CBlockSocket& socket)
-    : SocketStream(std::make_shared<SocketChannel>(socket)) {}
+    : SocketStream(std::make_shared<CBlockSocket>(socket)) {}
 
 SocketStream::~SocketStream() = default;
 

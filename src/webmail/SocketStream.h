@@ -10,7 +10,7 @@
 //
 // Threads: one thread uses the stream; close() may come from another thread.
 
-#include "webmail/ByteChannel.h"
+#include "net/ByteChannel.h"
 
 #include <cstddef>
 #include <memory>

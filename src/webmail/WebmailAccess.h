@@ -1,7 +1,8 @@
 #pragma once
 // What every conversation's web-mail side offers for reaching the site: the
-// proxy, the saved sessions, the sign-in and Cancel. The POP3 and SMTP sides
-// add their own operations.
+// proxy, the saved sessions, the sign-in and Cancel. Pop3Webmail and
+// SmtpWebmail add each service's operations; the service variants of
+// CVurelClient implement them, session tests put a scripted fake in their place.
 //
 // Errors: login throws CVurelClient::Error and lets the CBlockSocket
 // exceptions of the connection pass through.
@@ -17,10 +18,10 @@ class WebmailAccess {
 public:
     virtual ~WebmailAccess() = default;
     // Requests go through this HTTP proxy; an empty host means direct requests.
-    virtual void setProxy(const std::string& host, int port, const std::string& user,
+    virtual void useProxy(const std::string& host, int port, const std::string& user,
                           const std::string& password) = 0;
     // Requests go direct; the other proxy fields are left as they are.
-    virtual void clearProxy() = 0;
+    virtual void useDirect() = 0;
     // Looks the user up among the saved web-mail sessions and, when a valid one
     // is there, adopts it (no network traffic). Returns whether it adopted one.
     virtual bool adoptSaved(const std::string& user) = 0;

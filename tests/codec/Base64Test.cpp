@@ -13,6 +13,7 @@ std::string encode(const std::string& bytes) {
     Base64Coder coder;
     coder.encode(bytes.data(), bytes.size());
     EXPECT_EQ(std::strlen(coder.result()), coder.size()) << "result must be zero-terminated";
+    EXPECT_EQ(encodeBase64(bytes), coder.result());
     return coder.result();
 }
 

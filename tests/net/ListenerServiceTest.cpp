@@ -2,6 +2,8 @@
 #include "net/Pop3Service.h"
 #include "net/ServiceWindow.h"
 #include "net/SmtpService.h"
+#include "support/FixedSettings.h"
+#include "support/RecordingWindow.h"
 
 #include <gtest/gtest.h>
 
@@ -21,68 +23,14 @@ namespace {
 
 constexpr auto kPrompt = 10s;
 
-class FakeSettings : public ServiceSettings {
-public:
-    std::atomic<int> pop3{0}; // 0: any free port
-    std::atomic<int> smtp{0};
-    std::atomic<bool> popupOn{true};
-
-    bool inbox() const override { return true; }
-    bool bulk() const override { return false; }
-    bool emptyTrash() const override { return true; }
-    bool popup() const override { return popupOn.load(); }
-    bool saveCookie() const override { return false; }
-    bool saveSent() const override { return false; }
-    int pop3Port() const override { return pop3.load(); }
-    int smtpPort() const override { return smtp.load(); }
-    int proxyType() const override { return 0; }
-    int proxyPort() const override { return 0; }
-    std::string proxy() const override { return {}; }
-    std::string username() const override { return {}; }
-    std::string password() const override { return {}; }
-};
-
-// Records what the listener does to the window; cancel() plays the Cancel
-// button on the calling thread.
-class RecordingWindow : public ServiceWindow {
-public:
-    void setStatus(const std::string&) override {}
-    void setDetail(const std::string&) override {}
-    void hide() override { record("hide"); }
-    void setPopup(bool on) override {
-        popup_ = on;
-        record(on ? "popup on" : "popup off");
-    }
-    bool popup() const override { return popup_; }
-    void setCancelTarget(Session* session) override {
-        std::lock_guard<std::mutex> hold(targetLock_);
-        target_ = session;
-        record(session ? "target set" : "target cleared");
-    }
-
-    bool cancel() {
-        std::lock_guard<std::mutex> hold(targetLock_);
-        if (target_ == nullptr)
-            return false;
-        target_->abort();
-        return true;
-    }
-    std::vector<std::string> events() const {
-        std::lock_guard<std::mutex> hold(eventsLock_);
-        return events_;
-    }
-
-private:
-    void record(const std::string& e) {
-        std::lock_guard<std::mutex> hold(eventsLock_);
-        events_.push_back(e);
-    }
-    std::atomic<bool> popup_{false};
-    mutable std::mutex targetLock_;
-    Session* target_ = nullptr;
-    mutable std::mutex eventsLock_;
-    std::vector<std::string> events_;
-};
+// Any free port for both services; the window may pop up.
+SettingsValues anyPort() {
+    SettingsValues v;
+    v.pop3Port = 0;
+    v.smtpPort = 0;
+    v.popup = true;
+    return v;
+}
 
 // Greets with "+OK", echoes each received chunk, answers "BYE" to "QUIT",
 // throws a non-standard exception for "THROW" and fails when the client goes.
@@ -153,7 +101,7 @@ struct Client {
 };
 
 struct Fixture {
-    FakeSettings settings;
+    FixedSettings settings{anyPort()};
     RecordingWindow window;
     std::unique_ptr<ListenerService> service;
 
@@ -175,7 +123,7 @@ TEST(ListenerService, ServesOneConversationAfterAnotherAndDrivesTheWindow) {
         Client c(f.port());
         c.talk();
     }
-    f.settings.popupOn = false; // read again for each connection
+    f.settings.change([](SettingsValues& v) { v.popup = false; }); // read at each connection
     {
         Client c(f.port());
         c.talk();
@@ -238,9 +186,10 @@ TEST(ListenerService, AFailingFactoryDropsOnlyThatConnection) {
 
 TEST(ListenerService, SecondServiceOnTheSamePortEndsAndTheFirstWorks) {
     Fixture first;
-    FakeSettings same;
-    same.pop3 = first.port();
-    same.smtp = first.port();
+    SettingsValues taken = anyPort();
+    taken.pop3Port = first.port();
+    taken.smtpPort = first.port();
+    FixedSettings same(taken);
     RecordingWindow window;
     SmtpService second(same, window, echoFactory());
     second.start();
@@ -251,7 +200,7 @@ TEST(ListenerService, SecondServiceOnTheSamePortEndsAndTheFirstWorks) {
     EXPECT_TRUE(window.events().empty());
 
     // Started again once the port is free, it reads the setting afresh.
-    same.smtp = 0;
+    same.change([](SettingsValues& v) { v.smtpPort = 0; });
     second.start();
     ASSERT_EQ(second.waitUntilReady(), ListenerService::State::Listening);
     EXPECT_NE(second.boundPort(), first.port());
@@ -310,7 +259,7 @@ TEST(ListenerService, StopEndsAWaitingOrBusyServiceAndItCanStartAgain) {
 }
 
 TEST(ListenerService, StopRightAfterStartAndWithoutStart) {
-    FakeSettings settings;
+    FixedSettings settings{anyPort()};
     RecordingWindow window;
     for (int round = 0; round < 50; ++round) {
         Pop3Service s(settings, window, echoFactory());

@@ -1,13 +1,16 @@
 #include "pop3/Pop3Session.h"
 
+#include "net/ByteChannel.h"
 #include "net/CBlockSocket.h"
 #include "net/ServiceSettings.h"
 #include "net/ServiceWindow.h"
-#include "pop3/Pop3Webmail.h"
-#include "webmail/ByteChannel.h"
 #include "webmail/CVurelClient.h"
+#include "webmail/Pop3Webmail.h"
 
+#include "support/CallLog.h"
 #include "support/FixedSettings.h"
+#include "support/RecordingWindow.h"
+#include "support/ScriptedPeer.h"
 
 #include <gtest/gtest.h>
 
@@ -35,76 +38,6 @@ SettingsValues pop3Options() {
     return v;
 }
 
-// The mail client's side: each receive of the session gets the next turn
-// (the client waits for a reply before it sends again); everything the
-// session writes is recorded. close() may come from another thread.
-class ClientScript : public ByteChannel {
-public:
-    explicit ClientScript(std::vector<std::string> turns) : turns_(turns.begin(), turns.end()) {}
-
-    void connect(const std::string&, int) override {}
-    std::size_t receive(void* buffer, std::size_t capacity) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (closed_)
-            throw CBlockSocket::Canceled();
-        if (turns_.empty())
-            return 0;
-        std::string& turn = turns_.front();
-        const std::size_t n = std::min(capacity, turn.size());
-        std::memcpy(buffer, turn.data(), n);
-        turn.erase(0, n);
-        if (turn.empty())
-            turns_.pop_front();
-        return n;
-    }
-    void write(const void* bytes, std::size_t length) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (closed_)
-            throw CBlockSocket::Canceled();
-        written_.append(static_cast<const char*>(bytes), length);
-        largestWrite_ = std::max(largestWrite_, length);
-    }
-    void close() noexcept override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        closed_ = true;
-    }
-    std::string written() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return written_;
-    }
-    bool closed() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return closed_;
-    }
-    std::size_t largestWrite() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return largestWrite_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::deque<std::string> turns_;
-    std::string written_;
-    std::size_t largestWrite_ = 0;
-    bool closed_ = false;
-};
-
-// Records what the session asks of its progress window, in order.
-class RecordingWindow : public ServiceWindow {
-public:
-    std::vector<std::string> events;
-    bool popupFlag = true;
-    void setStatus(const std::string& text) override { events.push_back("status " + text); }
-    void setDetail(const std::string&) override {}
-    void hide() override { events.push_back("hide"); }
-    void setPopup(bool on) override {
-        popupFlag = on;
-        events.push_back(on ? "popup on" : "popup off");
-    }
-    bool popup() const override { return popupFlag; }
-    void setCancelTarget(Session*) override {}
-};
-
 struct Message {
     std::string id;
     int size;
@@ -112,37 +45,23 @@ struct Message {
     std::string text;
 };
 
-// What the fake site saw; shared with the test after the session is gone.
-struct SiteLog {
-    std::mutex mutex; // abort() comes from the cancelling thread
-    std::vector<std::string> calls;
-    void add(const std::string& call) {
-        std::lock_guard<std::mutex> lock(mutex);
-        calls.push_back(call);
-    }
-    std::vector<std::string> snapshot() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return calls;
-    }
-};
-
 // A scripted web-mail side over a fixed inbox. Hooks, keyed by call name
 // ("login", "list", "header", "text", "delete", "trash"), run before the call
 // does its work and may throw; each hook is used once, in order.
 class FakeWebmail : public Pop3Webmail {
 public:
-    FakeWebmail(std::shared_ptr<SiteLog> log, std::vector<Message> inbox)
+    FakeWebmail(std::shared_ptr<CallLog> log, std::vector<Message> inbox)
         : log_(std::move(log)), inbox_(std::move(inbox)) {}
 
     bool hasSaved = false;
     std::map<std::string, std::deque<std::function<void()>>> hooks;
     std::function<void()> onAbort;
 
-    void setProxy(const std::string& host, int port, const std::string& user,
+    void useProxy(const std::string& host, int port, const std::string& user,
                   const std::string& password) override {
         log_->add("proxy " + host + ":" + std::to_string(port) + " " + user + ":" + password);
     }
-    void clearProxy() override { log_->add("direct"); }
+    void useDirect() override { log_->add("direct"); }
     bool adoptSaved(const std::string& user) override {
         log_->add("adopt " + user);
         return hasSaved;
@@ -202,7 +121,7 @@ private:
         throw CVurelClient::Error("no such id");
     }
 
-    std::shared_ptr<SiteLog> log_;
+    std::shared_ptr<CallLog> log_;
     std::vector<Message> inbox_;
 };
 
@@ -232,7 +151,7 @@ std::vector<std::string> login(std::vector<std::string> more) {
 
 class Pop3SessionTest : public ::testing::Test {
 protected:
-    std::shared_ptr<SiteLog> log = std::make_shared<SiteLog>();
+    std::shared_ptr<CallLog> log = std::make_shared<CallLog>();
     FixedSettings settings{pop3Options()};
     RecordingWindow window;
     std::vector<Message> inbox = threeMessages();
@@ -242,7 +161,7 @@ protected:
     std::string converse(const std::vector<std::string>& turns,
                          const std::function<void(FakeWebmail&)>& setup = {},
                          bool* threw = nullptr) {
-        auto channel = std::make_shared<ClientScript>(turns);
+        auto channel = std::make_shared<ScriptedPeer>(turns);
         auto fake = std::make_unique<FakeWebmail>(log, inbox);
         if (setup)
             setup(*fake);
@@ -292,7 +211,7 @@ TEST_F(Pop3SessionTest, AuthorizationReplies) {
          {"direct", "adopt bob", "login bob pw", "list"}},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
-        log = std::make_shared<SiteLog>();
+        log = std::make_shared<CallLog>();
         EXPECT_EQ(converse(cases[i].turns), kGreeting + cases[i].replies) << "case " << i;
         EXPECT_EQ(log->snapshot(), cases[i].calls) << "case " << i;
     }
@@ -307,7 +226,8 @@ TEST_F(Pop3SessionTest, ProxySettingsAreCopiedOnlyForAnHttpProxy) {
     converse({"QUIT\r\n"});
     settings.v.proxyType = 3; // SOCKS5 is stored only
     converse({"QUIT\r\n"});
-    EXPECT_EQ(log->snapshot(), (std::vector<std::string>{"proxy proxy.local:3128 pu:pp", "direct"}));
+    EXPECT_EQ(log->snapshot(),
+              (std::vector<std::string>{"proxy proxy.local:3128 pu:pp", "direct"}));
 }
 
 TEST_F(Pop3SessionTest, SignInFailures) {
@@ -338,17 +258,19 @@ TEST_F(Pop3SessionTest, SignInFailures) {
           "login alice secret", "list"},
          false},
         // The site unreachable during sign-in: the conversation ends, no reply.
-        {[](FakeWebmail& w) { w.hooks["login"].push_back([] { throw CBlockSocket::Error("connect"); }); },
+        {[](FakeWebmail& w) {
+             w.hooks["login"].push_back([] { throw CBlockSocket::Error("connect"); });
+         },
          std::string(kUserOk),
          {"direct", "adopt alice", "login alice secret"},
          false},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
-        log = std::make_shared<SiteLog>();
+        log = std::make_shared<CallLog>();
         bool threw = true;
-        const std::string out = converse(
-            {"USER alice\r\n", "PASS secret\r\n", "PASS secret\r\n", "QUIT\r\n"}, cases[i].setup,
-            &threw);
+        const std::string out =
+            converse({"USER alice\r\n", "PASS secret\r\n", "PASS secret\r\n", "QUIT\r\n"},
+                     cases[i].setup, &threw);
         EXPECT_EQ(out, kGreeting + cases[i].replies) << "case " << i;
         EXPECT_EQ(log->snapshot(), cases[i].calls) << "case " << i;
         EXPECT_EQ(threw, cases[i].threw) << "case " << i;
@@ -356,16 +278,16 @@ TEST_F(Pop3SessionTest, SignInFailures) {
 }
 
 TEST_F(Pop3SessionTest, SavedSessionSignsInWithAnyPassword) {
-    const std::string out = converse(login({"STAT\r\n", "QUIT\r\n"}),
-                                     [](FakeWebmail& w) { w.hasSaved = true; });
+    const std::string out =
+        converse(login({"STAT\r\n", "QUIT\r\n"}), [](FakeWebmail& w) { w.hasSaved = true; });
     EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kPassOk + "+OK 3 3525\r\n" + kBye);
     EXPECT_EQ(log->snapshot(), (std::vector<std::string>{"direct", "adopt alice", "list"}));
 }
 
 TEST_F(Pop3SessionTest, InboxOffGivesAnEmptyMailbox) {
     settings.v.inbox = false;
-    const std::string out = converse(login({"STAT\r\n", "LIST\r\n", "UIDL\r\n", "RETR 1\r\n",
-                                            "QUIT\r\n"}));
+    const std::string out =
+        converse(login({"STAT\r\n", "LIST\r\n", "UIDL\r\n", "RETR 1\r\n", "QUIT\r\n"}));
     EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kPassOk + "+OK 0 0\r\n" +
                        "+OK 0 messages\r\n.\r\n" + "+OK\r\n.\r\n" + kNoSuch + kBye);
     EXPECT_EQ(log->snapshot(),
@@ -375,10 +297,9 @@ TEST_F(Pop3SessionTest, InboxOffGivesAnEmptyMailbox) {
 TEST_F(Pop3SessionTest, ListingsWholeAndForOneMessage) {
     const std::string list = "+OK 3 messages\r\n1 120\r\n2 3400\r\n3 5\r\n.\r\n";
     const std::string uidl = "+OK\r\n1 m1\r\n2 m2\r\n3 m3\r\n.\r\n";
-    const std::string out = converse(
-        login({"STAT\r\n", "LIST\r\n", "LIST  \r\n", "LIST 2\r\n", "list 4\r\n", "LIST x\r\n",
-               "UIDL\r\n", "UIDL 3\r\n", "uidl 0\r\n", "NOOP\r\n", "USER x\r\n", "PASS y\r\n",
-               "QUIT\r\n"}));
+    const std::string out = converse(login(
+        {"STAT\r\n", "LIST\r\n", "LIST  \r\n", "LIST 2\r\n", "list 4\r\n", "LIST x\r\n", "UIDL\r\n",
+         "UIDL 3\r\n", "uidl 0\r\n", "NOOP\r\n", "USER x\r\n", "PASS y\r\n", "QUIT\r\n"}));
     EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kPassOk + "+OK 3 3525\r\n" + list + list +
                        "+OK 2 3400\r\n" + kNoSuch + kNoSuch + uidl + "+OK 3 m3\r\n" + kNoSuch +
                        "+OK right here\r\n" + kUnknown + kUnknown + kBye);
@@ -389,7 +310,7 @@ TEST_F(Pop3SessionTest, MessageNumberBounds) {
     const char* arguments[] = {"", " 0", " 4", " x", " -1", " 99999999999999999999"};
     for (const char* command : commands) {
         for (const char* argument : arguments) {
-            log = std::make_shared<SiteLog>();
+            log = std::make_shared<CallLog>();
             const std::string out =
                 converse(login({std::string(command) + argument + "\r\n", "QUIT\r\n"}));
             EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kPassOk + kNoSuch + kBye)
@@ -422,7 +343,7 @@ TEST_F(Pop3SessionTest, LargeTextsGoOutWholeInBoundedPieces) {
         stuffed += "." + line;
     }
     inbox = {{"big", static_cast<int>(text.size()), "Subject: big\r\n\r\n", text}};
-    auto channel = std::make_shared<ClientScript>(login({"RETR 1\r\n", "QUIT\r\n"}));
+    auto channel = std::make_shared<ScriptedPeer>(login({"RETR 1\r\n", "QUIT\r\n"}));
     Pop3Session session(channel, std::make_unique<FakeWebmail>(log, inbox), settings, window);
     session.run();
     EXPECT_EQ(channel->written(), std::string(kGreeting) + kUserOk + kPassOk +
@@ -432,8 +353,8 @@ TEST_F(Pop3SessionTest, LargeTextsGoOutWholeInBoundedPieces) {
 
 TEST_F(Pop3SessionTest, TopSendsTheHeaderAndTheLinesAskedFor) {
     inbox[0].header = ".Odd: header\r\n\r\n";
-    const std::string out = converse(login({"TOP 1\r\n", "TOP 1 0\r\n", "TOP 1 2\r\n",
-                                            "TOP 3 99999999\r\n", "QUIT\r\n"}));
+    const std::string out = converse(
+        login({"TOP 1\r\n", "TOP 1 0\r\n", "TOP 1 2\r\n", "TOP 3 99999999\r\n", "QUIT\r\n"}));
     EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kPassOk +
                        "+OK 16\r\n..Odd: header\r\n\r\n.\r\n" +
                        "+OK 16\r\n..Odd: header\r\n\r\n.\r\n" +
@@ -452,15 +373,28 @@ TEST_F(Pop3SessionTest, RetrievalFailures) {
         std::string reply;
         bool ended; // the conversation ended without reading QUIT
     } cases[] = {
-        {"TOP 2 0", [](FakeWebmail& w) { w.hooks["header"].push_back([] { throw CVurelClient::Error("u"); }); },
+        {"TOP 2 0",
+         [](FakeWebmail& w) {
+             w.hooks["header"].push_back([] { throw CVurelClient::Error("u"); });
+         },
          kRetrieveError, false},
-        {"TOP 2 0", [](FakeWebmail& w) { w.hooks["header"].push_back([] { throw CBlockSocket::Error("receive"); }); },
+        {"TOP 2 0",
+         [](FakeWebmail& w) {
+             w.hooks["header"].push_back([] { throw CBlockSocket::Error("receive"); });
+         },
          "", true},
-        {"RETR 2", [](FakeWebmail& w) { w.hooks["header"].push_back([] { throw CVurelClient::Error("u"); }); },
+        {"RETR 2",
+         [](FakeWebmail& w) {
+             w.hooks["header"].push_back([] { throw CVurelClient::Error("u"); });
+         },
          kRetrieveError, false},
-        {"RETR 2", [](FakeWebmail& w) { w.hooks["text"].push_back([] { throw CVurelClient::Error("u"); }); },
+        {"RETR 2",
+         [](FakeWebmail& w) { w.hooks["text"].push_back([] { throw CVurelClient::Error("u"); }); },
          kRetrieveError, false},
-        {"RETR 2", [](FakeWebmail& w) { w.hooks["text"].push_back([] { throw CBlockSocket::Error("connect"); }); },
+        {"RETR 2",
+         [](FakeWebmail& w) {
+             w.hooks["text"].push_back([] { throw CBlockSocket::Error("connect"); });
+         },
          kRetrieveError, false},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
@@ -480,7 +414,9 @@ TEST_F(Pop3SessionTest, DeletionAtQuit) {
         std::string replies;
         std::vector<std::string> siteCalls; // after the sign-in's
     } cases[] = {
-        {{"DELE 1", "DELE 1", "DELE 3"}, true, {},
+        {{"DELE 1", "DELE 1", "DELE 3"},
+         true,
+         {},
          "+OK message deleted\r\n+OK message deleted\r\n+OK message deleted\r\n",
          {"delete m1 m1 m3", "trash"}},
         {{"DELE 2"}, false, {}, "+OK message deleted\r\n", {"delete m2"}},
@@ -489,19 +425,27 @@ TEST_F(Pop3SessionTest, DeletionAtQuit) {
         // Nothing marked: no request at all.
         {{}, true, {}, "", {}},
         // A marked message is still listed and retrievable.
-        {{"DELE 2", "STAT", "RETR 2"}, false, {},
+        {{"DELE 2", "STAT", "RETR 2"},
+         false,
+         {},
          "+OK message deleted\r\n+OK 3 3525\r\n+OK\r\nSubject: two\r\n\r\nSecond\r\n.\r\n",
          {"header m2", "text m2", "delete m2"}},
         // The site down at QUIT: the error line, then the sign-off as usual.
-        {{"DELE 1"}, true,
-         [](FakeWebmail& w) { w.hooks["delete"].push_back([] { throw CBlockSocket::Error("connect"); }); },
-         std::string("+OK message deleted\r\n") + kNotRemoved, {"delete m1"}},
-        {{"DELE 1"}, true,
+        {{"DELE 1"},
+         true,
+         [](FakeWebmail& w) {
+             w.hooks["delete"].push_back([] { throw CBlockSocket::Error("connect"); });
+         },
+         std::string("+OK message deleted\r\n") + kNotRemoved,
+         {"delete m1"}},
+        {{"DELE 1"},
+         true,
          [](FakeWebmail& w) { w.hooks["trash"].push_back([] { throw CVurelClient::Error("u"); }); },
-         std::string("+OK message deleted\r\n") + kNotRemoved, {"delete m1", "trash"}},
+         std::string("+OK message deleted\r\n") + kNotRemoved,
+         {"delete m1", "trash"}},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
-        log = std::make_shared<SiteLog>();
+        log = std::make_shared<CallLog>();
         settings.v.emptyTrash = cases[i].emptyTrash;
         std::vector<std::string> turns;
         for (const auto& c : cases[i].commands)
@@ -526,21 +470,21 @@ TEST_F(Pop3SessionTest, MarksAreNotDeletedWithoutQuit) {
 
 TEST_F(Pop3SessionTest, PopupFlagSequence) {
     converse(login({"STAT\r\n", "TOP 2 0\r\n", "TOP 1 0\r\n", "QUIT\r\n"}));
-    EXPECT_EQ(window.events, (std::vector<std::string>{"hide", "popup off", "popup on"}));
+    EXPECT_EQ(window.events(), (std::vector<std::string>{"hide", "popup off", "popup on"}));
 
-    window.events.clear();
+    window.take();
     inbox.clear();
     settings.v.popup = false;
     converse(login({"STAT\r\n", "QUIT\r\n"}));
-    EXPECT_EQ(window.events, (std::vector<std::string>{"hide", "popup off", "popup off"}));
+    EXPECT_EQ(window.events(), (std::vector<std::string>{"hide", "popup off", "popup off"}));
 
     // A failed header fetch of message 1 still keeps the window down.
-    window.events.clear();
+    window.take();
     inbox = threeMessages();
     converse(login({"TOP 1 0\r\n", "QUIT\r\n"}), [](FakeWebmail& w) {
         w.hooks["header"].push_back([] { throw CVurelClient::Error("u"); });
     });
-    EXPECT_EQ(window.events, (std::vector<std::string>{"hide", "popup off", "popup off"}));
+    EXPECT_EQ(window.events(), (std::vector<std::string>{"hide", "popup off", "popup off"}));
 }
 
 TEST_F(Pop3SessionTest, CommandsSentAheadAreDiscarded) {
@@ -549,7 +493,8 @@ TEST_F(Pop3SessionTest, CommandsSentAheadAreDiscarded) {
 }
 
 TEST_F(Pop3SessionTest, CommandsSplitAcrossReceivesAreJoined) {
-    const std::string out = converse({"US", "ER al", "ice\r", "\n", "PA", "SS secret\r\n", "QUIT\r\n"});
+    const std::string out =
+        converse({"US", "ER al", "ice\r", "\n", "PA", "SS secret\r\n", "QUIT\r\n"});
     EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kPassOk + kBye);
 }
 
@@ -580,13 +525,13 @@ TEST_F(Pop3SessionTest, BadInputGetsADefinedEnd) {
 // conversation ends without a further reply.
 TEST_F(Pop3SessionTest, CancelDuringListingAndRetrieval) {
     for (const char* step : {"list", "text"}) {
-        log = std::make_shared<SiteLog>();
+        log = std::make_shared<CallLog>();
         std::mutex mutex;
         std::condition_variable cv;
         bool inside = false;
         bool aborted = false;
 
-        auto channel = std::make_shared<ClientScript>(login({"RETR 1\r\n", "QUIT\r\n"}));
+        auto channel = std::make_shared<ScriptedPeer>(login({"RETR 1\r\n", "QUIT\r\n"}));
         auto fake = std::make_unique<FakeWebmail>(log, inbox);
         fake->hooks[step].push_back([&] {
             std::unique_lock<std::mutex> lock(mutex);

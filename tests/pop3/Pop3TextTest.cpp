@@ -37,21 +37,6 @@ TEST(Pop3TextTest, WordsAreRunsOfNonBlanks) {
     }
 }
 
-TEST(Pop3TextTest, CommandWordsIgnoreLetterCaseOnly) {
-    struct Case {
-        const char* word;
-        const char* name;
-        bool equal;
-    } cases[] = {
-        {"USER", "USER", true},   {"user", "USER", true},     {"uSeR", "USER", true},
-        {"USERS", "USER", false}, {"USE", "USER", false},     {"", "USER", false},
-        {"RETR", "RETR", true},   {"R\xc5TR", "RETR", false},
-    };
-    for (std::size_t i = 0; i < std::size(cases); ++i) {
-        EXPECT_EQ(equalsNoCase(cases[i].word, cases[i].name), cases[i].equal) << "case " << i;
-    }
-}
-
 TEST(Pop3TextTest, MessageNumbersAreLeadingDigits) {
     struct Case {
         const char* word;

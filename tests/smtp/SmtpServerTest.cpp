@@ -14,6 +14,7 @@
 #include "webmail/SocketStream.h"
 
 #include "support/FixedSettings.h"
+#include "support/RecordingWindow.h"
 
 #include <gtest/gtest.h>
 
@@ -26,68 +27,6 @@
 
 namespace quill {
 namespace {
-
-
-// Records what the conversation shows; cancel() presses Cancel.
-class RecordingWindow : public ServiceWindow {
-public:
-    void setStatus(const std::string& text) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        statuses_.push_back(text);
-    }
-    void setDetail(const std::string& text) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        details_.push_back(text);
-        changed_.notify_all();
-    }
-    void hide() override {}
-    void setPopup(bool) override {}
-    bool popup() const override { return false; }
-    void setCancelTarget(Session* session) override {
-        std::lock_guard<std::mutex> lock(targetMutex_);
-        target_ = session;
-    }
-    void cancel() {
-        std::lock_guard<std::mutex> lock(targetMutex_);
-        if (target_ != nullptr) {
-            target_->abort();
-        }
-    }
-    // Waits (bounded) until a detail line holding text has been shown.
-    bool waitForDetail(const std::string& text) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(30), [&] {
-            for (const std::string& d : details_) {
-                if (d.find(text) != std::string::npos) {
-                    return true;
-                }
-            }
-            return false;
-        });
-    }
-    std::vector<std::string> statuses() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return statuses_;
-    }
-    std::vector<std::string> details() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return details_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> statuses_;
-    std::vector<std::string> details_;
-    std::mutex targetMutex_;
-    Session* target_ = nullptr;
-};
-
-std::string b64(const std::string& text) {
-    Base64Coder coder;
-    coder.encode(text.data(), text.size());
-    return coder.result();
-}
 
 // The mail client's side: one command, one reply line (several for EHLO).
 class Client {
@@ -146,8 +85,8 @@ protected:
     std::unique_ptr<Client> signedIn() {
         auto c = std::make_unique<Client>(server->boundPort());
         EXPECT_EQ("220 Quillmere SMTP Service Ready", c->line());
-        EXPECT_EQ("334 UGFzc3dvcmQ6", c->command("AUTH LOGIN " + b64("ann")));
-        EXPECT_EQ("235 Login successful", c->command(b64("secret")));
+        EXPECT_EQ("334 UGFzc3dvcmQ6", c->command("AUTH LOGIN " + encodeBase64("ann")));
+        EXPECT_EQ("235 Login successful", c->command(encodeBase64("secret")));
         return c;
     }
 
@@ -181,8 +120,8 @@ TEST_F(SmtpServerTest, SubmissionReachesTheSiteAndShowsEachStep) {
     EXPECT_EQ("html", sent[0].format);
     EXPECT_TRUE(sent[0].saveCopy);
     EXPECT_EQ((std::vector<std::string>{"Logging to Vurel server ...", "Sending mail ..."}),
-              window.statuses());
-    const auto details = window.details();
+              window.texts("status "));
+    const auto details = window.texts("detail ");
     ASSERT_GE(details.size(), 2u);
     EXPECT_EQ("http://us.mail.vurel.example/vm/Compose", details[details.size() - 2]);
     EXPECT_EQ(0u, details.back().find("http://us.mail.vurel.example/vm/Compose?YY="));
@@ -211,7 +150,7 @@ TEST_F(SmtpServerTest, CancelDuringSendingClosesWithoutReplyAndTheNextClientIsSe
     EXPECT_EQ("250 OK", c->command("MAIL FROM:<ann@vurel.example>"));
     EXPECT_EQ("354 OK", c->command("DATA"));
     c->send("To: a@x.example\r\n\r\nslow\r\n.\r\n");
-    ASSERT_TRUE(window.waitForDetail("/vm/Compose?YY="));
+    ASSERT_TRUE(window.waitFor("/vm/Compose?YY="));
     window.cancel();
     EXPECT_TRUE(c->closedSilently());
     sim->site().clearFaults();
@@ -225,8 +164,8 @@ TEST_F(SmtpServerTest, SiteDownDuringLoginClosesWithoutReply) {
     sim->stop();
     Client c(server->boundPort());
     EXPECT_EQ("220 Quillmere SMTP Service Ready", c.line());
-    EXPECT_EQ("334 UGFzc3dvcmQ6", c.command("AUTH LOGIN " + b64("ann")));
-    c.send(b64("secret") + "\r\n");
+    EXPECT_EQ("334 UGFzc3dvcmQ6", c.command("AUTH LOGIN " + encodeBase64("ann")));
+    c.send(encodeBase64("secret") + "\r\n");
     EXPECT_TRUE(c.closedSilently());
 }
 

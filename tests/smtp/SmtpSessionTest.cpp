@@ -1,13 +1,15 @@
 #include "smtp/SmtpSession.h"
 
 #include "codec/Base64.h"
+#include "net/ByteChannel.h"
 #include "net/CBlockSocket.h"
 #include "net/ServiceSettings.h"
-#include "smtp/SmtpWebmail.h"
-#include "webmail/ByteChannel.h"
 #include "webmail/CVurelClient.h"
+#include "webmail/SmtpWebmail.h"
 
+#include "support/CallLog.h"
 #include "support/FixedSettings.h"
+#include "support/ScriptedPeer.h"
 
 #include <gtest/gtest.h>
 
@@ -27,70 +29,14 @@
 namespace quill {
 namespace {
 
-std::string b64(const std::string& text) {
-    Base64Coder coder;
-    coder.encode(text.data(), text.size());
-    return coder.result();
-}
-
-// The mail client's side of one conversation: each receive delivers the next
-// scripted chunk (the client sends its next command only when the session
-// reads, so nothing is pipelined); every write is recorded.
-class ScriptedChannel : public ByteChannel {
-public:
-    explicit ScriptedChannel(std::vector<std::string> chunks)
-        : chunks_(chunks.begin(), chunks.end()) {}
-
-    void connect(const std::string&, int) override {}
-    std::size_t receive(void* buffer, std::size_t capacity) override {
-        if (closed_) {
-            throw CBlockSocket::Canceled();
-        }
-        if (chunks_.empty()) {
-            return 0;
-        }
-        std::string& next = chunks_.front();
-        const std::size_t n = std::min(capacity, next.size());
-        std::memcpy(buffer, next.data(), n);
-        next.erase(0, n);
-        if (next.empty()) {
-            chunks_.pop_front();
-        }
-        return n;
-    }
-    void write(const void* bytes, std::size_t length) override {
-        if (closed_) {
-            throw CBlockSocket::Canceled();
-        }
-        written_.append(static_cast<const char*>(bytes), length);
-    }
-    void close() noexcept override { closed_ = true; }
-
-    const std::string& written() const { return written_; }
-    bool closed() const { return closed_; }
-    std::size_t unread() const { return chunks_.size(); }
-
-private:
-    std::deque<std::string> chunks_;
-    std::string written_;
-    std::atomic<bool> closed_{false};
-};
-
-
 struct SentMessage {
     std::string to, cc, bcc, subject, body, format;
     bool saveCopy = false;
 };
 
-// What the fake web-mail side saw, shared with the test after the session
-// (which owns the fake) is gone.
-struct WebmailLog {
-    std::mutex mutex; // abort() comes from the cancelling thread
-    std::vector<std::string> calls;
-    void add(const std::string& call) {
-        std::lock_guard<std::mutex> lock(mutex);
-        calls.push_back(call);
-    }
+// What the fake web-mail side saw: the calls, the messages sent and the route
+// ("direct" or "host:port:user:password").
+struct WebmailLog : CallLog {
     std::vector<SentMessage> sent;
     std::string proxy;
 };
@@ -105,11 +51,11 @@ public:
     std::function<void(const std::string&, const std::string&)> onLogin;
     std::deque<std::function<void()>> onSend;
 
-    void setProxy(const std::string& host, int port, const std::string& user,
+    void useProxy(const std::string& host, int port, const std::string& user,
                   const std::string& password) override {
         log_->proxy = host + ":" + std::to_string(port) + ":" + user + ":" + password;
     }
-    void clearProxy() override { log_->proxy = "direct"; }
+    void useDirect() override { log_->proxy = "direct"; }
     bool adoptSaved(const std::string& user) override {
         log_->add("adopt " + user);
         return hasSaved;
@@ -156,7 +102,7 @@ const char* const kNotSent = "554 Cannot send message.\r\n";
 // The client's turns for AUTH LOGIN without initial response.
 std::vector<std::string> authTurns(const std::string& user = "alice",
                                    const std::string& password = "secret") {
-    return {"AUTH LOGIN\r\n", b64(user) + "\r\n", b64(password) + "\r\n"};
+    return {"AUTH LOGIN\r\n", encodeBase64(user) + "\r\n", encodeBase64(password) + "\r\n"};
 }
 
 std::string authReplies() {
@@ -169,7 +115,7 @@ protected:
     FixedSettings settings;
     FakeWebmail* webmail = nullptr; // owned by the session
 
-    std::unique_ptr<SmtpSession> makeSession(std::shared_ptr<ScriptedChannel> channel) {
+    std::unique_ptr<SmtpSession> makeSession(std::shared_ptr<ScriptedPeer> channel) {
         auto fake = std::make_unique<FakeWebmail>(log);
         webmail = fake.get();
         return std::make_unique<SmtpSession>(channel, std::move(fake), settings);
@@ -181,7 +127,7 @@ protected:
     std::string converse(const std::vector<std::string>& turns,
                          const std::function<void(FakeWebmail&)>& setup = {},
                          bool* threw = nullptr) {
-        auto channel = std::make_shared<ScriptedChannel>(turns);
+        auto channel = std::make_shared<ScriptedPeer>(turns);
         auto session = makeSession(channel);
         if (setup) {
             setup(*webmail);
@@ -266,12 +212,15 @@ TEST_F(SmtpSessionTest, AuthWithAndWithoutInitialResponse) {
         std::vector<std::string> turns;
         const char* prompts;
     } cases[] = {
-        {{"AUTH LOGIN\r\n", b64("alice") + "\r\n", b64("secret") + "\r\n"}, kAuthPrompts},
-        {{"auth login " + b64("alice") + "\r\n", b64("secret") + "\r\n"}, "334 UGFzc3dvcmQ6\r\n"},
-        {{"AUTH LOGIN   " + b64("alice") + "  \r\n", b64("secret") + "\r\n"},
+        {{"AUTH LOGIN\r\n", encodeBase64("alice") + "\r\n", encodeBase64("secret") + "\r\n"},
+         kAuthPrompts},
+        {{"auth login " + encodeBase64("alice") + "\r\n", encodeBase64("secret") + "\r\n"},
+         "334 UGFzc3dvcmQ6\r\n"},
+        {{"AUTH LOGIN   " + encodeBase64("alice") + "  \r\n", encodeBase64("secret") + "\r\n"},
          "334 UGFzc3dvcmQ6\r\n"},
         // Another mechanism's initial response is not a LOGIN user name.
-        {{"AUTH PLAIN Zm9v\r\n", b64("alice") + "\r\n", b64("secret") + "\r\n"}, kAuthPrompts},
+        {{"AUTH PLAIN Zm9v\r\n", encodeBase64("alice") + "\r\n", encodeBase64("secret") + "\r\n"},
+         kAuthPrompts},
     };
     int i = 0;
     for (const Case& c : cases) {
@@ -543,7 +492,7 @@ TEST_F(SmtpSessionTest, CancelDuringLoginOrSendClosesWithoutReply) {
     for (int during = 0; during < 2; ++during) {
         log->calls.clear();
         log->sent.clear();
-        auto channel = std::make_shared<ScriptedChannel>(
+        auto channel = std::make_shared<ScriptedPeer>(
             join(join(authTurns(), messageTurns({"a@x"}, data)), {"QUIT\r\n"}));
         auto session = makeSession(channel);
         Gate gate;

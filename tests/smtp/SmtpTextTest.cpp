@@ -30,15 +30,6 @@ TEST(SmtpTextTest, CommandWordAndArgument) {
     }
 }
 
-TEST(SmtpTextTest, WordsMatchWithoutCase) {
-    EXPECT_TRUE(equalsNoCase("ehlo", "EHLO"));
-    EXPECT_TRUE(equalsNoCase("RcPt", "RCPT"));
-    EXPECT_FALSE(equalsNoCase("EHL", "EHLO"));
-    EXPECT_FALSE(equalsNoCase("EHLOO", "EHLO"));
-    // Only ASCII letters fold: a byte 0xC5 is not an "E".
-    EXPECT_FALSE(equalsNoCase("\xC5HLO", "EHLO"));
-}
-
 TEST(SmtpTextTest, RecipientAddressMarkers) {
     struct Case {
         const char* line;

@@ -1,9 +1,11 @@
 #pragma once
-// Options for session and server tests: fixed values, set by the test before
-// the conversation starts and only read after that.
+// The one settings fake of the tests: the values in v, set by the test before
+// the service or conversation starts; change() alters them while one runs
+// (each read takes the same lock, as the real settings do).
 
 #include "net/ServiceSettings.h"
 
+#include <mutex>
 #include <string>
 
 namespace quill {
@@ -15,19 +17,32 @@ public:
 
     SettingsValues v;
 
-    bool inbox() const override { return v.inbox; }
-    bool bulk() const override { return v.bulk; }
-    bool emptyTrash() const override { return v.emptyTrash; }
-    bool popup() const override { return v.popup; }
-    bool saveCookie() const override { return v.saveCookie; }
-    bool saveSent() const override { return v.saveSent; }
-    int pop3Port() const override { return v.pop3Port; }
-    int smtpPort() const override { return v.smtpPort; }
-    int proxyType() const override { return v.proxyType; }
-    int proxyPort() const override { return v.proxyPort; }
-    std::string proxy() const override { return v.proxy; }
-    std::string username() const override { return v.username; }
-    std::string password() const override { return v.password; }
+    template <class Edit> void change(Edit edit) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        edit(v);
+    }
+
+    bool inbox() const override { return get(&SettingsValues::inbox); }
+    bool bulk() const override { return get(&SettingsValues::bulk); }
+    bool emptyTrash() const override { return get(&SettingsValues::emptyTrash); }
+    bool popup() const override { return get(&SettingsValues::popup); }
+    bool saveCookie() const override { return get(&SettingsValues::saveCookie); }
+    bool saveSent() const override { return get(&SettingsValues::saveSent); }
+    int pop3Port() const override { return get(&SettingsValues::pop3Port); }
+    int smtpPort() const override { return get(&SettingsValues::smtpPort); }
+    int proxyType() const override { return get(&SettingsValues::proxyType); }
+    int proxyPort() const override { return get(&SettingsValues::proxyPort); }
+    std::string proxy() const override { return get(&SettingsValues::proxy); }
+    std::string username() const override { return get(&SettingsValues::username); }
+    std::string password() const override { return get(&SettingsValues::password); }
+
+private:
+    template <class T> T get(T SettingsValues::*field) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return v.*field;
+    }
+
+    mutable std::mutex mutex_;
 };
 
 } // namespace quill

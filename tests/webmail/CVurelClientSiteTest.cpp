@@ -7,6 +7,8 @@
 #include "ScriptedSite.h"
 #include "site/SiteHandler.h"
 
+#include "support/OpenVurelClient.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -40,7 +42,7 @@ struct SiteTest : ::testing::Test {
         handler = std::make_unique<site::SiteHandler>(config);
         server = std::make_unique<ScriptedSite>(
             [this](const SeenRequest& r) { return handler->handleRaw(r.raw).bytes; });
-        client = std::make_unique<CVurelClient>(SiteConfig());
+        client = std::make_unique<OpenVurelClient>(SiteConfig());
         client->setProxy("127.0.0.1", server->port(), config.proxyUser, config.proxyPassword);
         client->setTimeoutsMs(20000, 20000);
     }
@@ -56,7 +58,7 @@ struct SiteTest : ::testing::Test {
 
     std::unique_ptr<site::SiteHandler> handler;
     std::unique_ptr<ScriptedSite> server;
-    std::unique_ptr<CVurelClient> client;
+    std::unique_ptr<OpenVurelClient> client;
 };
 
 TEST_F(SiteTest, SignInThroughEveryRedirectChainLength) {

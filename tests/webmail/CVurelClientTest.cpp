@@ -2,7 +2,9 @@
 
 #include "ScriptedSite.h"
 #include "net/CBlockSocket.h"
-#include "support/MemoryChannel.h"
+#include "support/ScriptedPeer.h"
+
+#include "support/OpenVurelClient.h"
 
 #include <gtest/gtest.h>
 
@@ -72,7 +74,7 @@ struct Fixture : ::testing::Test {
         client.adoptSession(record);
     }
 
-    CVurelClient client{testSite()};
+    OpenVurelClient client{testSite()};
     std::unique_ptr<ScriptedSite> site;
 };
 
@@ -246,7 +248,7 @@ TEST_F(Login, EmptyPasswordHashesTheEmptyText) {
 }
 
 TEST(CVurelClient, IsMailPageLooksForTheSignedInTitle) {
-    const CVurelClient client(testSite());
+    const OpenVurelClient client(testSite());
     struct Case {
         std::string page;
         bool mail;
@@ -267,7 +269,7 @@ TEST(CVurelClient, IsMailPageLooksForTheSignedInTitle) {
     }
     SiteConfig other = testSite();
     other.mailDomain = "other.example";
-    EXPECT_FALSE(CVurelClient(other).isMailPage(cases[0].page));
+    EXPECT_FALSE(OpenVurelClient(other).isMailPage(cases[0].page));
 }
 
 // The listing --------------------------------------------------------------
@@ -447,7 +449,7 @@ TEST_F(Listing, PageWithAnotherStatusThrowsItsUrl) {
 }
 
 TEST(CVurelClientPages, ListingOfACounterThatNeverEndsIsBounded) {
-    CVurelClient client(testSite());
+    OpenVurelClient client(testSite());
     CookieRecord record;
     record.set("ann", "S=1; ", "us.mail.test", 1700000000);
     client.adoptSession(record);
@@ -455,7 +457,7 @@ TEST(CVurelClientPages, ListingOfACounterThatNeverEndsIsBounded) {
     int opened = 0;
     client.setChannelFactory([&] {
         ++opened;
-        return std::make_shared<MemoryChannel>(std::vector<std::string>{answer(200, page)});
+        return std::make_shared<ScriptedPeer>(std::vector<std::string>{answer(200, page)});
     });
     EXPECT_EQ(client.listInbox().size(), static_cast<std::size_t>(CVurelClient::kMaxListPages));
     EXPECT_EQ(opened, CVurelClient::kMaxListPages);

@@ -5,6 +5,8 @@
 #include "site/SiteSimulator.h"
 #include "webmail/CVurelClient.h"
 
+#include "support/OpenVurelClient.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -25,7 +27,7 @@ protected:
         config.users = {{"ann", "secret"}};
         sim = std::make_unique<site::SiteSimulator>(config);
         const int port = sim->start();
-        client = std::make_unique<CVurelClient>(SiteConfig());
+        client = std::make_unique<OpenVurelClient>(SiteConfig());
         client->setProxy("127.0.0.1", port, "", "");
         client->setTimeoutsMs(20000, 20000);
         client->login("ann", "secret");
@@ -46,7 +48,7 @@ protected:
     }
 
     std::unique_ptr<site::SiteSimulator> sim;
-    std::unique_ptr<CVurelClient> client;
+    std::unique_ptr<OpenVurelClient> client;
 };
 
 TEST_F(ComposeFormSiteTest, TheSiteReceivesTheExactFormAndDecodesEveryField) {

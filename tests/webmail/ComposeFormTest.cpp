@@ -3,9 +3,12 @@
 // site, one canned answer per connection.
 
 #include "codec/FormEncode.h"
+#include "net/ByteChannel.h"
 #include "net/CBlockSocket.h"
-#include "webmail/ByteChannel.h"
 #include "webmail/CVurelClient.h"
+
+#include "support/OpenVurelClient.h"
+#include "support/ScriptedPeer.h"
 
 #include <gtest/gtest.h>
 
@@ -18,35 +21,6 @@
 
 namespace quill {
 namespace {
-
-// One HTTP exchange: records what the client sent, answers with the canned
-// response and then closes.
-class CannedChannel : public ByteChannel {
-public:
-    CannedChannel(std::string response, std::vector<std::string>* requests)
-        : response_(std::move(response)), requests_(requests) {}
-
-    void connect(const std::string& host, int port) override {
-        connectedTo_ = host + ":" + std::to_string(port);
-    }
-    std::size_t receive(void* buffer, std::size_t capacity) override {
-        const std::size_t n = std::min(capacity, response_.size() - offset_);
-        std::memcpy(buffer, response_.data() + offset_, n);
-        offset_ += n;
-        return n;
-    }
-    void write(const void* bytes, std::size_t length) override {
-        requests_->back().append(static_cast<const char*>(bytes), length);
-    }
-    void close() noexcept override {}
-
-    std::string connectedTo_;
-
-private:
-    std::string response_;
-    std::size_t offset_ = 0;
-    std::vector<std::string>* requests_;
-};
 
 const char* const kSignedIn = "<html><head><title>Vurel! Mail - alice@vurel.example</title></head>";
 
@@ -67,8 +41,10 @@ const char* const kTail = "&box=&FwdFile=&FwdMsg=&FwdSubj=&OriginalFrom=&Origina
 
 class ComposeFormTest : public ::testing::Test {
 protected:
-    CVurelClient client;
-    std::vector<std::string> requests;
+    OpenVurelClient client;
+    // One scripted site per exchange, in order: each answers with the next
+    // canned response (an empty one when they have run out) and closes.
+    std::vector<std::shared_ptr<ScriptedPeer>> sites;
     std::deque<std::string> answers;
 
     void SetUp() override {
@@ -76,13 +52,13 @@ protected:
         record.set("alice", "s=1; t=2; ", "us.mail.vurel.example", 1000);
         client.adoptSession(record);
         client.setChannelFactory([this]() -> std::shared_ptr<ByteChannel> {
-            requests.emplace_back();
-            std::string answer;
+            std::vector<std::string> answer;
             if (!answers.empty()) {
-                answer = answers.front();
+                answer.push_back(answers.front());
                 answers.pop_front();
             }
-            return std::make_shared<CannedChannel>(answer, &requests);
+            sites.push_back(std::make_shared<ScriptedPeer>(answer));
+            return sites.back();
         });
     }
 
@@ -93,7 +69,7 @@ protected:
     // The body of the i-th request (after its empty line), without the CR LF
     // the client adds after a POST body.
     std::string requestBody(std::size_t i) const {
-        const std::string& r = requests.at(i);
+        const std::string r = sites.at(i)->written();
         std::string body = r.substr(r.find("\r\n\r\n") + 4);
         if (body.size() >= 2) {
             body.resize(body.size() - 2);
@@ -101,7 +77,7 @@ protected:
         return body;
     }
     std::string requestLine(std::size_t i) const {
-        const std::string& r = requests.at(i);
+        const std::string r = sites.at(i)->written();
         return r.substr(0, r.find("\r\n"));
     }
 };
@@ -110,11 +86,11 @@ TEST_F(ComposeFormTest, GetsTheComposePageThenPostsTheWholeFormInOrder) {
     answers = {composePage(kForm), page(200, "<h2>Message Sent</h2>")};
     client.sendMessage("Bob <bob@x.example>, c@y", "cc@x", "hid den@x", "Tea & cake?",
                        "Line 1\r\nCaf\xE9 100%", "html", true);
-    ASSERT_EQ(2u, requests.size());
+    ASSERT_EQ(2u, sites.size());
     EXPECT_EQ("GET /vm/Compose HTTP/1.0", requestLine(0));
-    EXPECT_NE(std::string::npos, requests[0].find("\r\nCookie: s=1; t=2; \r\n"));
+    EXPECT_NE(std::string::npos, sites[0]->written().find("\r\nCookie: s=1; t=2; \r\n"));
     EXPECT_EQ("POST /vm/Compose?YY=84512 HTTP/1.0", requestLine(1));
-    EXPECT_NE(std::string::npos, requests[1].find("\r\nCookie: s=1; t=2; \r\n"));
+    EXPECT_NE(std::string::npos, sites[1]->written().find("\r\nCookie: s=1; t=2; \r\n"));
     EXPECT_EQ(std::string(".crumb=Cr.9/x") + "&To=Bob+%3Cbob%40x%2Eexample%3E%2C+c%40y" +
                   "&Cc=cc%40x&Bcc=hid+den%40x&Subj=Tea+%26+cake%3F" +
                   "&Body=Line+1%0D%0ACaf%E9+100%25&Format=html&SaveCopy=yes" + kTail,
@@ -124,7 +100,7 @@ TEST_F(ComposeFormTest, GetsTheComposePageThenPostsTheWholeFormInOrder) {
 TEST_F(ComposeFormTest, MissingTokensAndSaveCopyOff) {
     answers = {composePage("<form action=\"/vm/Other\">"), page(200, "Message Sent")};
     client.sendMessage("a@x", "", "", "", "", "", false);
-    ASSERT_EQ(2u, requests.size());
+    ASSERT_EQ(2u, sites.size());
     EXPECT_EQ("POST /vm/Compose?YY= HTTP/1.0", requestLine(1));
     EXPECT_EQ(std::string(".crumb=&To=a%40x&Cc=&Bcc=&Subj=&Body=&Format=&SaveCopy=") + kTail,
               requestBody(1));
@@ -147,7 +123,7 @@ TEST_F(ComposeFormTest, LongBodiesAreEncodedWholeAndStopAtAZeroByte) {
     };
     int i = 0;
     for (const Case& c : cases) {
-        requests.clear();
+        sites.clear();
         answers = {composePage(kForm), page(200, "Message Sent")};
         client.sendMessage("a@x", "", "", "s", c.body, "", false);
         const std::string form = requestBody(1);
@@ -175,10 +151,10 @@ TEST_F(ComposeFormTest, TokensAreScannedInOrder) {
     };
     int i = 0;
     for (const Case& c : cases) {
-        requests.clear();
+        sites.clear();
         answers = {composePage(c.form), page(200, "Message Sent")};
         send();
-        ASSERT_EQ(2u, requests.size()) << "case " << i;
+        ASSERT_EQ(2u, sites.size()) << "case " << i;
         EXPECT_EQ(std::string("POST /vm/Compose?YY=") + c.yy + " HTTP/1.0", requestLine(1))
             << "case " << i;
         EXPECT_EQ(0u, requestBody(1).find(std::string(".crumb=") + c.crumb + "&To="))
@@ -221,7 +197,7 @@ TEST_F(ComposeFormTest, AnswersThatDoNotSayMessageSent) {
     };
     int i = 0;
     for (const Case& c : cases) {
-        requests.clear();
+        sites.clear();
         answers.assign(c.answers.begin(), c.answers.end());
         std::string error;
         bool invalidCookie = false;
@@ -236,7 +212,7 @@ TEST_F(ComposeFormTest, AnswersThatDoNotSayMessageSent) {
         EXPECT_EQ(c.sent, error.empty()) << "case " << i;
         EXPECT_EQ(c.error, error) << "case " << i;
         EXPECT_EQ(i == 8, invalidCookie) << "case " << i;
-        EXPECT_EQ(c.requests, requests.size()) << "case " << i;
+        EXPECT_EQ(c.requests, sites.size()) << "case " << i;
         ++i;
     }
 }

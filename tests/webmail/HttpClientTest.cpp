@@ -1,7 +1,7 @@
 #include "webmail/HttpClient.h"
 
 #include "net/CBlockSocket.h"
-#include "support/MemoryChannel.h"
+#include "support/ScriptedPeer.h"
 #include "webmail/CookieRecord.h"
 
 #include <gtest/gtest.h>
@@ -18,20 +18,20 @@ namespace {
 // A client whose every exchange runs over the next scripted channel.
 class ScriptedClient : public HttpClient {
 public:
-    explicit ScriptedClient(std::vector<std::shared_ptr<MemoryChannel>> channels)
+    explicit ScriptedClient(std::vector<std::shared_ptr<ScriptedPeer>> channels)
         : channels_(std::move(channels)) {
         setChannelFactory(
             [this]() -> std::shared_ptr<ByteChannel> { return channels_.at(next_++); });
     }
 
 private:
-    std::vector<std::shared_ptr<MemoryChannel>> channels_;
+    std::vector<std::shared_ptr<ScriptedPeer>> channels_;
     std::size_t next_ = 0;
 };
 
-std::shared_ptr<MemoryChannel> peer(const std::string& response = "HTTP/1.0 200 OK\r\n\r\nok",
-                                    MemoryChannel::AtEnd atEnd = MemoryChannel::AtEnd::Close) {
-    return std::make_shared<MemoryChannel>(std::vector<std::string>{response}, 5, atEnd);
+std::shared_ptr<ScriptedPeer> peer(const std::string& response = "HTTP/1.0 200 OK\r\n\r\nok",
+                                   ScriptedPeer::AtEnd atEnd = ScriptedPeer::AtEnd::Close) {
+    return std::make_shared<ScriptedPeer>(std::vector<std::string>{response}, 5, atEnd);
 }
 
 TEST(HttpClient, ConnectsWhereTheRequestGoesInOneSend) {
@@ -86,7 +86,7 @@ TEST(HttpClient, ResponseComesBackByteForByteWhateverItsLengthHeaderSays) {
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         // Cut into 7-byte receives, so that the header end falls across them.
-        auto channel = std::make_shared<MemoryChannel>(std::vector<std::string>{cases[i]}, 7);
+        auto channel = std::make_shared<ScriptedPeer>(std::vector<std::string>{cases[i]}, 7);
         ScriptedClient client({channel});
         EXPECT_EQ(client.get("http://h/"), cases[i]) << i;
         EXPECT_TRUE(channel->closed()) << i;
@@ -118,7 +118,7 @@ TEST(HttpClient, FailureAtEveryOperationLeavesTheClientIdle) {
 }
 
 TEST(HttpClient, ServerThatNeverAnswersTimesOut) {
-    ScriptedClient client({peer("", MemoryChannel::AtEnd::TimeOut)});
+    ScriptedClient client({peer("", ScriptedPeer::AtEnd::TimeOut)});
     try {
         client.get("http://h/");
         FAIL() << "expected a time-out";
@@ -129,7 +129,7 @@ TEST(HttpClient, ServerThatNeverAnswersTimesOut) {
 }
 
 TEST(HttpClient, CancelFromAnotherThreadDuringTheRead) {
-    auto channel = peer("HTTP/1.0 200 OK\r\n\r\npartial", MemoryChannel::AtEnd::Block);
+    auto channel = peer("HTTP/1.0 200 OK\r\n\r\npartial", ScriptedPeer::AtEnd::Block);
     ScriptedClient client({channel, peer()});
     std::atomic<bool> canceled{false};
     std::thread session([&] {
@@ -177,9 +177,9 @@ TEST(HttpClient, CancelRacingTheExchange) {
     // ends with a response or a socket exception, never anything else (and
     // the sanitizer builds see no race or use after free).
     for (int round = 0; round < 50; ++round) {
-        std::vector<std::shared_ptr<MemoryChannel>> channels;
+        std::vector<std::shared_ptr<ScriptedPeer>> channels;
         for (int i = 0; i < 20; ++i) {
-            channels.push_back(peer(std::string(200, 'r'), MemoryChannel::AtEnd::Close));
+            channels.push_back(peer(std::string(200, 'r'), ScriptedPeer::AtEnd::Close));
         }
         ScriptedClient client(channels);
         std::atomic<bool> done{false};

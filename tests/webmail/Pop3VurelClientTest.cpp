@@ -1,7 +1,8 @@
 #include "webmail/Pop3VurelClient.h"
 
-#include "RecordingWindow.h"
 #include "ScriptedSite.h"
+#include "net/CBlockSocket.h"
+#include "support/RecordingWindow.h"
 #include "webmail/SmtpVurelClient.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +15,6 @@ namespace quill {
 namespace {
 
 using webtest::answer;
-using webtest::RecordingWindow;
 using webtest::redirect;
 using webtest::ScriptedSite;
 using webtest::SeenRequest;
@@ -144,6 +144,31 @@ TEST_F(ServiceClients, ErrorsPassThroughTheWrappersUnchanged) {
         EXPECT_STREQ(e.what(), "http://m.test/vm/ShowLetter?box=Inbox&PRINT=1&Nhead=f&toc=1&MsgId="
                                "id&bodyPart=TEXT");
     }
+}
+
+// The conversation's side of the variants: saved sessions come from the jar,
+// going direct keeps the other proxy fields, and a cancel through any base
+// refuses every later request before it connects.
+TEST_F(ServiceClients, ConversationInterfaceAndCancelThroughTheBases) {
+    CookieRecord saved;
+    saved.set("ann", "S=1; ", "m.test"); // now: valid
+    jar.store(saved);
+    SmtpVurelClient client(window, testSite(), jar);
+    SmtpWebmail& webmail = client;
+    EXPECT_FALSE(webmail.adoptSaved("bob"));
+    EXPECT_TRUE(webmail.adoptSaved("ann"));
+    EXPECT_EQ(client.session().Host, "m.test");
+    webmail.useProxy("127.0.0.1", site.port(), "u", "pw");
+    webmail.useDirect();
+    EXPECT_EQ(client.proxyHost(), "");
+    EXPECT_EQ(client.proxyPort(), site.port());
+    EXPECT_EQ(client.proxyUser(), "u");
+
+    useSite(client);
+    HttpClient& http = client;
+    http.cancel();
+    EXPECT_THROW(webmail.login("ann", "pw"), CBlockSocket::Canceled);
+    EXPECT_TRUE(site.targets().empty());
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #include "webmail/SocketStream.h"
 
 #include "net/CBlockSocket.h"
-#include "support/MemoryChannel.h"
+#include "support/ScriptedPeer.h"
 
 #include <gtest/gtest.h>
 
@@ -15,9 +15,9 @@ namespace {
 
 using Chunks = std::vector<std::string>;
 
-std::shared_ptr<MemoryChannel> channel(Chunks chunks, std::size_t slice = 1u << 30,
-                                       MemoryChannel::AtEnd atEnd = MemoryChannel::AtEnd::Close) {
-    return std::make_shared<MemoryChannel>(std::move(chunks), slice, atEnd);
+std::shared_ptr<ScriptedPeer> channel(Chunks chunks, std::size_t slice = 1u << 30,
+                                      ScriptedPeer::AtEnd atEnd = ScriptedPeer::AtEnd::Close) {
+    return std::make_shared<ScriptedPeer>(std::move(chunks), slice, atEnd);
 }
 
 // Reads every line until the stream ends, as a session does.
@@ -149,7 +149,7 @@ TEST(SocketStream, FailureAtEveryOperation) {
 }
 
 TEST(SocketStream, TimeOutAndClose) {
-    SocketStream timing(channel({"partial"}, 100, MemoryChannel::AtEnd::TimeOut));
+    SocketStream timing(channel({"partial"}, 100, ScriptedPeer::AtEnd::TimeOut));
     try {
         timing.readLine();
         FAIL() << "a silent peer must end the read";
@@ -192,7 +192,7 @@ TEST(SocketStream, LineLimit) {
         }
     }
     // A peer that never sends CR LF is cut off at the limit, not buffered for ever.
-    auto endless = std::make_shared<MemoryChannel>(Chunks{}, 16384);
+    auto endless = std::make_shared<ScriptedPeer>(Chunks{}, 16384);
     for (int i = 0; i < 64; ++i) {
         endless->push(std::string(16384, 'n'));
     }

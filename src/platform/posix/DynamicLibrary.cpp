@@ -2,21 +2,7 @@
 
 #include <dlfcn.h>
 
-#include <utility>
-
 namespace quill::platform {
-
-DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)), error_(std::move(other.error_)) {}
-
-DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = std::exchange(other.handle_, nullptr);
-        error_ = std::move(other.error_);
-    }
-    return *this;
-}
 
 bool DynamicLibrary::open(const std::string& path) {
     close();

@@ -1,8 +1,9 @@
 #pragma once
-// A scripted in-memory peer for stream, session and HTTP tests: it hands out
-// its input in chunks (never two chunks in one receive, each cut into slices
-// of at most `slice` bytes), records every byte written, and can fail the
-// N-th operation. Header-only; include as "support/MemoryChannel.h".
+// The one fake byte channel of the tests and fuzz targets: a scripted peer
+// (the mail client of a session test, the site of an HTTP test) that replies
+// from a list and records what it got. It hands out its input in chunks (never
+// two chunks in one receive, each cut into slices of at most `slice` bytes),
+// records every byte written, and can fail the N-th operation.
 //
 // What happens once the input is used up is chosen by AtEnd: the peer closes
 // (receive returns 0), the receive times out (CBlockSocket::Error "receive"),
@@ -12,8 +13,8 @@
 // Threads: the owning thread makes the calls; close() and the observers may
 // come from any thread. Everything is under one lock.
 
+#include "net/ByteChannel.h"
 #include "net/CBlockSocket.h"
-#include "webmail/ByteChannel.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -25,13 +26,13 @@
 
 namespace quill {
 
-class MemoryChannel : public ByteChannel {
+class ScriptedPeer : public ByteChannel {
 public:
     enum class AtEnd { Close, TimeOut, Block };
 
-    explicit MemoryChannel(std::vector<std::string> chunks = {},
-                           std::size_t slice = static_cast<std::size_t>(-1),
-                           AtEnd atEnd = AtEnd::Close)
+    explicit ScriptedPeer(std::vector<std::string> chunks = {},
+                          std::size_t slice = static_cast<std::size_t>(-1),
+                          AtEnd atEnd = AtEnd::Close)
         : slice_(slice == 0 ? 1 : slice), atEnd_(atEnd) {
         for (std::string& chunk : chunks) {
             if (!chunk.empty()) { // an empty chunk would read as the peer's close
@@ -99,6 +100,7 @@ public:
         step("write");
         written_.append(static_cast<const char*>(bytes), length);
         ++writes_;
+        largestWrite_ = std::max(largestWrite_, length);
     }
 
     void close() noexcept override {
@@ -121,6 +123,15 @@ public:
     int writes() const {
         std::lock_guard<std::mutex> guard(lock_);
         return writes_;
+    }
+    std::size_t largestWrite() const {
+        std::lock_guard<std::mutex> guard(lock_);
+        return largestWrite_;
+    }
+    // Scripted chunks not yet (wholly) received.
+    std::size_t unread() const {
+        std::lock_guard<std::mutex> guard(lock_);
+        return chunks_.size();
     }
     bool closed() const {
         std::lock_guard<std::mutex> guard(lock_);
@@ -171,6 +182,7 @@ private:
     int failAt_ = 0;
     int operations_ = 0;
     int writes_ = 0;
+    std::size_t largestWrite_ = 0;
     bool closed_ = false;
     bool blocked_ = false;
     bool connected_ = false;

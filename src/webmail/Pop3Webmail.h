@@ -1,7 +1,6 @@
 #pragma once
-// The web-mail side of one POP3 conversation, as Pop3Session uses it. The
-// plug-in's implementation (VurelPop3Webmail) is a Pop3VurelClient plus the
-// process-wide CookieJar; session tests put a scripted fake in its place.
+// The web-mail side of one POP3 conversation, as Pop3Session uses it: a Pop3VurelClient
+// in the plug-in, a scripted fake in session tests.
 //
 // Errors: the operations that talk to the site throw CVurelClient::Error
 // (CVurelClient::InvalidCookie when the saved cookies no longer open the mail

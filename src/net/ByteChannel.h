@@ -1,6 +1,6 @@
 #pragma once
-// The byte transport under a SocketStream: a TCP connection in the program
-// (SocketChannel), a scripted in-memory peer in tests.
+// The byte transport under a SocketStream: a CBlockSocket in the program, a
+// scripted in-memory peer in tests.
 //
 // Errors: the operations throw CBlockSocket::Error (what(): "connect",
 // "receive", "write", ...) on failure and CBlockSocket::Canceled once the

@@ -2,19 +2,21 @@
 // and drives it through its callbacks in the host's order, so the plug-in can
 // run outside the mail client.
 //
-//   quillmere-host [--bka-version TEXT] [--setup] PLUGIN
+//   quillmere-host [--bka-version TEXT] [--setup] [--log] PLUGIN
 //
 // Loads PLUGIN, prints its information record, then either starts it, runs its
 // setup and ends it (--setup), or initialises its menus, starts it and runs until SIGINT or
 // SIGTERM (Ctrl-C or closing the console on Windows), then calls its exit
 // callback and unloads it. Each line typed on standard input is handed to the
 // plug-in as a console command ("cancel pop3", "cancel smtp"), except "quit",
-// which ends the run as Ctrl-C does.
+// which ends the run as Ctrl-C does. --log has the plug-in write its
+// diagnostic log to standard error (QUILLMERE_LOG=stderr in its environment).
 //
 // Exit status: 0 after a normal run, 1 when the plug-in refused to load or is
 // not a plug-in, 2 for a bad command line or a missing file.
 
 #include "platform/DynamicLibrary.h"
+#include "platform/Environment.h"
 #include "platform/Termination.h"
 
 #include <cstdio>
@@ -44,7 +46,7 @@ const std::size_t kInfoRecordSize = 320;
 const std::size_t kInfoFieldSize = 80;
 
 int usage() {
-    std::cerr << "usage: " << kProgram << " [--bka-version TEXT] [--setup] PLUGIN\n";
+    std::cerr << "usage: " << kProgram << " [--bka-version TEXT] [--setup] [--log] PLUGIN\n";
     return 2;
 }
 
@@ -99,6 +101,8 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--setup") {
             setup = true;
+        } else if (arg == "--log") {
+            quill::platform::setEnvironmentValue("QUILLMERE_LOG", "stderr");
         } else if (arg == "--bka-version" && i + 1 < argc) {
             quill::host::versionText = argv[++i];
         } else if (!arg.empty() && arg[0] != '-' && pluginPath.empty()) {

@@ -4,8 +4,24 @@
 
 #include <atomic>
 #include <climits>
+#include <cstring>
 
 namespace quill {
+
+const char* CBlockSocket::Canceled::canceledText(const char* operation) {
+    // Error keeps a pointer to a literal, so each operation has its text here.
+    static const struct {
+        const char* operation;
+        const char* text;
+    } texts[] = {{"accept", "canceled: accept"},   {"connect", "canceled: connect"},
+                 {"write", "canceled: write"},     {"receive", "canceled: receive"},
+                 {"listenAt", "canceled: listenAt"}};
+    for (const auto& entry : texts) {
+        if (std::strcmp(entry.operation, operation) == 0)
+            return entry.text;
+    }
+    return "canceled";
+}
 
 namespace {
 constexpr int kLargestBacklog = 2147483647;
@@ -66,7 +82,7 @@ public:
     [[noreturn]] void fail(const char* operation) const {
         bool interrupted = platform::socketLastCallInterrupted();
         if (interrupted || record_->closed.load())
-            throw CBlockSocket::Canceled();
+            throw CBlockSocket::Canceled(operation);
         throw CBlockSocket::Error(operation);
     }
     bool cancelled() const { return record_->closed.load(); }

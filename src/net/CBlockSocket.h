@@ -38,9 +38,15 @@ public:
         const char* what_; // always a string literal
     };
 
+    // what(): "canceled", with the operation where it is known
+    // ("canceled: receive").
     class Canceled : public Error {
     public:
-        Canceled() : Error("std::exception") {}
+        Canceled() : Error("canceled") {}
+        explicit Canceled(const char* operation) : Error(canceledText(operation)) {}
+
+    private:
+        static const char* canceledText(const char* operation);
     };
 
     // Creates a socket and sets its receive and send time-outs in seconds.

@@ -1,5 +1,6 @@
 #include "net/ListenerService.h"
 
+#include "net/DiagnosticLog.h"
 #include "net/ServiceWindow.h"
 
 #include <utility>
@@ -91,6 +92,7 @@ void ListenerService::setState(State s, int port) {
 }
 
 void ListenerService::run() {
+    DiagnosticLog::Scope scope(name_.c_str(), 0);
     try {
         CBlockSocket listener(0, 0);
         listener.setTimeoutMs(options_.receiveTimeoutMs, options_.sendTimeoutMs);
@@ -118,6 +120,7 @@ void ListenerService::run() {
             boundPort_ = bound;
             stateChanged_.notify_all();
         }
+        logEvent("listening on " + options_.address + ":" + std::to_string(bound));
 
         int failures = 0;
         for (;;) {
@@ -128,24 +131,43 @@ void ListenerService::run() {
                 // connection goes here: with the session's copy gone, this
                 // closes it.
             } catch (const CBlockSocket::Canceled&) {
-                break; // stopped
-            } catch (const CBlockSocket::Error&) {
+                logEvent("service stopped");
+                break;
+            } catch (const CBlockSocket::Error& e) {
                 std::lock_guard<std::mutex> hold(mutex_);
-                if (stopping_ || ++failures >= kMaxAcceptFailures)
+                if (stopping_) {
+                    logEvent("service stopped");
                     break;
+                }
+                logEvent(std::string("accept failed: ") + e.what());
+                if (++failures >= kMaxAcceptFailures) {
+                    logEvent("service ends: the listener keeps failing");
+                    break;
+                }
             }
         }
     } catch (...) {
-        // No socket, or the port cannot be bound: the service ends quietly.
+        // No socket, or the port cannot be bound: the service ends, and only
+        // the log says why.
+        logEvent("service cannot listen on " + options_.address + " port " +
+                 std::to_string((settings_.*port_)()) + ": " + describeCurrentException());
     }
     setState(State::Ended);
 }
 
 void ListenerService::serve(CBlockSocket& connection) {
+    unsigned long number;
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        number = static_cast<unsigned long>(conversations_) + 1;
+    }
+    DiagnosticLog::Scope scope(name_.c_str(), number);
+    logEvent("conversation starts");
     std::unique_ptr<Session> session;
     try {
         session = factory_(connection);
     } catch (...) {
+        logEvent("conversation dropped: " + describeCurrentException());
         return; // the connection is dropped
     }
     if (!session)
@@ -160,8 +182,10 @@ void ListenerService::serve(CBlockSocket& connection) {
         window_.setCancelTarget(session.get());
         window_.setPopup(settings_.popup());
         session->run();
+        logEvent("conversation ends");
     } catch (...) {
         // Whatever ended the conversation, the service goes on.
+        logEvent("conversation ends: " + describeCurrentException());
     }
     try {
         window_.hide();

@@ -1,6 +1,8 @@
 #include "platform/Files.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 namespace quill::platform {
 
@@ -31,6 +33,28 @@ bool fileExists(const std::string& path) {
         return false;
     std::fclose(f);
     return true;
+}
+
+bool appendTextFile(const std::string& path, const std::string& text) {
+    std::FILE* f = std::fopen(path.c_str(), "a");
+    if (f == nullptr)
+        return false;
+    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    return std::fclose(f) == 0 && written;
+}
+
+unsigned long long fileSize(const std::string& path) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    return error ? 0 : static_cast<unsigned long long>(size);
+}
+
+bool renameReplacing(const std::string& from, const std::string& to) {
+    std::error_code error;
+    // Windows' rename refuses an existing target.
+    std::filesystem::remove(to, error);
+    std::filesystem::rename(from, to, error);
+    return !error;
 }
 
 } // namespace quill::platform

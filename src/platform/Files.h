@@ -13,4 +13,15 @@ bool readFile(const std::string& path, std::string& bytes);
 // Whether a file (or folder) exists at path.
 bool fileExists(const std::string& path);
 
+// Appends text to the file at path (created when missing) in text mode: each
+// "\n" is the system's line end. False when it cannot be written.
+bool appendTextFile(const std::string& path, const std::string& text);
+
+// The size of the file at path in bytes; 0 when there is none.
+unsigned long long fileSize(const std::string& path);
+
+// Renames the file from to to, replacing a file already there. False when
+// it fails (from stays).
+bool renameReplacing(const std::string& from, const std::string& to);
+
 } // namespace quill::platform

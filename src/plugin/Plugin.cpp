@@ -1,5 +1,7 @@
 #include "plugin/Plugin.h"
 
+#include "net/DiagnosticLog.h"
+#include "platform/Environment.h"
 #include "platform/ModulePath.h"
 #include "platform/SocketStartup.h"
 #include "plugin/HostServices.h"
@@ -11,6 +13,7 @@
 #include "webmail/CookieJar.h"
 #include "webmail/SiteConfig.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace quill {
@@ -36,12 +39,28 @@ bool Plugin::attach() noexcept {
     }
 }
 
+void Plugin::openLog(bool on) {
+    DiagnosticLog& log = DiagnosticLog::instance();
+    if (platform::environmentValue("QUILLMERE_LOG") == "stderr") {
+        log.openSink([](const std::string& line) {
+            std::fwrite(line.data(), 1, line.size(), stderr);
+            std::fflush(stderr);
+        });
+    } else if (on) {
+        log.openFile(paths_.logFile);
+    } else {
+        return;
+    }
+    logEvent("plug-in starts; settings read from " + paths_.settingsFile);
+}
+
 void Plugin::start() {
     if (pop3_ || smtp_) {
         return;
     }
     Settings& settings = Settings::instance();
     settings.load(paths_.settingsFile); // before any thread reads the ports
+    openLog(settings.log());
     SiteConfig::load(paths_.settingsFile);
     CookieJar::instance().load(paths_.cookieFile);
     pop3_ = makePop3Server(settings, pop3Progress(), CookieJar::instance());
@@ -64,6 +83,8 @@ void Plugin::exit() {
     if (Settings::instance().saveCookie()) {
         CookieJar::instance().save(paths_.cookieFile);
     }
+    logEvent("plug-in ends");
+    DiagnosticLog::instance().close();
 }
 
 void Plugin::menuInit(int kind) {

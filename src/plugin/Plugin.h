@@ -37,11 +37,12 @@ public:
     // system's loader runs (no threads, no library loads). Never throws.
     bool attach() noexcept;
 
-    // Loads the settings, the site addresses and the cookie file, then starts
-    // the POP3 and the SMTP server. A second call while they run does nothing.
+    // Loads the settings, opens the diagnostic log when they ask for it, loads
+    // the site addresses and the cookie file, then starts the POP3 and the
+    // SMTP server. A second call while they run does nothing.
     void start();
     // Destroys the progress windows, stops and joins both servers, then saves
-    // the cookie file when the SaveCookie setting is on.
+    // the cookie file when the SaveCookie setting is on, and closes the log.
     void exit();
     // Kind 0 creates the progress windows; any other kind does nothing.
     void menuInit(int kind);
@@ -56,6 +57,9 @@ public:
 
 private:
     Plugin() = default;
+    // Opens the diagnostic log: to standard error when the stand-in host asks
+    // for it (QUILLMERE_LOG=stderr), else to the log file when on is set.
+    void openLog(bool on);
 
     bool attached_ = false;
     PluginPaths paths_;

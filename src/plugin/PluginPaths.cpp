@@ -17,6 +17,7 @@ PluginPaths PluginPaths::fromModule(const std::string& modulePath,
     } else {
         paths.settingsFile = modulePath + ".ini";
     }
+    paths.logFile = paths.settingsFile.substr(0, paths.settingsFile.size() - 4) + ".log";
     if (slash == std::string::npos) {
         paths.cookieFile = kCookieFileName; // a bare name: the current folder
     } else {

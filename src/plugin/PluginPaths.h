@@ -11,6 +11,8 @@ namespace quill {
 struct PluginPaths {
     std::string settingsFile;
     std::string cookieFile;
+    // The diagnostic log: the settings file's name with ".log" for ".ini".
+    std::string logFile;
 
     // Works the paths out from the library's full path. separators lists the
     // characters that end a folder name ("/" on Linux, "\\/" on Windows); the

@@ -1,5 +1,6 @@
 #include "plugin/Settings.h"
 
+#include "net/DiagnosticLog.h"
 #include "platform/Profile.h"
 
 #include <cstdio>
@@ -29,10 +30,10 @@ std::string readText(const char* key, const std::string& path) {
     return platform::profileString(kSetup, key, "", kTextBuffer, path);
 }
 
-void writeInt(const char* section, const char* key, int value, const std::string& path) {
+bool writeInt(const char* section, const char* key, int value, const std::string& path) {
     char text[16];
     std::snprintf(text, sizeof text, "%d", value);
-    platform::writeProfileString(section, key, text, path);
+    return platform::writeProfileString(section, key, text, path);
 }
 
 } // namespace
@@ -58,6 +59,9 @@ void Settings::load(const std::string& iniPath) {
     v.username = readText("Username", iniPath);
     v.password = readText("Password", iniPath);
     apply(v);
+    const bool log = readBool(kSetup, "Log", false, iniPath);
+    std::lock_guard<std::mutex> hold(lock_);
+    log_ = log;
 }
 
 void Settings::save(const std::string& iniPath) {
@@ -70,19 +74,21 @@ void Settings::save(const std::string& iniPath) {
         changed_ = false;
     }
     const SettingsValues v = values();
-    writeInt(kSetup, "POP3Port", v.pop3Port, iniPath);
-    writeInt(kSetup, "SMTPPort", v.smtpPort, iniPath);
-    writeInt(kSetup, "EmptyTrash", v.emptyTrash, iniPath);
-    writeInt(kSetup, "Popup", v.popup, iniPath);
-    writeInt(kSetup, "SaveCookie", v.saveCookie, iniPath);
-    writeInt(kSetup, "SaveSent", v.saveSent, iniPath);
-    writeInt(kSetup, "ProxyType", v.proxyType, iniPath);
-    platform::writeProfileString(kSetup, "Proxy", v.proxy, iniPath);
-    writeInt(kSetup, "Port", v.proxyPort, iniPath);
-    platform::writeProfileString(kSetup, "Username", v.username, iniPath);
-    platform::writeProfileString(kSetup, "Password", v.password, iniPath);
-    writeInt(kMailBox, "Bulk", v.bulk, iniPath);
-    writeInt(kMailBox, "Inbox", v.inbox, iniPath);
+    bool written = writeInt(kSetup, "POP3Port", v.pop3Port, iniPath);
+    written &= writeInt(kSetup, "SMTPPort", v.smtpPort, iniPath);
+    written &= writeInt(kSetup, "EmptyTrash", v.emptyTrash, iniPath);
+    written &= writeInt(kSetup, "Popup", v.popup, iniPath);
+    written &= writeInt(kSetup, "SaveCookie", v.saveCookie, iniPath);
+    written &= writeInt(kSetup, "SaveSent", v.saveSent, iniPath);
+    written &= writeInt(kSetup, "ProxyType", v.proxyType, iniPath);
+    written &= platform::writeProfileString(kSetup, "Proxy", v.proxy, iniPath);
+    written &= writeInt(kSetup, "Port", v.proxyPort, iniPath);
+    written &= platform::writeProfileString(kSetup, "Username", v.username, iniPath);
+    written &= platform::writeProfileString(kSetup, "Password", v.password, iniPath);
+    written &= writeInt(kMailBox, "Bulk", v.bulk, iniPath);
+    written &= writeInt(kMailBox, "Inbox", v.inbox, iniPath);
+    logEvent((written ? "settings file written: " : "settings file could not be written: ") +
+             iniPath);
 }
 
 void Settings::apply(bool bulk, bool inbox, int smtpPort, int pop3Port, bool emptyTrash, bool popup,
@@ -156,6 +162,11 @@ bool Settings::bulk() const {
 bool Settings::emptyTrash() const {
     return read(&SettingsValues::emptyTrash);
 }
+bool Settings::log() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return log_;
+}
+
 bool Settings::popup() const {
     return read(&SettingsValues::popup);
 }

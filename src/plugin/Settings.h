@@ -54,6 +54,9 @@ public:
 
     // All values, copied under one hold of the lock.
     SettingsValues values() const;
+    // Key "Log" of section "Setup": whether the diagnostic log is on. Read by
+    // load() with the others; the options dialog neither shows nor writes it.
+    bool log() const;
     bool changed() const;
 
     bool inbox() const override;
@@ -79,6 +82,7 @@ private:
 
     mutable std::mutex lock_;
     SettingsValues values_; // guarded by lock_
+    bool log_ = false;      // guarded by lock_
 
     mutable std::mutex changedLock_;
     bool changed_ = false; // guarded by changedLock_

@@ -245,7 +245,7 @@ MessageList CVurelClient::listInbox() {
         }
         const std::string& body = reply.body();
         if (!isMailPage(body)) {
-            throw InvalidCookie();
+            throw InvalidCookie(url);
         }
 
         // The crumb comes from the first page's trash link only; the counter

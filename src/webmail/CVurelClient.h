@@ -59,10 +59,13 @@ public:
         std::string message_;
     };
 
-    // Carries no message of its own.
+    // The saved cookies no longer open the mail pages: what() names the page
+    // that came back as something else.
     class InvalidCookie : public Error {
     public:
-        InvalidCookie() : Error("std::exception") {}
+        explicit InvalidCookie(const std::string& url = std::string())
+            : Error("the session no longer opens the mail pages" +
+                    (url.empty() ? std::string() : ": " + url + " is not a mail page")) {}
     };
 
     static constexpr int kMaxRedirects = 20;

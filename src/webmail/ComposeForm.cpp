@@ -77,7 +77,7 @@ void CVurelClient::sendMessage(const std::string& to, const std::string& cc, con
             throw Error(composeUrl);
         }
         if (!isMailPage(page.body())) {
-            throw InvalidCookie();
+            throw InvalidCookie(composeUrl);
         }
         // One scanner: the crumb is looked for after the form action when the
         // action was found, from the top otherwise. A missing token stays empty.

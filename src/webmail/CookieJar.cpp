@@ -1,5 +1,6 @@
 #include "webmail/CookieJar.h"
 
+#include "net/DiagnosticLog.h"
 #include "platform/AtomicFile.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
@@ -101,8 +102,10 @@ void CookieJar::load(const std::string& path) {
     std::lock_guard<std::mutex> lock(mutex_);
     std::string bytes;
     if (!platform::readFile(path, bytes)) {
+        logEvent("no cookie file read at " + path);
         return;
     }
+    logEvent("cookie file read: " + path);
     const std::string text = fromDiskText(bytes);
     TextScanner scanner(text);
     for (;;) {
@@ -151,7 +154,8 @@ void CookieJar::save(const std::string& path) {
     }
     // A failed write is not reported and does not keep the jar modified: the
     // next exit would fail the same way.
-    platform::writeFileAtomically(path, file, true);
+    const bool written = platform::writeFileAtomically(path, file, true);
+    logEvent((written ? "cookie file written: " : "cookie file could not be written: ") + path);
     modified_ = false;
 }
 

@@ -2,6 +2,7 @@
 
 #include "codec/Base64.h"
 #include "net/CBlockSocket.h"
+#include "net/DiagnosticLog.h"
 #include "webmail/SocketStream.h"
 #include "webmail/Url.h"
 
@@ -130,6 +131,7 @@ void HttpClient::reserveForBody(SocketStream& stream) {
 std::string HttpClient::request(const std::string& method, const std::string& url,
                                 const std::string* cookie, const std::string& headerBlock,
                                 const char* body, std::size_t bodyLength) {
+    const auto started = std::chrono::steady_clock::now();
     std::shared_ptr<ByteChannel> channel = openChannel();
     {
         // Registered before the connect, so a cancel also ends a hanging connect.
@@ -186,12 +188,37 @@ std::string HttpClient::request(const std::string& method, const std::string& ur
         std::string response = stream.readToEnd();
         release(channel);
         channel->close();
+        if (logEnabled())
+            logExchange(method, url, started, &response);
         return response;
     } catch (...) {
         release(channel);
         channel->close();
+        if (logEnabled())
+            logExchange(method, url, started, nullptr);
         throw;
     }
+}
+
+void HttpClient::logExchange(const std::string& method, const std::string& url,
+                             std::chrono::steady_clock::time_point started,
+                             const std::string* response) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - started)
+                        .count();
+    std::string line = "HTTP " + method + " " + url;
+    if (response == nullptr) {
+        line += " failed after " + std::to_string(ms) + " ms: " + describeCurrentException();
+    } else {
+        // The status code is the second word of the answer's first line.
+        const std::size_t space = response->find(' ');
+        const std::string status = space == std::string::npos || space > 16
+                                       ? std::string("no status")
+                                       : response->substr(space + 1, 3);
+        line += " answered " + status + ", " + std::to_string(response->size()) + " bytes in " +
+                std::to_string(ms) + " ms";
+    }
+    logEvent(line);
 }
 
 std::string HttpClient::get(const std::string& url) {

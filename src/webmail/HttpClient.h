@@ -13,6 +13,7 @@
 #include "net/ByteChannel.h"
 #include "webmail/CookieRecord.h"
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -96,6 +97,11 @@ private:
     static constexpr std::size_t kMaxHeaderScan = 65536;
     // Announced lengths above this are not reserved ahead.
     static constexpr std::size_t kMaxBodyReserve = 256u << 20;
+    // One line in the diagnostic log for an exchange: method, URL, status,
+    // size and time, or, inside a handler (response null), what failed.
+    static void logExchange(const std::string& method, const std::string& url,
+                            std::chrono::steady_clock::time_point started,
+                            const std::string* response);
     // Clears the handle if it still holds this exchange's channel.
     void release(const std::shared_ptr<ByteChannel>& channel) noexcept;
 

@@ -8,6 +8,7 @@
 
 #include "codec/TextCase.h"
 #include "net/ByteChannel.h"
+#include "net/DiagnosticLog.h"
 #include "net/ServiceSettings.h"
 #include "net/Session.h"
 #include "webmail/SocketStream.h"
@@ -15,6 +16,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace quill {
@@ -48,9 +50,13 @@ protected:
     static Handler lookUp(const Command<Handler> (&table)[N], const std::string& word) {
         for (const Command<Handler>& entry : table) {
             if (equalsNoCase(word, entry.word)) {
+                // The word only: arguments (a user name, a password) never
+                // reach the log.
+                logEvent(std::string("command ") + entry.word);
                 return entry.handler;
             }
         }
+        logEvent("unknown command");
         return nullptr;
     }
 
@@ -58,8 +64,26 @@ protected:
     void reply(const char* text) {
         stream_->writeLine(text);
         stream_->flush();
+        if (logEnabled())
+            logReply(text);
     }
     void reply(const std::string& text) { reply(text.c_str()); }
+
+    // Logs the status of a reply line: "+OK" or "-ERR", or an SMTP code (three
+    // digits, then a hyphen, a space before a non-digit, or the end). Lines of
+    // a listing ("12 3456") and of a text are not statuses and are not logged.
+    static void logReply(const char* text) {
+        const std::string_view line(text);
+        if (line.rfind("+OK", 0) == 0 || line.rfind("-ERR", 0) == 0) {
+            logEvent("reply " + std::string(line.substr(0, line[0] == '+' ? 3 : 4)));
+            return;
+        }
+        auto digit = [&](std::size_t i) { return i < line.size() && line[i] >= '0' && line[i] <= '9'; };
+        if (line.size() >= 3 && line[0] >= '2' && line[0] <= '5' && digit(1) && digit(2) &&
+            (line.size() == 3 || line[3] == '-' || (line[3] == ' ' && !digit(4)))) {
+            logEvent("reply " + std::string(line.substr(0, 3)));
+        }
+    }
 
     // The conversation's requests go through the configured HTTP proxy (proxy
     // type 1) and go direct for every other type.

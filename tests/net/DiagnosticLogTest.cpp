@@ -1,0 +1,91 @@
+#include "net/DiagnosticLog.h"
+
+#include "platform/TestTempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace quill;
+
+namespace {
+// The log is process-wide: each test closes it again.
+struct LogClosed {
+    ~LogClosed() { DiagnosticLog::instance().close(); }
+};
+} // namespace
+
+TEST(DiagnosticLog, OffUntilOpenedThenOneLinePerEventWithTimeServiceAndConversation) {
+    LogClosed closed;
+    std::vector<std::string> lines;
+    logEvent("before the log is opened");
+    DiagnosticLog::instance().openSink([&](const std::string& line) { lines.push_back(line); });
+    logEvent("plug-in line");
+    {
+        DiagnosticLog::Scope scope("POP3", 3);
+        logEvent("reply\r\n+OK");
+    }
+    logEvent("back to the plug-in");
+    DiagnosticLog::instance().close();
+    logEvent("after close");
+
+    ASSERT_EQ(3u, lines.size());
+    const std::regex stamp(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d )");
+    const char* rest[] = {"plug-in plug-in line\n", "POP3 #3 reply  +OK\n",
+                          "plug-in back to the plug-in\n"};
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(lines[i], m, stamp)) << lines[i];
+        EXPECT_EQ(0, m.position(0)) << lines[i];
+        EXPECT_EQ(rest[i], lines[i].substr(m.length(0))) << "line " << i;
+    }
+}
+
+TEST(DiagnosticLog, TheFileIsRenamedPastItsSizeAndOneOldFileIsKept) {
+    LogClosed closed;
+    test::TestTempDir dir;
+    const std::string path = dir.file("Quillmere.log");
+    DiagnosticLog::instance().openFile(path);
+    const std::string text(1000, 'x');
+    const std::size_t perFile = DiagnosticLog::kMaxFileBytes / 1021;
+    for (std::size_t i = 0; i < 2 * perFile + 10; ++i)
+        logEvent(text);
+    EXPECT_LE(test::readBytes(path).size(), DiagnosticLog::kMaxFileBytes);
+    EXPECT_GT(test::readBytes(path + ".1").size(), DiagnosticLog::kMaxFileBytes - 1100);
+    EXPECT_FALSE(std::filesystem::exists(path + ".2"));
+}
+
+TEST(DiagnosticLog, ALogThatCannotBeWrittenIsDroppedQuietly) {
+    LogClosed closed;
+    test::TestTempDir dir;
+    DiagnosticLog::instance().openFile(dir.file("no-such-folder") + "/Quillmere.log");
+    logEvent("goes nowhere");
+    SUCCEED();
+}
+
+TEST(DiagnosticLog, TwoThreadsNeverInterleaveInsideALine) {
+    LogClosed closed;
+    test::TestTempDir dir;
+    const std::string path = dir.file("Quillmere.log");
+    DiagnosticLog::instance().openFile(path);
+    auto writer = [](const char* service, char fill) {
+        DiagnosticLog::Scope scope(service, 1);
+        for (int i = 0; i < 200; ++i)
+            logEvent(std::string(300, fill));
+    };
+    std::thread pop3(writer, "POP3", 'p');
+    std::thread smtp(writer, "SMTP", 's');
+    pop3.join();
+    smtp.join();
+    const std::string file = test::readBytes(path);
+    const std::regex line(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d (POP3 #1 p{300}|SMTP #1 s{300})\r?)");
+    std::size_t count = 0, start = 0;
+    for (std::size_t end; (end = file.find('\n', start)) != std::string::npos; start = end + 1) {
+        EXPECT_TRUE(std::regex_match(file.substr(start, end - start), line)) << count;
+        ++count;
+    }
+    EXPECT_EQ(400u, count);
+}

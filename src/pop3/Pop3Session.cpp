@@ -9,7 +9,6 @@
 #include "webmail/SocketStream.h"
 
 #include <algorithm>
-#include <iterator>
 #include <utility>
 
 namespace quill {

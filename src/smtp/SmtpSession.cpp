@@ -9,7 +9,6 @@
 #include "webmail/SmtpWebmail.h"
 #include "webmail/SocketStream.h"
 
-#include <iterator>
 #include <memory>
 #include <utility>
 

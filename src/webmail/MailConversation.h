@@ -1,7 +1,8 @@
 #pragma once
 // What a POP3 and an SMTP conversation share: the mail client's connection,
-// the conversation's web-mail side (a WebmailAccess), the settings, and the
-// stream over the connection while run() is in progress.
+// the conversation's web-mail side (Pop3Webmail or SmtpWebmail), the settings,
+// the stream over the connection while run() is in progress, the command
+// table lookup and the reply helper.
 //
 // Threads: abort() is the one call from another thread (the Cancel button) and
 // only closes sockets; the rest belongs to the service thread.

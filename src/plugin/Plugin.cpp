@@ -51,7 +51,7 @@ void Plugin::openLog(bool on) {
     } else {
         return;
     }
-    logEvent("plug-in starts; settings read from " + paths_.settingsFile);
+    logEvent("starts; settings read from " + paths_.settingsFile);
 }
 
 void Plugin::start() {
@@ -83,7 +83,7 @@ void Plugin::exit() {
     if (Settings::instance().saveCookie()) {
         CookieJar::instance().save(paths_.cookieFile);
     }
-    logEvent("plug-in ends");
+    logEvent("ends");
     DiagnosticLog::instance().close();
 }
 

@@ -55,12 +55,15 @@ def smtp_greeting(port, timeout=30.0):
 
 
 class Bridge:
-    def __init__(self, save_sent=True, sim_args=()):
+    def __init__(self, save_sent=True, sim_args=(), log=False, proxy_user="", proxy_password=""):
         self.host_exe = os.environ["QUILL_HOST"]
         self.plugin = os.environ["QUILL_PLUGIN"]
         self.sim_exe = os.environ["QUILL_SIM"]
         self.emulator = shlex.split(os.environ.get("QUILL_EMULATOR", ""))
         self.save_sent = save_sent
+        self.log = log
+        self.proxy_user = proxy_user
+        self.proxy_password = proxy_password
         self.sim_args = list(sim_args)
         self.dir = None
         self.sim = None
@@ -117,11 +120,11 @@ class Bridge:
         with open(ini, "wb") as f:
             f.write(("[Setup]\r\nPOP3Port=%d\r\nSMTPPort=%d\r\nEmptyTrash=1\r\nPopup=0\r\n"
                      "SaveCookie=0\r\nSaveSent=%d\r\nProxyType=1\r\nProxy=127.0.0.1\r\n"
-                     "Port=%d\r\nUsername=\r\nPassword=\r\n"
+                     "Port=%d\r\nUsername=%s\r\nPassword=%s\r\n"
                      "[MailBox]\r\nBulk=0\r\nInbox=1\r\n"
                      % (self.pop3_port, self.smtp_port, 1 if self.save_sent else 0,
-                        self.sim_port)).encode())
-        args = [self.host_exe, plugin]
+                        self.sim_port, self.proxy_user, self.proxy_password)).encode())
+        args = [self.host_exe] + (["--log"] if self.log else []) + [plugin]
         args = self.emulator + args
         self.host_log = open(os.path.join(self.dir, "host.log"), "wb")
         self.host = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=self.host_log,

@@ -268,3 +268,44 @@ class SendingTest(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class DiagnosticLogTest(unittest.TestCase):
+    """The host's --log during a send and a retrieval through a proxy with
+    credentials: the events are there, the secrets are not."""
+
+    def test_the_log_names_each_step_and_keeps_every_secret_out(self):
+        proxy_password = "proxy-Secret-77"
+        b = bridge.Bridge(log=True, proxy_user="proxyuser", proxy_password=proxy_password)
+        b.start()
+        try:
+            body = "Body-Content-Marker-4711"
+            with smtplib.SMTP("127.0.0.1", b.smtp_port, timeout=CLIENT_TIMEOUT) as s:
+                s.login(bridge.USER, bridge.PASSWORD)
+                s.sendmail("%s@vurel.example" % bridge.USER, ["friend@example.org"],
+                           "Subject: Log-Subject-Marker\r\n\r\n%s\r\n" % body)
+            import poplib
+            p = poplib.POP3("127.0.0.1", b.pop3_port, timeout=CLIENT_TIMEOUT)
+            p.user(bridge.USER)
+            p.pass_(bridge.PASSWORD)
+            p.stat()
+            p.quit()
+            b.stop()
+            with open(b.dir + "/host.log", "rb") as f:
+                log = f.read().decode("latin-1")
+            for event in (r"SMTP #\d+ conversation starts", r"SMTP #\d+ command AUTH",
+                          r"SMTP #\d+ reply 235", r"SMTP #\d+ HTTP POST \S+ answered 200",
+                          r"SMTP #\d+ conversation ends", r"POP3 #\d+ command PASS",
+                          r"POP3 #\d+ reply \+OK", r"POP3 #\d+ command STAT"):
+                self.assertRegex(log, event, b.logs())
+            credentials = ("proxyuser:" + proxy_password).encode()
+            auth = ("\0%s\0%s" % (bridge.USER, bridge.PASSWORD)).encode()
+            for secret in (bridge.PASSWORD, proxy_password,
+                           base64.b64encode(credentials).decode(),
+                           base64.b64encode(bridge.PASSWORD.encode()).decode(),
+                           base64.b64encode(auth).decode(),
+                           "Cookie:", "Set-Cookie", "Authorization", "authorization", body,
+                           "Log-Subject-Marker"):
+                self.assertNotIn(secret, log, "found %r in the log" % secret)
+        finally:
+            b.cleanup()

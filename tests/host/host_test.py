@@ -71,8 +71,9 @@ class HostRunTest(unittest.TestCase):
     def test_run_serves_both_ports_until_interrupted(self):
         pop3, smtp = hostrun.free_port(), hostrun.free_port()
         folder = os.path.join(WORK, self.id())
-        plugin = hostrun.install_plugin(PLUGIN, folder,
-                                        hostrun.ini_text(pop3, smtp, save_cookie=False))
+        ini = hostrun.ini_text(pop3, smtp, save_cookie=False).replace("[Setup]\n",
+                                                                      "[Setup]\nLog=1\n")
+        plugin = hostrun.install_plugin(PLUGIN, folder, ini)
         cookie = os.path.join(folder, "VurelCookie.dat")
         with open(cookie, "wb") as f:
             f.write(b"//vurel cookie data file\r\r\n")
@@ -96,6 +97,14 @@ class HostRunTest(unittest.TestCase):
         self.assertIn("stopped", out)
         # SaveCookie off: the cookie file stays as it was.
         self.assertEqual(open(cookie, "rb").read(), b"//vurel cookie data file\r\r\n")
+        # Log=1: the plug-in's log beside it, in the system's line ends.
+        with open(os.path.splitext(plugin)[0] + ".log", "rb") as f:
+            log = f.read().decode("latin-1")
+        for event in (r"plug-in starts; settings read from", r"POP3 listening on 127\.0\.0\.1:",
+                      r"POP3 #\d+ conversation starts", r"POP3 #\d+ command QUIT",
+                      r"POP3 #\d+ reply \+OK", r"POP3 #\d+ conversation ends", r"plug-in ends"):
+            self.assertRegex(log, event)
+        self.assertEqual("\r\n" in log, bool(EXE), log)
         # The port is free again: nothing was left running.
         with socket.socket() as s:
             s.bind(("127.0.0.1", pop3))

@@ -63,12 +63,14 @@ std::string HttpAnswer::serialize(std::int64_t now, int gzipMembers, bool gzipHe
     }
     // A message text can be tens of megabytes: it is copied once, into a
     // buffer sized for the whole answer.
+    std::string_view payload =
+        borrowedBody.data() != nullptr ? borrowedBody : std::string_view(body);
     std::string compressed;
     if (gzipMembers > 0) {
-        compressed = gzipCompress(body, gzipMembers, gzipHeaderFields);
+        compressed = gzipCompress(std::string(payload), gzipMembers, gzipHeaderFields);
+        payload = compressed;
         out += "Content-Encoding: gzip\r\n";
     }
-    const std::string& payload = gzipMembers > 0 ? compressed : body;
     out += "Cache-Control: private\r\n";
     out += "Connection: close\r\n";
     if (!contentType.empty()) {

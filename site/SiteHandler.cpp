@@ -136,8 +136,12 @@ std::int64_t SiteHandler::now() const {
     return clockNow();
 }
 
-std::string SiteHandler::frontPageUrl() const { return "http://" + config_.frontHost + "/"; }
-std::string SiteHandler::loginPageUrl() const { return pages_.loginUrl(); }
+std::string SiteHandler::frontPageUrl() const {
+    return "http://" + config_.frontHost + "/";
+}
+std::string SiteHandler::loginPageUrl() const {
+    return pages_.loginUrl();
+}
 
 std::string SiteHandler::md5Answer(const std::string& password, const std::string& challenge) {
     Md5Hex inner(password);
@@ -148,8 +152,7 @@ std::string SiteHandler::md5Answer(const std::string& password, const std::strin
 // ---- observation and set-up ----------------------------------------------------
 
 std::string SiteHandler::addMessage(const std::string& user, const std::string& folderName,
-                                    const std::string& raw, bool unread,
-                                    const std::string& id) {
+                                    const std::string& raw, bool unread, const std::string& id) {
     std::lock_guard<std::mutex> guard(lock_);
     return mailbox_.add(user, folderName, raw, unread, id);
 }
@@ -297,7 +300,8 @@ SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, const std::st
             ok = decodeBase64(trim(auth.substr(6))) == expected;
         }
         if (!ok) {
-            answer = HttpAnswer(407, kHtml, SitePages::status(407, "Proxy Authentication Required"));
+            answer =
+                HttpAnswer(407, kHtml, SitePages::status(407, "Proxy Authentication Required"));
             answer.addHeader("Proxy-Authenticate", "Basic realm=\"Vurel proxy\"");
             answered = true;
         }
@@ -314,9 +318,9 @@ SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, const std::st
             c.malformed = fault->malformed;
             c.endlessCounter = fault->endlessCounter;
             if (fault->status != 0) {
-                answer = HttpAnswer(fault->status, kHtml,
-                                    SitePages::status(fault->status,
-                                                      HttpAnswer::reason(fault->status)));
+                answer =
+                    HttpAnswer(fault->status, kHtml,
+                               SitePages::status(fault->status, HttpAnswer::reason(fault->status)));
                 answered = true;
             } else if (fault->redirectLoop) {
                 std::string host = record.host.empty() ? config_.frontHost : record.host;
@@ -348,9 +352,9 @@ SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, const std::st
     recorded_.notify_all();
     guard.unlock(); // the log callback may call back into the site
     if (config_.log) {
-        config_.log(host + " \"" +
-                    request.method + " " + request.target + " " + request.version + "\" " +
-                    std::to_string(reply.status) + " " + std::to_string(reply.bytes.size()));
+        config_.log(host + " \"" + request.method + " " + request.target + " " + request.version +
+                    "\" " + std::to_string(reply.status) + " " +
+                    std::to_string(reply.bytes.size()));
     }
     return reply;
 }
@@ -422,9 +426,13 @@ HttpAnswer SiteHandler::signInAnswer(Context& c, const std::string& error) {
     return a;
 }
 
-HttpAnswer SiteHandler::frontPage(Context& c) { return signInAnswer(c, std::string()); }
+HttpAnswer SiteHandler::frontPage(Context& c) {
+    return signInAnswer(c, std::string());
+}
 
-HttpAnswer SiteHandler::loginGet(Context& c) { return signInAnswer(c, std::string()); }
+HttpAnswer SiteHandler::loginGet(Context& c) {
+    return signInAnswer(c, std::string());
+}
 
 HttpAnswer SiteHandler::loginPost(Context& c) {
     const FormFields& f = c.form;
@@ -451,10 +459,10 @@ HttpAnswer SiteHandler::loginPost(Context& c) {
     }
     SessionTable::Session& s = sessions_.open(user, c.now);
     std::string domain = "." + config_.mailDomain;
-    HttpAnswer a = config_.redirects > 0
-                       ? redirect("http://" + config_.loginHost + "/config/verify?.hop=1&.src=vm")
-                       : redirect("http://" + config_.mailHost + "/vm/Welcome?.rand=" +
-                                  sessions_.token(10));
+    HttpAnswer a =
+        config_.redirects > 0
+            ? redirect("http://" + config_.loginHost + "/config/verify?.hop=1&.src=vm")
+            : redirect("http://" + config_.mailHost + "/vm/Welcome?.rand=" + sessions_.token(10));
     a.setCookie("Y", "v=1&n=" + s.id + "&l=" + user + "&p=m2", domain);
     if (config_.redirects <= 0) {
         a.setCookie("T", "z=" + s.ticket + "&a=QAE&sk=DAA", domain);
@@ -505,8 +513,8 @@ HttpAnswer SiteHandler::hop(Context& c) {
     std::string domain = "." + config_.mailDomain;
     HttpAnswer a;
     if (n < config_.redirects) {
-        a = redirect("http://" + config_.loginHost + "/config/verify?.hop=" +
-                     std::to_string(n + 1) + "&.src=vm");
+        a = redirect("http://" + config_.loginHost +
+                     "/config/verify?.hop=" + std::to_string(n + 1) + "&.src=vm");
     } else {
         a = redirect("http://" + config_.mailHost + "/vm/Welcome?.rand=" + sessions_.token(10));
         a.setCookie("T", "z=" + s->ticket + "&a=QAE&sk=DAA", domain);
@@ -523,11 +531,7 @@ HttpAnswer SiteHandler::logout(Context& c) {
 }
 
 int SiteHandler::inboxUnread(const std::string& user) const {
-    int n = 0;
-    for (const auto& m : mailbox_.messages(user, "Inbox")) {
-        n += m.unread ? 1 : 0;
-    }
-    return n;
+    return static_cast<int>(mailbox_.unreadCount(user, "Inbox"));
 }
 
 HttpAnswer SiteHandler::welcomePage(Context& c) {
@@ -537,9 +541,9 @@ HttpAnswer SiteHandler::welcomePage(Context& c) {
     }
     HttpAnswer a;
     a.setCookie("PH", "fn=" + s->user + "&l=us", "." + config_.mailDomain);
-    a.body = pages_.welcome(s->user, s->crumb,
-                            static_cast<int>(mailbox_.messages(s->user, "Inbox").size()),
-                            inboxUnread(s->user));
+    a.body =
+        pages_.welcome(s->user, s->crumb, static_cast<int>(mailbox_.view(s->user, "Inbox").size()),
+                       inboxUnread(s->user));
     return a;
 }
 
@@ -555,10 +559,8 @@ HttpAnswer SiteHandler::failureAnswer(const SessionTable::Session& s, const std:
 HttpAnswer SiteHandler::listingAnswer(Context& c, const SessionTable::Session* s,
                                       const std::string& folderName, int pageIndex,
                                       const std::string& notice) {
-    std::vector<StoredMessage> all = mailbox_.messages(s->user, folderName);
-    if (config_.newestFirst) {
-        std::reverse(all.begin(), all.end());
-    }
+    // Only the rows of the page are looked at: the folder stays where it is.
+    const std::vector<StoredMessage>& all = mailbox_.view(s->user, folderName);
     const int size = std::max(1, config_.pageSize);
     const int total = static_cast<int>(all.size());
     const int realPages = std::max(1, (total + size - 1) / size);
@@ -589,7 +591,8 @@ HttpAnswer SiteHandler::listingAnswer(Context& c, const SessionTable::Session* s
         l.last = std::min(total, (shownPage + 1) * size);
     }
     for (int i = shownPage * size; i < std::min(total, (shownPage + 1) * size); ++i) {
-        l.rows.push_back(all[static_cast<std::size_t>(i)]);
+        const int stored = config_.newestFirst ? total - 1 - i : i;
+        l.rows.push_back(&all[static_cast<std::size_t>(stored)]);
     }
     HttpAnswer a;
     a.body = pages_.listing(l);
@@ -622,8 +625,8 @@ HttpAnswer SiteHandler::showFolder(Context& c) {
         std::vector<std::string> ids = c.query.rawAll("Mid");
         int n = box == "Trash" ? mailbox_.remove(s->user, box, ids)
                                : mailbox_.move(s->user, box, "Trash", ids);
-        return listingAnswer(c, s, box, 0,
-                             std::to_string(n) + (box == "Trash" ? " deleted." : " moved to Trash."));
+        return listingAnswer(
+            c, s, box, 0, std::to_string(n) + (box == "Trash" ? " deleted." : " moved to Trash."));
     }
     std::string npos = c.query.value("Npos");
     int page = 0;
@@ -640,8 +643,8 @@ HttpAnswer SiteHandler::showLetter(Context& c) {
         return signInAnswer(c, "Please sign in to read your mail.");
     }
     std::string box = c.query.has("box") ? c.query.value("box") : std::string("Inbox");
-    StoredMessage* m = Mailbox::isFolder(box) ? mailbox_.find(s->user, box, c.query.raw("MsgId"))
-                                              : nullptr;
+    const std::string id = c.query.raw("MsgId");
+    const StoredMessage* m = Mailbox::isFolder(box) ? mailbox_.find(s->user, box, id) : nullptr;
     if (m == nullptr) {
         return failureAnswer(*s, "Message not available",
                              "This message has been moved or deleted.");
@@ -652,11 +655,15 @@ HttpAnswer SiteHandler::showLetter(Context& c) {
             return failureAnswer(*s, "Unable to display", "This part cannot be shown now.");
         }
         if (part == "TEXT") {
-            m->unread = false;
+            mailbox_.markRead(s->user, box, id);
         }
-        return HttpAnswer(200, "text/plain", part == "HEADER" ? m->header() : m->text());
+        // Borrowed from the mailbox, which does not change before the answer
+        // is serialized under the same lock.
+        HttpAnswer a(200, "text/plain", std::string());
+        a.borrowedBody = part == "HEADER" ? m->headerView() : m->textView();
+        return a;
     }
-    m->unread = false;
+    mailbox_.markRead(s->user, box, id);
     HttpAnswer a;
     a.body = pages_.letter(s->user, s->crumb, *m, box, inboxUnread(s->user));
     return a;

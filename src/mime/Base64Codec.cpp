@@ -111,8 +111,15 @@ std::size_t Base64Codec::decodeSpan(const unsigned char* p, std::size_t n, char*
         if (have == 0) {
             while (n - i >= 4 && capacity - o >= 3) {
                 std::uint32_t v = kD0[p[i]] | kD1[p[i + 1]] | kD2[p[i + 2]] | kD3[p[i + 3]];
-                if (v & 0xFF000000u)
+                if (v & 0xFF000000u) {
+                    // The line break between two groups, as the slow path
+                    // would skip it.
+                    if (p[i] == '\r' && p[i + 1] == '\n') {
+                        i += 2;
+                        continue;
+                    }
                     break;
+                }
                 dest[o] = static_cast<char>(v >> 16);
                 dest[o + 1] = static_cast<char>(v >> 8);
                 dest[o + 2] = static_cast<char>(v);

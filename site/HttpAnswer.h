@@ -22,6 +22,9 @@ public:
     // A "Set-Cookie: name=value; path=/; domain=..." line.
     void setCookie(const std::string& name, const std::string& value, const std::string& domain);
 
+    // The status line and header fields (through the empty line) for a body
+    // of contentLength bytes, sent as it is or (gzipped) compressed.
+    std::string head(std::int64_t now, std::size_t contentLength, bool gzipped = false) const;
     // The bytes to send. gzipMembers > 0 compresses the body into that many
     // gzip members and adds "Content-Encoding: gzip".
     std::string serialize(std::int64_t now, int gzipMembers = 0,

@@ -92,7 +92,7 @@ bool Mailbox::idInUse(const std::string& id) const {
     for (const auto& u : users_) {
         for (const auto& f : u.second) {
             for (const auto& m : f.second.messages) {
-                if (m.id == id) {
+                if (m->id == id) {
                     return true;
                 }
             }
@@ -118,13 +118,13 @@ std::string Mailbox::add(const std::string& user, const std::string& folderName,
             return std::string();
         }
     }
-    StoredMessage m;
-    m.raw = normalize(raw);
-    m.id = id.empty() ? nextId(m.raw) : id;
-    m.unread = unread;
+    auto m = std::make_shared<StoredMessage>();
+    m->raw = normalize(raw);
+    m->id = id.empty() ? nextId(m->raw) : id;
+    m->unread = unread;
     f->unread += unread ? 1 : 0;
-    f->messages.push_back(std::move(m));
-    return f->messages.back().id;
+    f->messages.push_back(m);
+    return m->id;
 }
 
 namespace {
@@ -216,12 +216,16 @@ int Mailbox::loadDirectory(const std::string& user, const std::string& directory
 
 std::vector<StoredMessage> Mailbox::messages(const std::string& user,
                                              const std::string& folderName) const {
-    return view(user, folderName);
+    std::vector<StoredMessage> copies;
+    for (const auto& m : view(user, folderName)) {
+        copies.push_back(*m);
+    }
+    return copies;
 }
 
-const std::vector<StoredMessage>& Mailbox::view(const std::string& user,
-                                                const std::string& folderName) const {
-    static const std::vector<StoredMessage> none;
+const Mailbox::Messages& Mailbox::view(const std::string& user,
+                                       const std::string& folderName) const {
+    static const Messages none;
     const Folder* f = folder(user, folderName);
     return f == nullptr ? none : f->messages;
 }
@@ -231,15 +235,15 @@ std::size_t Mailbox::unreadCount(const std::string& user, const std::string& fol
     return f == nullptr ? 0 : f->unread;
 }
 
-const StoredMessage* Mailbox::find(const std::string& user, const std::string& folderName,
-                                   const std::string& id) const {
+std::shared_ptr<const StoredMessage>
+Mailbox::find(const std::string& user, const std::string& folderName, const std::string& id) const {
     const Folder* f = folder(user, folderName);
     if (f == nullptr) {
         return nullptr;
     }
     for (const auto& m : f->messages) {
-        if (m.id == id) {
-            return &m;
+        if (m->id == id) {
+            return m;
         }
     }
     return nullptr;
@@ -252,9 +256,9 @@ bool Mailbox::markRead(const std::string& user, const std::string& folderName,
         return false;
     }
     for (auto& m : f->messages) {
-        if (m.id == id) {
-            if (m.unread) {
-                m.unread = false;
+        if (m->id == id) {
+            if (m->unread) {
+                m->unread = false;
                 --f->unread;
             }
             return true;
@@ -273,8 +277,8 @@ int Mailbox::move(const std::string& user, const std::string& from, const std::s
     int moved = 0;
     auto& messages = source->messages;
     for (auto it = messages.begin(); it != messages.end();) {
-        if (std::find(ids.begin(), ids.end(), it->id) != ids.end()) {
-            const std::size_t unread = it->unread ? 1 : 0;
+        if (std::find(ids.begin(), ids.end(), (*it)->id) != ids.end()) {
+            const std::size_t unread = (*it)->unread ? 1 : 0;
             source->unread -= unread;
             target->unread += unread;
             target->messages.push_back(std::move(*it));
@@ -296,11 +300,11 @@ int Mailbox::remove(const std::string& user, const std::string& folderName,
     auto& messages = f->messages;
     auto before = messages.size();
     messages.erase(std::remove_if(messages.begin(), messages.end(),
-                                  [&](const StoredMessage& m) {
-                                      if (std::find(ids.begin(), ids.end(), m.id) == ids.end()) {
+                                  [&](const std::shared_ptr<StoredMessage>& m) {
+                                      if (std::find(ids.begin(), ids.end(), m->id) == ids.end()) {
                                           return false;
                                       }
-                                      f->unread -= m.unread ? 1 : 0;
+                                      f->unread -= m->unread ? 1 : 0;
                                       return true;
                                   }),
                    messages.end());

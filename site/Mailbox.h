@@ -9,6 +9,7 @@
 #include "site/StoredMessage.h"
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,16 +47,19 @@ public:
     // Copies of the folder's messages in arrival order.
     std::vector<StoredMessage> messages(const std::string& user, const std::string& folder) const;
     // The folder's messages in arrival order without a copy (empty for an
-    // unknown user or folder); valid until the mailbox next changes. Pages read
-    // through it, so that a listing page costs its rows and not the folder.
-    const std::vector<StoredMessage>& view(const std::string& user,
-                                           const std::string& folder) const;
+    // unknown user or folder), for reading only; valid until the mailbox next
+    // changes. Pages read through it, so that a listing page costs its rows
+    // and not the folder.
+    using Messages = std::vector<std::shared_ptr<StoredMessage>>;
+    const Messages& view(const std::string& user, const std::string& folder) const;
     // How many of the folder's messages are unread; kept as messages come,
     // go and are read, so that no page counts the folder.
     std::size_t unreadCount(const std::string& user, const std::string& folder) const;
-    // The message, or null; valid until the folder next changes.
-    const StoredMessage* find(const std::string& user, const std::string& folder,
-                              const std::string& id) const;
+    // The message, or null. The record is shared: its raw bytes never change
+    // and stay valid for as long as the pointer is held, also once the
+    // message is moved or removed (an answer being sent keeps them).
+    std::shared_ptr<const StoredMessage> find(const std::string& user, const std::string& folder,
+                                              const std::string& id) const;
     // Marks the message read; false when it is not in the folder.
     bool markRead(const std::string& user, const std::string& folder, const std::string& id);
     // Moves the messages with these ids from one folder to the end of another;
@@ -70,7 +74,7 @@ public:
 
 private:
     struct Folder {
-        std::vector<StoredMessage> messages;
+        Messages messages;
         std::size_t unread = 0;
     };
     Folder* folder(const std::string& user, const std::string& name);

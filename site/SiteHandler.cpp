@@ -100,6 +100,8 @@ struct SiteHandler::Context {
     std::int64_t now = 0;
     bool malformed = false;
     bool endlessCounter = false;
+    // The message whose bytes the answer borrows (a print-view part).
+    std::shared_ptr<const StoredMessage> borrowed = nullptr;
 };
 
 const SiteHandler::RouteEntry SiteHandler::kRoutes[] = {
@@ -219,7 +221,11 @@ SiteHandler::Reply SiteHandler::handleRaw(const std::string& raw) {
     HttpRequest request;
     HttpRequest::Parse result = request.parse(raw, config_.maxRequestBytes);
     if (result == HttpRequest::Parse::Complete) {
-        return handle(request, raw.substr(0, request.consumed));
+        Reply reply = handle(request, raw.substr(0, request.consumed));
+        reply.bytes.append(reply.part);
+        reply.part = std::string_view();
+        reply.source.reset();
+        return reply;
     }
     return reject(result == HttpRequest::Parse::Bad ? request.errorStatus() : 400, raw);
 }
@@ -345,7 +351,14 @@ SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, const std::st
         members = config_.gzipMembers;
     }
     reply.status = answer.status;
-    reply.bytes = answer.serialize(c.now, members, config_.gzipHeaderFields);
+    if (c.borrowed != nullptr && members == 0) {
+        // The part goes out from the mailbox itself: no copy of its bytes.
+        reply.bytes = answer.head(c.now, answer.borrowedBody.size());
+        reply.part = answer.borrowedBody;
+        reply.source = std::move(c.borrowed);
+    } else {
+        reply.bytes = answer.serialize(c.now, members, config_.gzipHeaderFields);
+    }
     record.status = answer.status;
     std::string host = record.host.empty() ? std::string("-") : record.host;
     requests_.push_back(std::move(record));
@@ -560,7 +573,7 @@ HttpAnswer SiteHandler::listingAnswer(Context& c, const SessionTable::Session* s
                                       const std::string& folderName, int pageIndex,
                                       const std::string& notice) {
     // Only the rows of the page are looked at: the folder stays where it is.
-    const std::vector<StoredMessage>& all = mailbox_.view(s->user, folderName);
+    const Mailbox::Messages& all = mailbox_.view(s->user, folderName);
     const int size = std::max(1, config_.pageSize);
     const int total = static_cast<int>(all.size());
     const int realPages = std::max(1, (total + size - 1) / size);
@@ -592,7 +605,7 @@ HttpAnswer SiteHandler::listingAnswer(Context& c, const SessionTable::Session* s
     }
     for (int i = shownPage * size; i < std::min(total, (shownPage + 1) * size); ++i) {
         const int stored = config_.newestFirst ? total - 1 - i : i;
-        l.rows.push_back(&all[static_cast<std::size_t>(stored)]);
+        l.rows.push_back(all[static_cast<std::size_t>(stored)].get());
     }
     HttpAnswer a;
     a.body = pages_.listing(l);
@@ -644,7 +657,8 @@ HttpAnswer SiteHandler::showLetter(Context& c) {
     }
     std::string box = c.query.has("box") ? c.query.value("box") : std::string("Inbox");
     const std::string id = c.query.raw("MsgId");
-    const StoredMessage* m = Mailbox::isFolder(box) ? mailbox_.find(s->user, box, id) : nullptr;
+    std::shared_ptr<const StoredMessage> m =
+        Mailbox::isFolder(box) ? mailbox_.find(s->user, box, id) : nullptr;
     if (m == nullptr) {
         return failureAnswer(*s, "Message not available",
                              "This message has been moved or deleted.");
@@ -657,10 +671,9 @@ HttpAnswer SiteHandler::showLetter(Context& c) {
         if (part == "TEXT") {
             mailbox_.markRead(s->user, box, id);
         }
-        // Borrowed from the mailbox, which does not change before the answer
-        // is serialized under the same lock.
         HttpAnswer a(200, "text/plain", std::string());
         a.borrowedBody = part == "HEADER" ? m->headerView() : m->textView();
+        c.borrowed = m;
         return a;
     }
     mailbox_.markRead(s->user, box, id);

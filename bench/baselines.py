@@ -56,7 +56,11 @@ class Server:
 
     def __init__(self, command, port, log):
         self.port = port
-        self.proc = subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT)
+        # The baselines run with the system's allocator as it comes, whatever
+        # the benchmark sets for the programs it measures.
+        env = dict(os.environ)
+        env.pop("GLIBC_TUNABLES", None)
+        self.proc = subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT, env=env)
         if not wait_for_port(port, self.proc):
             self.stop()
             raise RuntimeError("%s did not start (see %s)" % (command[0], log.name))

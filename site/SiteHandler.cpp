@@ -273,7 +273,7 @@ Fault* SiteHandler::matchFault(const std::string& path) {
     return best;
 }
 
-SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, const std::string& raw) {
+SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, std::string raw) {
     std::unique_lock<std::mutex> guard(lock_);
     Context c{request, FormFields(request.query), FormFields(), parseCookies(request)};
     c.now = clockNow();
@@ -283,7 +283,7 @@ SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, const std::st
     }
 
     RecordedRequest record;
-    record.raw = raw;
+    record.raw = std::move(raw);
     record.method = request.method;
     record.target = request.target;
     record.path = request.path;
@@ -760,7 +760,6 @@ HttpAnswer SiteHandler::composePost(Context& c) {
             }
         }
     }
-    sent_.push_back(m);
     HttpAnswer a;
     std::string shown = m.to;
     for (const std::string* more : {&m.cc, &m.bcc}) {
@@ -768,6 +767,7 @@ HttpAnswer SiteHandler::composePost(Context& c) {
             shown += (trim(shown).empty() ? "" : ", ") + *more;
         }
     }
+    sent_.push_back(std::move(m));
     a.body = pages_.sent(s->user, s->crumb, shown, inboxUnread(s->user));
     return a;
 }

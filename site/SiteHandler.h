@@ -77,7 +77,7 @@ public:
     explicit SiteHandler(SiteConfig config);
 
     // Answers one parsed request; raw is what was received (recorded as is).
-    Reply handle(const HttpRequest& request, const std::string& raw);
+    Reply handle(const HttpRequest& request, std::string raw);
     // Parses raw (which must hold a whole request) and answers it; a request
     // that is malformed or incomplete answers 400 (or the parser's status).
     // The answer is whole in bytes (no separate part).

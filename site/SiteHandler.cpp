@@ -695,6 +695,7 @@ HttpAnswer SiteHandler::composePage(Context& c) {
 
 std::string SiteHandler::composeCopy(const SentMessage& m, std::int64_t now) {
     std::string out;
+    out.reserve(m.body.size() + m.to.size() + m.cc.size() + m.subject.size() + 512);
     out += "From: " + m.user + "@" + config_.mailDomain + "\r\n";
     out += "To: " + m.to + "\r\n";
     if (!m.cc.empty()) {

@@ -1,5 +1,7 @@
 #include "site/SiteSimulator.h"
 
+#include "platform/LargeBuffer.h"
+
 #include <algorithm>
 #include <stdexcept>
 #include <string_view>
@@ -166,6 +168,15 @@ void SiteSimulator::serve(Connection& c) {
             if (p == HttpRequest::Parse::Bad) {
                 answer(socket, site_.reject(request.errorStatus(), received));
                 break;
+            }
+            if (request.consumed > received.capacity()) {
+                // A large post: room for all of it at once, in huge pages
+                // where the system has them, instead of regrowing.
+                std::string whole;
+                whole.reserve(request.consumed);
+                platform::adviseLargeBuffer(&whole[0], whole.capacity());
+                whole.append(received);
+                received.swap(whole);
             }
         }
     } catch (...) {

@@ -2,6 +2,7 @@
 
 #include "codec/Base64.h"
 #include "codec/Md5Hex.h"
+#include "platform/LargeBuffer.h"
 #include "site/FormFields.h"
 #include "site/TextUtil.h"
 
@@ -696,6 +697,7 @@ HttpAnswer SiteHandler::composePage(Context& c) {
 std::string SiteHandler::composeCopy(const SentMessage& m, std::int64_t now) {
     std::string out;
     out.reserve(m.body.size() + m.to.size() + m.cc.size() + m.subject.size() + 512);
+    platform::adviseLargeBuffer(&out[0], out.capacity());
     out += "From: " + m.user + "@" + config_.mailDomain + "\r\n";
     out += "To: " + m.to + "\r\n";
     if (!m.cc.empty()) {

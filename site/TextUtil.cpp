@@ -1,12 +1,16 @@
 #include "site/TextUtil.h"
 
+#include "platform/LargeBuffer.h"
+
 #include <cstdio>
 
 namespace quill::site {
 
 namespace {
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9') {
@@ -61,11 +65,20 @@ std::string htmlEscape(const std::string& text) {
     out.reserve(text.size() + 16);
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -74,6 +87,8 @@ std::string htmlEscape(const std::string& text) {
 std::string formDecode(const std::string& text) {
     std::string out;
     out.reserve(text.size());
+    // A posted message text can be tens of megabytes.
+    platform::adviseLargeBuffer(&out[0], out.capacity());
     for (std::size_t i = 0; i < text.size(); ++i) {
         char c = text[i];
         if (c == '+') {

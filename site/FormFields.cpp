@@ -8,12 +8,17 @@ FormFields::FormFields(const std::string& encoded) {
     std::size_t pos = 0;
     while (pos <= encoded.size()) {
         std::size_t amp = encoded.find('&', pos);
-        std::string piece = encoded.substr(pos, amp == std::string::npos ? amp : amp - pos);
-        if (!piece.empty()) {
-            std::size_t eq = piece.find('=');
+        const std::size_t end = amp == std::string::npos ? encoded.size() : amp;
+        if (end > pos) {
+            // Positions, not a copy of the piece: a field can be a whole
+            // message text.
+            std::size_t eq = encoded.find('=', pos);
+            if (eq > end) {
+                eq = end;
+            }
             Field field;
-            field.name = formDecode(piece.substr(0, eq));
-            field.raw = eq == std::string::npos ? std::string() : piece.substr(eq + 1);
+            field.name = formDecode(encoded.substr(pos, eq - pos));
+            field.raw = eq == end ? std::string() : encoded.substr(eq + 1, end - eq - 1);
             field.value = formDecode(field.raw);
             fields_.push_back(std::move(field));
         }

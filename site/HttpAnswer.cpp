@@ -54,27 +54,36 @@ void HttpAnswer::setCookie(const std::string& name, const std::string& value,
     headers.emplace_back("Set-Cookie", line);
 }
 
-std::string HttpAnswer::serialize(std::int64_t now, int gzipMembers, bool gzipHeaderFields) const {
+std::string HttpAnswer::head(std::int64_t now, std::size_t contentLength, bool gzipped) const {
     std::string out = "HTTP/1.0 " + std::to_string(status) + " " + reason(status) + "\r\n";
     out += "Date: " + httpDate(now) + "\r\n";
     out += "Server: VurelWebServer/1.0\r\n";
     for (const auto& h : headers) {
         out += h.first + ": " + h.second + "\r\n";
     }
-    // A message text can be tens of megabytes: it is copied once, into a
-    // buffer sized for the whole answer.
-    std::string compressed;
-    if (gzipMembers > 0) {
-        compressed = gzipCompress(body, gzipMembers, gzipHeaderFields);
+    if (gzipped) {
         out += "Content-Encoding: gzip\r\n";
     }
-    const std::string& payload = gzipMembers > 0 ? compressed : body;
     out += "Cache-Control: private\r\n";
     out += "Connection: close\r\n";
     if (!contentType.empty()) {
         out += "Content-Type: " + contentType + "\r\n";
     }
-    out += "Content-Length: " + std::to_string(payload.size()) + "\r\n\r\n";
+    out += "Content-Length: " + std::to_string(contentLength) + "\r\n\r\n";
+    return out;
+}
+
+std::string HttpAnswer::serialize(std::int64_t now, int gzipMembers, bool gzipHeaderFields) const {
+    std::string_view payload =
+        borrowedBody.data() != nullptr ? borrowedBody : std::string_view(body);
+    std::string compressed;
+    if (gzipMembers > 0) {
+        compressed = gzipCompress(std::string(payload), gzipMembers, gzipHeaderFields);
+        payload = compressed;
+    }
+    std::string out = head(now, payload.size(), gzipMembers > 0);
+    // A message text can be tens of megabytes: it is copied once, into a
+    // buffer sized for the whole answer.
     out.reserve(out.size() + payload.size());
     platform::adviseLargeBuffer(&out[0], out.capacity());
     out += payload;

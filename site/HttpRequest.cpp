@@ -164,11 +164,11 @@ HttpRequest::Parse HttpRequest::parse(const std::string& bytes, std::size_t maxB
     if (!header("Transfer-Encoding").empty()) {
         return fail(501);
     }
-    if (bytes.size() < bodyStart + length) {
+    consumed = bodyStart + length;
+    if (bytes.size() < consumed) {
         return Parse::Incomplete;
     }
     body = bytes.substr(bodyStart, length);
-    consumed = bodyStart + length;
     return Parse::Complete;
 }
 

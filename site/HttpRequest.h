@@ -41,7 +41,9 @@ public:
     std::string query; // after "?", raw
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
-    std::size_t consumed = 0; // bytes of header and body
+    // Bytes of header and body; once an incomplete request's header is in,
+    // the size the whole request will have (0 before).
+    std::size_t consumed = 0;
 
 private:
     Parse fail(int status);

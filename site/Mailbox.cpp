@@ -51,15 +51,21 @@ void Mailbox::addUser(const std::string& user) {
     }
 }
 
-bool Mailbox::hasUser(const std::string& user) const { return users_.count(user) != 0; }
+bool Mailbox::hasUser(const std::string& user) const {
+    return users_.count(user) != 0;
+}
 
-Mailbox::Folder* Mailbox::folder(const std::string& user, const std::string& name) {
+const Mailbox::Folder* Mailbox::folder(const std::string& user, const std::string& name) const {
     auto u = users_.find(user);
     if (u == users_.end()) {
         return nullptr;
     }
     auto f = u->second.find(name);
     return f == u->second.end() ? nullptr : &f->second;
+}
+
+Mailbox::Folder* Mailbox::folder(const std::string& user, const std::string& name) {
+    return const_cast<Folder*>(static_cast<const Mailbox*>(this)->folder(user, name));
 }
 
 std::string Mailbox::nextId(const std::string& raw) {
@@ -85,8 +91,8 @@ std::string Mailbox::nextId(const std::string& raw) {
 bool Mailbox::idInUse(const std::string& id) const {
     for (const auto& u : users_) {
         for (const auto& f : u.second) {
-            for (const auto& m : f.second) {
-                if (m.id == id) {
+            for (const auto& m : f.second.messages) {
+                if (m->id == id) {
                     return true;
                 }
             }
@@ -103,8 +109,8 @@ std::string Mailbox::add(const std::string& user, const std::string& folderName,
     }
     if (!id.empty()) {
         for (unsigned char c : id) {
-            if (c <= ' ' || c >= 127 || std::string("&\"'<>#").find(static_cast<char>(c)) !=
-                                           std::string::npos) {
+            if (c <= ' ' || c >= 127 ||
+                std::string("&\"'<>#").find(static_cast<char>(c)) != std::string::npos) {
                 return std::string();
             }
         }
@@ -112,12 +118,13 @@ std::string Mailbox::add(const std::string& user, const std::string& folderName,
             return std::string();
         }
     }
-    StoredMessage m;
-    m.raw = normalize(raw);
-    m.id = id.empty() ? nextId(m.raw) : id;
-    m.unread = unread;
-    f->push_back(m);
-    return m.id;
+    auto m = std::make_shared<StoredMessage>();
+    m->raw = normalize(raw);
+    m->id = id.empty() ? nextId(m->raw) : id;
+    m->unread = unread;
+    f->unread += unread ? 1 : 0;
+    f->messages.push_back(m);
+    return m->id;
 }
 
 namespace {
@@ -164,8 +171,8 @@ int Mailbox::loadFolder(const std::string& user, const std::string& folderName,
                 bool unread = true;
                 if (std::string(sub) == "cur") {
                     std::size_t info = name.find(":2,");
-                    unread = info == std::string::npos ||
-                             name.find('S', info + 3) == std::string::npos;
+                    unread =
+                        info == std::string::npos || name.find('S', info + 3) == std::string::npos;
                 }
                 add(user, folderName, readFile(file), unread);
                 ++count;
@@ -209,26 +216,55 @@ int Mailbox::loadDirectory(const std::string& user, const std::string& directory
 
 std::vector<StoredMessage> Mailbox::messages(const std::string& user,
                                              const std::string& folderName) const {
-    auto u = users_.find(user);
-    if (u == users_.end()) {
-        return {};
+    std::vector<StoredMessage> copies;
+    for (const auto& m : view(user, folderName)) {
+        copies.push_back(*m);
     }
-    auto f = u->second.find(folderName);
-    return f == u->second.end() ? std::vector<StoredMessage>() : f->second;
+    return copies;
 }
 
-StoredMessage* Mailbox::find(const std::string& user, const std::string& folderName,
-                             const std::string& id) {
-    Folder* f = folder(user, folderName);
+const Mailbox::Messages& Mailbox::view(const std::string& user,
+                                       const std::string& folderName) const {
+    static const Messages none;
+    const Folder* f = folder(user, folderName);
+    return f == nullptr ? none : f->messages;
+}
+
+std::size_t Mailbox::unreadCount(const std::string& user, const std::string& folderName) const {
+    const Folder* f = folder(user, folderName);
+    return f == nullptr ? 0 : f->unread;
+}
+
+std::shared_ptr<const StoredMessage>
+Mailbox::find(const std::string& user, const std::string& folderName, const std::string& id) const {
+    const Folder* f = folder(user, folderName);
     if (f == nullptr) {
         return nullptr;
     }
-    for (auto& m : *f) {
-        if (m.id == id) {
-            return &m;
+    for (const auto& m : f->messages) {
+        if (m->id == id) {
+            return m;
         }
     }
     return nullptr;
+}
+
+bool Mailbox::markRead(const std::string& user, const std::string& folderName,
+                       const std::string& id) {
+    Folder* f = folder(user, folderName);
+    if (f == nullptr) {
+        return false;
+    }
+    for (auto& m : f->messages) {
+        if (m->id == id) {
+            if (m->unread) {
+                m->unread = false;
+                --f->unread;
+            }
+            return true;
+        }
+    }
+    return false;
 }
 
 int Mailbox::move(const std::string& user, const std::string& from, const std::string& to,
@@ -239,10 +275,14 @@ int Mailbox::move(const std::string& user, const std::string& from, const std::s
         return 0;
     }
     int moved = 0;
-    for (auto it = source->begin(); it != source->end();) {
-        if (std::find(ids.begin(), ids.end(), it->id) != ids.end()) {
-            target->push_back(*it);
-            it = source->erase(it);
+    auto& messages = source->messages;
+    for (auto it = messages.begin(); it != messages.end();) {
+        if (std::find(ids.begin(), ids.end(), (*it)->id) != ids.end()) {
+            const std::size_t unread = (*it)->unread ? 1 : 0;
+            source->unread -= unread;
+            target->unread += unread;
+            target->messages.push_back(std::move(*it));
+            it = messages.erase(it);
             ++moved;
         } else {
             ++it;
@@ -257,13 +297,18 @@ int Mailbox::remove(const std::string& user, const std::string& folderName,
     if (f == nullptr) {
         return 0;
     }
-    auto before = f->size();
-    f->erase(std::remove_if(f->begin(), f->end(),
-                            [&](const StoredMessage& m) {
-                                return std::find(ids.begin(), ids.end(), m.id) != ids.end();
-                            }),
-             f->end());
-    return static_cast<int>(before - f->size());
+    auto& messages = f->messages;
+    auto before = messages.size();
+    messages.erase(std::remove_if(messages.begin(), messages.end(),
+                                  [&](const std::shared_ptr<StoredMessage>& m) {
+                                      if (std::find(ids.begin(), ids.end(), m->id) == ids.end()) {
+                                          return false;
+                                      }
+                                      f->unread -= m->unread ? 1 : 0;
+                                      return true;
+                                  }),
+                   messages.end());
+    return static_cast<int>(before - messages.size());
 }
 
 int Mailbox::clear(const std::string& user, const std::string& folderName) {
@@ -271,8 +316,9 @@ int Mailbox::clear(const std::string& user, const std::string& folderName) {
     if (f == nullptr) {
         return 0;
     }
-    int n = static_cast<int>(f->size());
-    f->clear();
+    int n = static_cast<int>(f->messages.size());
+    f->messages.clear();
+    f->unread = 0;
     return n;
 }
 

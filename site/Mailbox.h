@@ -9,6 +9,7 @@
 #include "site/StoredMessage.h"
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,8 +46,22 @@ public:
 
     // Copies of the folder's messages in arrival order.
     std::vector<StoredMessage> messages(const std::string& user, const std::string& folder) const;
-    // The message, or null; valid until the folder next changes.
-    StoredMessage* find(const std::string& user, const std::string& folder, const std::string& id);
+    // The folder's messages in arrival order without a copy (empty for an
+    // unknown user or folder), for reading only; valid until the mailbox next
+    // changes. Pages read through it, so that a listing page costs its rows
+    // and not the folder.
+    using Messages = std::vector<std::shared_ptr<StoredMessage>>;
+    const Messages& view(const std::string& user, const std::string& folder) const;
+    // How many of the folder's messages are unread; kept as messages come,
+    // go and are read, so that no page counts the folder.
+    std::size_t unreadCount(const std::string& user, const std::string& folder) const;
+    // The message, or null. The record is shared: its raw bytes never change
+    // and stay valid for as long as the pointer is held, also once the
+    // message is moved or removed (an answer being sent keeps them).
+    std::shared_ptr<const StoredMessage> find(const std::string& user, const std::string& folder,
+                                              const std::string& id) const;
+    // Marks the message read; false when it is not in the folder.
+    bool markRead(const std::string& user, const std::string& folder, const std::string& id);
     // Moves the messages with these ids from one folder to the end of another;
     // ids not in the folder are ignored. Returns how many moved.
     int move(const std::string& user, const std::string& from, const std::string& to,
@@ -58,8 +73,12 @@ public:
     int clear(const std::string& user, const std::string& folder);
 
 private:
-    using Folder = std::vector<StoredMessage>;
+    struct Folder {
+        Messages messages;
+        std::size_t unread = 0;
+    };
     Folder* folder(const std::string& user, const std::string& name);
+    const Folder* folder(const std::string& user, const std::string& name) const;
     std::string nextId(const std::string& raw);
     bool idInUse(const std::string& id) const;
     int loadFolder(const std::string& user, const std::string& folder, const std::string& dir);

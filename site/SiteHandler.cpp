@@ -2,6 +2,7 @@
 
 #include "codec/Base64.h"
 #include "codec/Md5Hex.h"
+#include "platform/LargeBuffer.h"
 #include "site/FormFields.h"
 #include "site/TextUtil.h"
 
@@ -100,6 +101,8 @@ struct SiteHandler::Context {
     std::int64_t now = 0;
     bool malformed = false;
     bool endlessCounter = false;
+    // The message whose bytes the answer borrows (a print-view part).
+    std::shared_ptr<const StoredMessage> borrowed = nullptr;
 };
 
 const SiteHandler::RouteEntry SiteHandler::kRoutes[] = {
@@ -136,8 +139,12 @@ std::int64_t SiteHandler::now() const {
     return clockNow();
 }
 
-std::string SiteHandler::frontPageUrl() const { return "http://" + config_.frontHost + "/"; }
-std::string SiteHandler::loginPageUrl() const { return pages_.loginUrl(); }
+std::string SiteHandler::frontPageUrl() const {
+    return "http://" + config_.frontHost + "/";
+}
+std::string SiteHandler::loginPageUrl() const {
+    return pages_.loginUrl();
+}
 
 std::string SiteHandler::md5Answer(const std::string& password, const std::string& challenge) {
     Md5Hex inner(password);
@@ -148,8 +155,7 @@ std::string SiteHandler::md5Answer(const std::string& password, const std::strin
 // ---- observation and set-up ----------------------------------------------------
 
 std::string SiteHandler::addMessage(const std::string& user, const std::string& folderName,
-                                    const std::string& raw, bool unread,
-                                    const std::string& id) {
+                                    const std::string& raw, bool unread, const std::string& id) {
     std::lock_guard<std::mutex> guard(lock_);
     return mailbox_.add(user, folderName, raw, unread, id);
 }
@@ -216,7 +222,11 @@ SiteHandler::Reply SiteHandler::handleRaw(const std::string& raw) {
     HttpRequest request;
     HttpRequest::Parse result = request.parse(raw, config_.maxRequestBytes);
     if (result == HttpRequest::Parse::Complete) {
-        return handle(request, raw.substr(0, request.consumed));
+        Reply reply = handle(request, raw.substr(0, request.consumed));
+        reply.bytes.append(reply.part);
+        reply.part = std::string_view();
+        reply.source.reset();
+        return reply;
     }
     return reject(result == HttpRequest::Parse::Bad ? request.errorStatus() : 400, raw);
 }
@@ -264,7 +274,7 @@ Fault* SiteHandler::matchFault(const std::string& path) {
     return best;
 }
 
-SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, const std::string& raw) {
+SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, std::string raw) {
     std::unique_lock<std::mutex> guard(lock_);
     Context c{request, FormFields(request.query), FormFields(), parseCookies(request)};
     c.now = clockNow();
@@ -274,7 +284,7 @@ SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, const std::st
     }
 
     RecordedRequest record;
-    record.raw = raw;
+    record.raw = std::move(raw);
     record.method = request.method;
     record.target = request.target;
     record.path = request.path;
@@ -297,7 +307,8 @@ SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, const std::st
             ok = decodeBase64(trim(auth.substr(6))) == expected;
         }
         if (!ok) {
-            answer = HttpAnswer(407, kHtml, SitePages::status(407, "Proxy Authentication Required"));
+            answer =
+                HttpAnswer(407, kHtml, SitePages::status(407, "Proxy Authentication Required"));
             answer.addHeader("Proxy-Authenticate", "Basic realm=\"Vurel proxy\"");
             answered = true;
         }
@@ -314,9 +325,9 @@ SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, const std::st
             c.malformed = fault->malformed;
             c.endlessCounter = fault->endlessCounter;
             if (fault->status != 0) {
-                answer = HttpAnswer(fault->status, kHtml,
-                                    SitePages::status(fault->status,
-                                                      HttpAnswer::reason(fault->status)));
+                answer =
+                    HttpAnswer(fault->status, kHtml,
+                               SitePages::status(fault->status, HttpAnswer::reason(fault->status)));
                 answered = true;
             } else if (fault->redirectLoop) {
                 std::string host = record.host.empty() ? config_.frontHost : record.host;
@@ -341,16 +352,23 @@ SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, const std::st
         members = config_.gzipMembers;
     }
     reply.status = answer.status;
-    reply.bytes = answer.serialize(c.now, members, config_.gzipHeaderFields);
+    if (c.borrowed != nullptr && members == 0) {
+        // The part goes out from the mailbox itself: no copy of its bytes.
+        reply.bytes = answer.head(c.now, answer.borrowedBody.size());
+        reply.part = answer.borrowedBody;
+        reply.source = std::move(c.borrowed);
+    } else {
+        reply.bytes = answer.serialize(c.now, members, config_.gzipHeaderFields);
+    }
     record.status = answer.status;
     std::string host = record.host.empty() ? std::string("-") : record.host;
     requests_.push_back(std::move(record));
     recorded_.notify_all();
     guard.unlock(); // the log callback may call back into the site
     if (config_.log) {
-        config_.log(host + " \"" +
-                    request.method + " " + request.target + " " + request.version + "\" " +
-                    std::to_string(reply.status) + " " + std::to_string(reply.bytes.size()));
+        config_.log(host + " \"" + request.method + " " + request.target + " " + request.version +
+                    "\" " + std::to_string(reply.status) + " " +
+                    std::to_string(reply.bytes.size()));
     }
     return reply;
 }
@@ -422,9 +440,13 @@ HttpAnswer SiteHandler::signInAnswer(Context& c, const std::string& error) {
     return a;
 }
 
-HttpAnswer SiteHandler::frontPage(Context& c) { return signInAnswer(c, std::string()); }
+HttpAnswer SiteHandler::frontPage(Context& c) {
+    return signInAnswer(c, std::string());
+}
 
-HttpAnswer SiteHandler::loginGet(Context& c) { return signInAnswer(c, std::string()); }
+HttpAnswer SiteHandler::loginGet(Context& c) {
+    return signInAnswer(c, std::string());
+}
 
 HttpAnswer SiteHandler::loginPost(Context& c) {
     const FormFields& f = c.form;
@@ -451,10 +473,10 @@ HttpAnswer SiteHandler::loginPost(Context& c) {
     }
     SessionTable::Session& s = sessions_.open(user, c.now);
     std::string domain = "." + config_.mailDomain;
-    HttpAnswer a = config_.redirects > 0
-                       ? redirect("http://" + config_.loginHost + "/config/verify?.hop=1&.src=vm")
-                       : redirect("http://" + config_.mailHost + "/vm/Welcome?.rand=" +
-                                  sessions_.token(10));
+    HttpAnswer a =
+        config_.redirects > 0
+            ? redirect("http://" + config_.loginHost + "/config/verify?.hop=1&.src=vm")
+            : redirect("http://" + config_.mailHost + "/vm/Welcome?.rand=" + sessions_.token(10));
     a.setCookie("Y", "v=1&n=" + s.id + "&l=" + user + "&p=m2", domain);
     if (config_.redirects <= 0) {
         a.setCookie("T", "z=" + s.ticket + "&a=QAE&sk=DAA", domain);
@@ -505,8 +527,8 @@ HttpAnswer SiteHandler::hop(Context& c) {
     std::string domain = "." + config_.mailDomain;
     HttpAnswer a;
     if (n < config_.redirects) {
-        a = redirect("http://" + config_.loginHost + "/config/verify?.hop=" +
-                     std::to_string(n + 1) + "&.src=vm");
+        a = redirect("http://" + config_.loginHost +
+                     "/config/verify?.hop=" + std::to_string(n + 1) + "&.src=vm");
     } else {
         a = redirect("http://" + config_.mailHost + "/vm/Welcome?.rand=" + sessions_.token(10));
         a.setCookie("T", "z=" + s->ticket + "&a=QAE&sk=DAA", domain);
@@ -523,11 +545,7 @@ HttpAnswer SiteHandler::logout(Context& c) {
 }
 
 int SiteHandler::inboxUnread(const std::string& user) const {
-    int n = 0;
-    for (const auto& m : mailbox_.messages(user, "Inbox")) {
-        n += m.unread ? 1 : 0;
-    }
-    return n;
+    return static_cast<int>(mailbox_.unreadCount(user, "Inbox"));
 }
 
 HttpAnswer SiteHandler::welcomePage(Context& c) {
@@ -537,9 +555,9 @@ HttpAnswer SiteHandler::welcomePage(Context& c) {
     }
     HttpAnswer a;
     a.setCookie("PH", "fn=" + s->user + "&l=us", "." + config_.mailDomain);
-    a.body = pages_.welcome(s->user, s->crumb,
-                            static_cast<int>(mailbox_.messages(s->user, "Inbox").size()),
-                            inboxUnread(s->user));
+    a.body =
+        pages_.welcome(s->user, s->crumb, static_cast<int>(mailbox_.view(s->user, "Inbox").size()),
+                       inboxUnread(s->user));
     return a;
 }
 
@@ -555,10 +573,8 @@ HttpAnswer SiteHandler::failureAnswer(const SessionTable::Session& s, const std:
 HttpAnswer SiteHandler::listingAnswer(Context& c, const SessionTable::Session* s,
                                       const std::string& folderName, int pageIndex,
                                       const std::string& notice) {
-    std::vector<StoredMessage> all = mailbox_.messages(s->user, folderName);
-    if (config_.newestFirst) {
-        std::reverse(all.begin(), all.end());
-    }
+    // Only the rows of the page are looked at: the folder stays where it is.
+    const Mailbox::Messages& all = mailbox_.view(s->user, folderName);
     const int size = std::max(1, config_.pageSize);
     const int total = static_cast<int>(all.size());
     const int realPages = std::max(1, (total + size - 1) / size);
@@ -589,7 +605,8 @@ HttpAnswer SiteHandler::listingAnswer(Context& c, const SessionTable::Session* s
         l.last = std::min(total, (shownPage + 1) * size);
     }
     for (int i = shownPage * size; i < std::min(total, (shownPage + 1) * size); ++i) {
-        l.rows.push_back(all[static_cast<std::size_t>(i)]);
+        const int stored = config_.newestFirst ? total - 1 - i : i;
+        l.rows.push_back(all[static_cast<std::size_t>(stored)].get());
     }
     HttpAnswer a;
     a.body = pages_.listing(l);
@@ -622,8 +639,8 @@ HttpAnswer SiteHandler::showFolder(Context& c) {
         std::vector<std::string> ids = c.query.rawAll("Mid");
         int n = box == "Trash" ? mailbox_.remove(s->user, box, ids)
                                : mailbox_.move(s->user, box, "Trash", ids);
-        return listingAnswer(c, s, box, 0,
-                             std::to_string(n) + (box == "Trash" ? " deleted." : " moved to Trash."));
+        return listingAnswer(
+            c, s, box, 0, std::to_string(n) + (box == "Trash" ? " deleted." : " moved to Trash."));
     }
     std::string npos = c.query.value("Npos");
     int page = 0;
@@ -640,8 +657,9 @@ HttpAnswer SiteHandler::showLetter(Context& c) {
         return signInAnswer(c, "Please sign in to read your mail.");
     }
     std::string box = c.query.has("box") ? c.query.value("box") : std::string("Inbox");
-    StoredMessage* m = Mailbox::isFolder(box) ? mailbox_.find(s->user, box, c.query.raw("MsgId"))
-                                              : nullptr;
+    const std::string id = c.query.raw("MsgId");
+    std::shared_ptr<const StoredMessage> m =
+        Mailbox::isFolder(box) ? mailbox_.find(s->user, box, id) : nullptr;
     if (m == nullptr) {
         return failureAnswer(*s, "Message not available",
                              "This message has been moved or deleted.");
@@ -652,11 +670,14 @@ HttpAnswer SiteHandler::showLetter(Context& c) {
             return failureAnswer(*s, "Unable to display", "This part cannot be shown now.");
         }
         if (part == "TEXT") {
-            m->unread = false;
+            mailbox_.markRead(s->user, box, id);
         }
-        return HttpAnswer(200, "text/plain", part == "HEADER" ? m->header() : m->text());
+        HttpAnswer a(200, "text/plain", std::string());
+        a.borrowedBody = part == "HEADER" ? m->headerView() : m->textView();
+        c.borrowed = m;
+        return a;
     }
-    m->unread = false;
+    mailbox_.markRead(s->user, box, id);
     HttpAnswer a;
     a.body = pages_.letter(s->user, s->crumb, *m, box, inboxUnread(s->user));
     return a;
@@ -675,6 +696,8 @@ HttpAnswer SiteHandler::composePage(Context& c) {
 
 std::string SiteHandler::composeCopy(const SentMessage& m, std::int64_t now) {
     std::string out;
+    out.reserve(m.body.size() + m.to.size() + m.cc.size() + m.subject.size() + 512);
+    platform::adviseLargeBuffer(&out[0], out.capacity());
     out += "From: " + m.user + "@" + config_.mailDomain + "\r\n";
     out += "To: " + m.to + "\r\n";
     if (!m.cc.empty()) {
@@ -740,7 +763,6 @@ HttpAnswer SiteHandler::composePost(Context& c) {
             }
         }
     }
-    sent_.push_back(m);
     HttpAnswer a;
     std::string shown = m.to;
     for (const std::string* more : {&m.cc, &m.bcc}) {
@@ -748,6 +770,7 @@ HttpAnswer SiteHandler::composePost(Context& c) {
             shown += (trim(shown).empty() ? "" : ", ") + *more;
         }
     }
+    sent_.push_back(std::move(m));
     a.body = pages_.sent(s->user, s->crumb, shown, inboxUnread(s->user));
     return a;
 }

@@ -49,8 +49,10 @@
 #include <condition_variable>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quill::site {
@@ -58,19 +60,27 @@ namespace quill::site {
 class SiteHandler {
 public:
     struct Reply {
-        std::string bytes; // the whole answer, ready to send
+        std::string bytes; // the answer ready to send, or its head when part is set
+        // A print-view part, sent after bytes straight from the mailbox:
+        // part points into the raw bytes of *source, which holding keeps
+        // valid (they never change) without the site's lock.
+        std::shared_ptr<const StoredMessage> source;
+        std::string_view part;
         int status = 0;
         // Wire faults, served by whoever sends the bytes.
         std::chrono::milliseconds delay{0};
         long closeAfterBytes = -1;
+
+        std::size_t size() const { return bytes.size() + part.size(); }
     };
 
     explicit SiteHandler(SiteConfig config);
 
     // Answers one parsed request; raw is what was received (recorded as is).
-    Reply handle(const HttpRequest& request, const std::string& raw);
+    Reply handle(const HttpRequest& request, std::string raw);
     // Parses raw (which must hold a whole request) and answers it; a request
     // that is malformed or incomplete answers 400 (or the parser's status).
+    // The answer is whole in bytes (no separate part).
     Reply handleRaw(const std::string& raw);
     // Records a request that could not be parsed and answers the error status.
     Reply reject(int status, const std::string& raw);
@@ -154,7 +164,7 @@ private:
     const SiteConfig config_;
     const SitePages pages_;
 
-    mutable std::mutex lock_; // guards everything below
+    mutable std::mutex lock_;                  // guards everything below
     mutable std::condition_variable recorded_; // a request was recorded
     Mailbox mailbox_;
     SessionTable sessions_;

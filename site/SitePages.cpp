@@ -46,8 +46,8 @@ std::string decodeWords(const std::string& text) {
             out += quill::decodeBase64(payload);
         } else if (encoding == 'Q' || encoding == 'q') {
             // "_" is a blank in this encoding, "=XX" a byte.
-            out += formDecode(replaceAll(
-                replaceAll(replaceAll(payload, "+", "%2B"), "_", "+"), "=", "%"));
+            out += formDecode(
+                replaceAll(replaceAll(replaceAll(payload, "+", "%2B"), "_", "+"), "=", "%"));
         } else {
             out += text.substr(start, end + 2 - start);
         }
@@ -97,7 +97,9 @@ std::string folderLink(const std::string& folder) {
 SitePages::SitePages(const SiteConfig& config)
     : frontHost_(config.frontHost), loginHost_(config.loginHost), domain_(config.mailDomain) {}
 
-std::string SitePages::loginUrl() const { return "http://" + loginHost_ + "/config/login"; }
+std::string SitePages::loginUrl() const {
+    return "http://" + loginHost_ + "/config/login";
+}
 
 std::string SitePages::mailTitle(const std::string& user) const {
     return "Vurel! Mail - " + htmlEscape(user) + "@" + htmlEscape(domain_);
@@ -152,10 +154,13 @@ std::string SitePages::page(const std::string& title, const std::string& user,
     out += "<table class=\"masthead\" width=\"100%\" cellspacing=\"0\"><tr>\r\n";
     out += "<td><a href=\"http://" + frontHost_ + "/\"><b>Vurel!</b> Mail</a></td>\r\n";
     out += "<td align=\"right\">Welcome, <b>" + htmlEscape(user) + "</b> [<a href=\"http://" +
-           loginHost_ + "/config/logout\">Sign Out</a>, <a href=\"/vm/Options\">Options</a>]"
+           loginHost_ +
+           "/config/logout\">Sign Out</a>, <a href=\"/vm/Options\">Options</a>]"
            "</td>\r\n</tr></table>\r\n";
     out += "<table class=\"nav\" cellspacing=\"2\"><tr>\r\n"
-           "<td><a href=\"" + folderLink("Inbox") + "\">Check Mail</a></td>\r\n"
+           "<td><a href=\"" +
+           folderLink("Inbox") +
+           "\">Check Mail</a></td>\r\n"
            "<td><a href=\"/vm/Compose\">Compose</a></td>\r\n"
            "<td><a href=\"/vm/Addresses\">Addresses</a></td>\r\n"
            "<td><a href=\"/vm/Calendar\">Calendar</a></td>\r\n"
@@ -224,8 +229,8 @@ std::string SitePages::welcome(const std::string& user, const std::string& crumb
                                int inboxUnread) const {
     std::string content = "<h2>Welcome to Vurel! Mail</h2>\r\n<p>You have <b>" +
                           std::to_string(inboxUnread) + "</b> unread of " +
-                          std::to_string(inboxCount) + " in your <a href=\"" +
-                          folderLink("Inbox") + "\">Inbox</a>.</p>\r\n";
+                          std::to_string(inboxCount) + " in your <a href=\"" + folderLink("Inbox") +
+                          "\">Inbox</a>.</p>\r\n";
     return page(mailTitle(user), user, crumb, inboxUnread, content);
 }
 
@@ -259,9 +264,9 @@ std::string SitePages::listing(const Listing& l) const {
     content += "<table class=\"messages\" width=\"100%\" cellspacing=\"0\">\r\n";
     content += "<tr><th width=\"20\"></th><th>Sender</th><th>Subject</th><th>Date</th>"
                "<th>Size</th></tr>\r\n";
-    for (const auto& m : l.rows) {
-        std::string link = "/vm/ShowLetter?MsgId=" + m.id + "&box=" + l.folder +
-                           "&Search=&Nhead=f";
+    for (const StoredMessage* row : l.rows) {
+        const StoredMessage& m = *row;
+        std::string link = "/vm/ShowLetter?MsgId=" + m.id + "&box=" + l.folder + "&Search=&Nhead=f";
         std::string subject = decodeWords(field(m.raw, "Subject"));
         if (subject.empty()) {
             subject = "(no subject)";
@@ -272,8 +277,8 @@ std::string SitePages::listing(const Listing& l) const {
                    "\"></td>\r\n";
         content += "<td class=\"from\"><a href=\"" + link + "\">" +
                    htmlEscape(displayName(field(m.raw, "From"))) + "</a></td>\r\n";
-        content += "<td class=\"subj\"><a href=\"" + link + "\">" + htmlEscape(subject) +
-                   "</a></td>\r\n";
+        content +=
+            "<td class=\"subj\"><a href=\"" + link + "\">" + htmlEscape(subject) + "</a></td>\r\n";
         content += "<td class=\"date\" nowrap>" + htmlEscape(shortDate(field(m.raw, "Date"))) +
                    "</td>\r\n";
         content += m.unread ? "<td><b>" + size + "</b></td>\r\n" : "<td>" + size + "</td>\r\n";
@@ -292,16 +297,18 @@ std::string SitePages::letter(const std::string& user, const std::string& crumb,
                               int inboxUnread) const {
     std::string content;
     content += "<table class=\"toolbar\"><tr><td><a href=\"/vm/ShowFolder?box=" + folder +
-               "&DEL=Delete&Mid=" + m.id + "&.crumb=" + crumb + "\">Delete</a> | "
-               "<a href=\"/vm/ShowLetter?box=" + folder +
-               "&PRINT=1&Nhead=f&toc=1&MsgId=" + m.id + "&bodyPart=HEADER\">Full headers</a>"
+               "&DEL=Delete&Mid=" + m.id + "&.crumb=" + crumb +
+               "\">Delete</a> | "
+               "<a href=\"/vm/ShowLetter?box=" +
+               folder + "&PRINT=1&Nhead=f&toc=1&MsgId=" + m.id +
+               "&bodyPart=HEADER\">Full headers</a>"
                "</td></tr></table>\r\n";
     content += "<table>\r\n";
     for (const char* name : {"Date", "From", "To", "Cc", "Subject"}) {
         std::string v = field(m.raw, name);
         if (!v.empty()) {
-            content += std::string("<tr><td><b>") + name + ":</b></td><td>" + htmlEscape(decodeWords(v)) +
-                       "</td></tr>\r\n";
+            content += std::string("<tr><td><b>") + name + ":</b></td><td>" +
+                       htmlEscape(decodeWords(v)) + "</td></tr>\r\n";
         }
     }
     content += "</table>\r\n<hr>\r\n<pre>" + htmlEscape(m.text()) + "</pre>\r\n";

@@ -26,7 +26,8 @@ public:
         std::string user;
         std::string folder;
         std::string crumb;
-        std::vector<StoredMessage> rows; // the messages of this page, in shown order
+        // The messages of this page, in shown order; they stay in the mailbox.
+        std::vector<const StoredMessage*> rows;
         int first = 0, last = 0, total = 0; // the counter (1-based, inclusive)
         int pageIndex = 0;
         int pageCount = 0;
@@ -48,15 +49,13 @@ public:
     std::string letter(const std::string& user, const std::string& crumb,
                        const StoredMessage& message, const std::string& folder,
                        int inboxUnread) const;
-    std::string compose(const std::string& user, const std::string& crumb,
-                        const std::string& yy, const std::string& composeCrumb,
-                        int inboxUnread) const;
+    std::string compose(const std::string& user, const std::string& crumb, const std::string& yy,
+                        const std::string& composeCrumb, int inboxUnread) const;
     std::string sent(const std::string& user, const std::string& crumb, const std::string& to,
                      int inboxUnread) const;
     // A signed-in page with an error text (wrong crumb, expired form, ...).
     std::string failure(const std::string& user, const std::string& crumb,
-                        const std::string& heading, const std::string& text,
-                        int inboxUnread) const;
+                        const std::string& heading, const std::string& text, int inboxUnread) const;
     // A bare error page for a status (404, 407, 502, injected faults).
     static std::string status(int code, const std::string& text);
 

@@ -1,6 +1,10 @@
 #include "site/SiteSimulator.h"
 
+#include "platform/LargeBuffer.h"
+
+#include <algorithm>
 #include <stdexcept>
+#include <string_view>
 
 namespace quill::site {
 
@@ -14,7 +18,8 @@ constexpr int kDrainMs = 5000;
 } // namespace
 
 SiteSimulator::SiteSimulator(SiteConfig config)
-    : site_(config), receiveTimeoutMs_(config.receiveTimeoutMs > 0 ? config.receiveTimeoutMs : 30000),
+    : site_(config),
+      receiveTimeoutMs_(config.receiveTimeoutMs > 0 ? config.receiveTimeoutMs : 30000),
       maxConnections_(config.maxConnections > 0 ? config.maxConnections : 1),
       maxRequestBytes_(config.maxRequestBytes), address_(config.listenAddress),
       requestedPort_(config.listenPort) {}
@@ -155,12 +160,23 @@ void SiteSimulator::serve(Connection& c) {
             received.append(buffer, n);
             HttpRequest::Parse p = request.parse(received, maxRequestBytes_);
             if (p == HttpRequest::Parse::Complete) {
-                answer(socket, site_.handle(request, received.substr(0, request.consumed)));
+                // Most requests are all that was received: no copy of a large post.
+                received.resize(request.consumed);
+                answer(socket, site_.handle(request, std::move(received)));
                 break;
             }
             if (p == HttpRequest::Parse::Bad) {
                 answer(socket, site_.reject(request.errorStatus(), received));
                 break;
+            }
+            if (request.consumed > received.capacity()) {
+                // A large post: room for all of it at once, in huge pages
+                // where the system has them, instead of regrowing.
+                std::string whole;
+                whole.reserve(request.consumed);
+                platform::adviseLargeBuffer(&whole[0], whole.capacity());
+                whole.append(received);
+                received.swap(whole);
             }
         }
     } catch (...) {
@@ -177,15 +193,21 @@ void SiteSimulator::answer(CBlockSocket& socket, const SiteHandler::Reply& reply
             return;
         }
     }
-    if (reply.closeAfterBytes >= 0) {
-        std::size_t n = std::min(reply.bytes.size(), static_cast<std::size_t>(reply.closeAfterBytes));
+    // The head and, for a print-view part, the part's bytes straight from
+    // the mailbox; a cut fault counts over both.
+    std::size_t allowed =
+        reply.closeAfterBytes >= 0 ? static_cast<std::size_t>(reply.closeAfterBytes) : reply.size();
+    for (std::string_view piece : {std::string_view(reply.bytes), reply.part}) {
+        const std::size_t n = std::min(piece.size(), allowed);
         if (n > 0) {
-            socket.write(reply.bytes.data(), n);
+            socket.write(piece.data(), n);
         }
+        allowed -= n;
+    }
+    if (reply.closeAfterBytes >= 0) {
         socket.close(); // a reset, as a dropped connection looks to the client
         return;
     }
-    socket.write(reply.bytes.data(), reply.bytes.size());
     finish(socket);
 }
 

@@ -1,26 +1,26 @@
 #include "site/StoredMessage.h"
 
-#include "platform/LargeBuffer.h"
-
 namespace quill::site {
 
 std::string StoredMessage::header() const {
-    std::size_t end = raw.find("\r\n\r\n");
-    return end == std::string::npos ? raw : raw.substr(0, end + 4);
+    return std::string(headerView());
 }
 
 std::string StoredMessage::text() const {
+    return std::string(textView());
+}
+
+std::string_view StoredMessage::headerView() const {
+    std::size_t end = raw.find("\r\n\r\n");
+    return std::string_view(raw).substr(0, end == std::string::npos ? raw.size() : end + 4);
+}
+
+std::string_view StoredMessage::textView() const {
     std::size_t end = raw.find("\r\n\r\n");
     if (end == std::string::npos) {
-        return std::string();
+        return std::string_view();
     }
-    // A text of many megabytes is copied into huge pages where the system has
-    // them, so that serving it costs the copy and not a page fault per 4 KiB.
-    std::string text;
-    text.reserve(raw.size() - (end + 4));
-    platform::adviseLargeBuffer(&text[0], text.capacity());
-    text.append(raw, end + 4, std::string::npos);
-    return text;
+    return std::string_view(raw).substr(end + 4);
 }
 
 } // namespace quill::site

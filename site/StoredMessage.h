@@ -2,6 +2,7 @@
 // One message in a folder: its identifier and its raw RFC 5322 bytes.
 
 #include <string>
+#include <string_view>
 
 namespace quill::site {
 
@@ -13,6 +14,9 @@ struct StoredMessage {
     // The header up to and including its empty line, and what follows it.
     std::string header() const;
     std::string text() const;
+    // The same without a copy; valid while raw is unchanged.
+    std::string_view headerView() const;
+    std::string_view textView() const;
 };
 
 } // namespace quill::site

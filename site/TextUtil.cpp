@@ -1,5 +1,7 @@
 #include "site/TextUtil.h"
 
+#include "platform/LargeBuffer.h"
+
 #include <cstdio>
 
 namespace quill::site {
@@ -65,6 +67,8 @@ std::string htmlEscape(const std::string& text) {
 std::string formDecode(const std::string& text) {
     std::string out;
     out.reserve(text.size());
+    // A posted message text can be tens of megabytes.
+    platform::adviseLargeBuffer(&out[0], out.capacity());
     for (std::size_t i = 0; i < text.size(); ++i) {
         char c = text[i];
         if (c == '+') {

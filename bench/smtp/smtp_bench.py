@@ -2,7 +2,7 @@
 
 (a) A message of a short text part and a base64 attachment, submitted with
     curl through the bridge, beside the same curl submission to a minimal
-    discarding SMTP sink: at most 2x.
+    discarding SMTP sink: at most 2x, and at most 1.5x at 20 MB.
 (b) A plain-text message through the bridge, beside curl posting the same
     final form body straight to the simulator: at most 2x.
 Both at 8, 20 and 50 MB: the 50 MB time at most 7x the 8 MB time (linear;
@@ -224,9 +224,10 @@ def main():
                 print("(%s) %3d MB: bridge %7.3f s (%6.1f MB/s)  baseline %7.3f s  ratio %.2fx"
                       "  host peak %6.1f MB (%.2fx the message)"
                       % (kind, size, t, size / t, base, ratio, peak / MB, mem), flush=True)
-                if ratio > 2.0:
-                    failures.append("(%s) %d MB: %.2fx its baseline (at most 2x)"
-                                    % (kind, size, ratio))
+                limit = 1.5 if (kind, size) == ("a", 20) else 2.0
+                if ratio > limit:
+                    failures.append("(%s) %d MB: %.2fx its baseline (at most %gx)"
+                                    % (kind, size, ratio, limit))
                 if mem > 6.0:
                     failures.append("(%s) %d MB: host peak %.2fx the message (under 6x)"
                                     % (kind, size, mem))

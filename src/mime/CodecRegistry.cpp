@@ -9,7 +9,7 @@ namespace quill {
 namespace {
 
 NamedRegistry<MimeCodec>& registry() {
-    static NamedRegistry<MimeCodec>* r = [] {
+    static NamedRegistry<MimeCodec>* registry = [] {
         auto* reg = new NamedRegistry<MimeCodec>(); // lives until the process ends
         reg->add("quoted-printable", []() -> std::unique_ptr<MimeCodec> {
             return std::make_unique<QuotedPrintableCodec>();
@@ -18,17 +18,20 @@ NamedRegistry<MimeCodec>& registry() {
                  []() -> std::unique_ptr<MimeCodec> { return std::make_unique<Base64Codec>(); });
         return reg;
     }();
-    return *r;
+    return *registry;
 }
 
 } // namespace
 
 std::unique_ptr<MimeCodec> CodecRegistry::codecFor(std::string_view name) {
-    if (name.empty())
+    if (name.empty()) {
         name = "7bit";
-    if (Factory f = registry().find(name))
-        if (auto codec = f())
+    }
+    if (Factory factory = registry().find(name)) {
+        if (auto codec = factory()) {
             return codec;
+        }
+    }
     return std::make_unique<MimeCodec>();
 }
 

@@ -13,12 +13,12 @@ namespace quill {
 namespace {
 
 std::mutex& defaultCharsetMutex() {
-    static std::mutex m;
-    return m;
+    static std::mutex charsetMutex;
+    return charsetMutex;
 }
 std::string& defaultCharsetValue() {
-    static std::string* s = new std::string(); // lives until the process ends
-    return *s;
+    static std::string* charset = new std::string(); // lives until the process ends
+    return *charset;
 }
 
 struct Segment {
@@ -29,34 +29,36 @@ struct Segment {
 // Scans one segment from start: it ends at the first white space or special
 // byte outside a quoted string, comment or angle address; the byte that closes
 // such a state ends it too. Returns where it ends (the terminator's position,
-// or n).
-Segment scanSegment(const unsigned char* p, std::size_t n, std::size_t start,
+// or length).
+Segment scanSegment(const unsigned char* data, std::size_t length, std::size_t start,
                     unsigned char initialState) {
-    Segment s;
+    Segment segment;
     unsigned char state = initialState;
     std::size_t i = start;
-    for (; i < n; ++i) {
-        unsigned char c = p[i];
-        if (c >= 0x80) {
-            ++s.eightBit;
+    for (; i < length; ++i) {
+        unsigned char byte = data[i];
+        if (byte >= 0x80) {
+            ++segment.eightBit;
             continue;
         }
         if (state != 0) {
-            if (c == state)
+            if (byte == state) {
                 break;
+            }
             continue;
         }
-        if (c == '"')
+        if (byte == '"') {
             state = '"';
-        else if (c == '(')
+        } else if (byte == '(') {
             state = ')';
-        else if (c == '<')
+        } else if (byte == '<') {
             state = '>';
-        else if (CharClass::isWhite(c) || CharClass::isSpecial(c))
+        } else if (CharClass::isWhite(byte) || CharClass::isSpecial(byte)) {
             break;
+        }
     }
-    s.end = i;
-    return s;
+    segment.end = i;
+    return segment;
 }
 
 bool useBForm(std::size_t length, std::size_t eightBit) {
@@ -69,38 +71,44 @@ bool useBForm(std::size_t length, std::size_t eightBit) {
 // tabs are joined into one, spaces included: written as two encoded words, the
 // decoder would drop the spaces between them.
 template <class Emit>
-void forEachSegment(const unsigned char* p, std::size_t n, unsigned char initialState,
+void forEachSegment(const unsigned char* data, std::size_t length, unsigned char initialState,
                     bool (*isFold)(const void*, unsigned char), const void* coder, Emit emit) {
     std::size_t i = 0;
-    while (i < n) {
+    while (i < length) {
         std::size_t start = i;
-        Segment s = scanSegment(p, n, start, initialState);
-        while (s.eightBit && s.end < n && (p[s.end] == ' ' || p[s.end] == '\t') &&
-               !isFold(coder, p[s.end])) {
-            std::size_t k = s.end;
-            while (k < n && (p[k] == ' ' || p[k] == '\t'))
-                ++k;
-            if (k >= n)
+        Segment segment = scanSegment(data, length, start, initialState);
+        while (segment.eightBit && segment.end < length &&
+               (data[segment.end] == ' ' || data[segment.end] == '\t') &&
+               !isFold(coder, data[segment.end])) {
+            std::size_t at = segment.end;
+            while (at < length && (data[at] == ' ' || data[at] == '\t')) {
+                ++at;
+            }
+            if (at >= length) {
                 break;
-            Segment next = scanSegment(p, n, k, initialState);
-            if (!next.eightBit)
+            }
+            Segment next = scanSegment(data, length, at, initialState);
+            if (!next.eightBit) {
                 break;
-            s.end = next.end;
-            s.eightBit += next.eightBit;
+            }
+            segment.end = next.end;
+            segment.eightBit += next.eightBit;
         }
-        emit(start, s.end, s.eightBit);
-        i = s.end;
-        if (i < n) {
-            unsigned char term = p[i++];
-            if (isFold(coder, term))
-                while (i < n && CharClass::isWhite(p[i]))
+        emit(start, segment.end, segment.eightBit);
+        i = segment.end;
+        if (i < length) {
+            unsigned char term = data[i++];
+            if (isFold(coder, term)) {
+                while (i < length && CharClass::isWhite(data[i])) {
                     ++i;
+                }
+            }
         }
     }
 }
 
-bool foldThunk(const void* coder, unsigned char c) {
-    return static_cast<const FieldCoder*>(coder)->isFoldPoint(c);
+bool foldThunk(const void* coder, unsigned char byte) {
+    return static_cast<const FieldCoder*>(coder)->isFoldPoint(byte);
 }
 
 } // namespace
@@ -121,78 +129,83 @@ std::string FieldCoder::effectiveCharset() const {
 
 std::size_t FieldCoder::encodedLength() const {
     const std::string cs = effectiveCharset();
-    if (cs.empty())
+    if (cs.empty()) {
         return length_;
-    const auto* p = reinterpret_cast<const unsigned char*>(input_);
+    }
+    const auto* data = reinterpret_cast<const unsigned char*>(input_);
     std::size_t total = 0;
     EncodedWordCoder words;
     words.setCharset(cs);
-    forEachSegment(p, length_, initialQuotingState(), foldThunk, this,
-                   [&](std::size_t a, std::size_t b, std::size_t eightBit) {
-                       std::size_t len = b - a;
+    forEachSegment(data, length_, initialQuotingState(), foldThunk, this,
+                   [&](std::size_t from, std::size_t to, std::size_t eightBit) {
+                       std::size_t len = to - from;
                        if (!eightBit) {
                            total += len;
                        } else {
-                           words.setInput(input_ + a, len);
+                           words.setInput(input_ + from, len);
                            words.setEncoding(useBForm(len, eightBit) ? 'B' : 'Q');
                            total += words.encodedLength();
                        }
-                       if (b < length_)
-                           total += isFoldPoint(p[b]) ? 4 : 1;
+                       if (to < length_) {
+                           total += isFoldPoint(data[to]) ? 4 : 1;
+                       }
                    });
     return total;
 }
 
 void FieldCoder::encodeTo(std::string& out, const std::string& cs) const {
-    const auto* p = reinterpret_cast<const unsigned char*>(input_);
+    const auto* data = reinterpret_cast<const unsigned char*>(input_);
     EncodedWordCoder words;
     words.setCharset(cs);
-    forEachSegment(p, length_, initialQuotingState(), foldThunk, this,
-                   [&](std::size_t a, std::size_t b, std::size_t eightBit) {
-                       std::size_t len = b - a;
+    forEachSegment(data, length_, initialQuotingState(), foldThunk, this,
+                   [&](std::size_t from, std::size_t to, std::size_t eightBit) {
+                       std::size_t len = to - from;
                        if (!eightBit) {
-                           out.append(input_ + a, len);
+                           out.append(input_ + from, len);
                        } else {
-                           words.setInput(input_ + a, len);
+                           words.setInput(input_ + from, len);
                            words.setEncoding(useBForm(len, eightBit) ? 'B' : 'Q');
                            words.encodeTo(out);
                        }
-                       if (b < length_) {
-                           out += static_cast<char>(p[b]);
-                           if (isFoldPoint(p[b]))
+                       if (to < length_) {
+                           out += static_cast<char>(data[to]);
+                           if (isFoldPoint(data[to])) {
                                out += "\r\n\t";
+                           }
                        }
                    });
 }
 
 std::size_t FieldCoder::encode(char* dest, std::size_t capacity) {
     const std::string cs = effectiveCharset();
-    std::size_t k;
     if (cs.empty()) {
-        k = std::min(length_, capacity);
-        if (k)
-            std::memcpy(dest, input_, k);
-        return k;
+        const std::size_t count = std::min(length_, capacity);
+        if (count > 0) {
+            std::memcpy(dest, input_, count);
+        }
+        return count;
     }
     std::string out;
     out.reserve(length_ + 16);
     encodeTo(out, cs);
-    k = std::min(out.size(), capacity);
-    if (k)
-        std::memcpy(dest, out.data(), k);
-    return k;
+    const std::size_t count = std::min(out.size(), capacity);
+    if (count > 0) {
+        std::memcpy(dest, out.data(), count);
+    }
+    return count;
 }
 
 std::size_t FieldCoder::decode(char* dest, std::size_t capacity) {
     EncodedWordCoder words;
     words.setInput(input_, length_);
     std::vector<char> buf(length_ + 1);
-    std::size_t r = words.decode(buf.data(), length_);
+    const std::size_t decoded = words.decode(buf.data(), length_);
     charset_ = words.charset();
-    std::size_t k = std::min(r, capacity);
-    if (k)
-        std::memcpy(dest, buf.data(), k);
-    return k;
+    const std::size_t count = std::min(decoded, capacity);
+    if (count > 0) {
+        std::memcpy(dest, buf.data(), count);
+    }
+    return count;
 }
 
 std::string FieldCoder::encoded() {

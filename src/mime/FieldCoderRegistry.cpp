@@ -9,31 +9,36 @@ namespace quill {
 
 namespace {
 
-template <class C> std::unique_ptr<FieldCoder> make() {
-    return std::make_unique<C>();
+template <class Coder> std::unique_ptr<FieldCoder> make() {
+    return std::make_unique<Coder>();
 }
 
 NamedRegistry<FieldCoder>& registry() {
-    static NamedRegistry<FieldCoder>* r = [] {
+    static NamedRegistry<FieldCoder>* registry = [] {
         auto* reg = new NamedRegistry<FieldCoder>(); // lives until the process ends
-        for (const char* name : {"Subject", "Comments", "Content-Description"})
+        for (const char* name : {"Subject", "Comments", "Content-Description"}) {
             reg->add(name, &make<TextFieldCoder>);
+        }
         for (const char* name : {"From", "To", "Resent-To", "Cc", "Resent-Cc", "Bcc", "Resent-Bcc",
-                                 "Reply-To", "Resent-Reply-To"})
+                                 "Reply-To", "Resent-Reply-To"}) {
             reg->add(name, &make<AddressFieldCoder>);
-        for (const char* name : {"Content-Type", "Content-Disposition"})
+        }
+        for (const char* name : {"Content-Type", "Content-Disposition"}) {
             reg->add(name, &make<ParameterFieldCoder>);
+        }
         return reg;
     }();
-    return *r;
+    return *registry;
 }
 
 } // namespace
 
 std::unique_ptr<FieldCoder> FieldCoderRegistry::coderFor(std::string_view name) {
-    if (Factory f = registry().find(name))
-        if (auto coder = f())
+    if (Factory factory = registry().find(name)) {
+        if (auto coder = factory()) {
             return coder;
+        }
+    }
     return std::make_unique<FieldCoder>();
 }
 

@@ -23,9 +23,11 @@ enum class MediaType : int {
 inline MediaType mediaTypeFromValue(std::string_view contentType) {
     static constexpr std::string_view names[] = {"text",        "image",     "audio",  "video",
                                                  "application", "multipart", "message"};
-    for (int i = 0; i < 7; ++i)
-        if (CharClass::startsWithNoCase(contentType, names[i]))
+    for (int i = 0; i < 7; ++i) {
+        if (CharClass::startsWithNoCase(contentType, names[i])) {
             return static_cast<MediaType>(i);
+        }
+    }
     return MediaType::Other;
 }
 

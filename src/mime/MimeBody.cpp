@@ -2,6 +2,7 @@
 
 #include "mime/CodecRegistry.h"
 #include "mime/PartFactoryRegistry.h"
+#include "platform/LargeBuffer.h"
 
 #include <cstring>
 #include <new>
@@ -10,26 +11,34 @@ namespace quill {
 
 namespace {
 
-// Position of needle in [from, n) of p, or n. needle starts with CR, which
-// is rare enough in most bodies for memchr to do the walking.
-std::size_t findText(const char* p, std::size_t n, std::size_t from, std::string_view needle) {
-    const std::size_t k = needle.size();
-    if (k == 0 || k > n)
-        return n;
-    while (from + k <= n) {
-        const void* hit = std::memchr(p + from, needle[0], n - from - k + 1);
-        if (!hit)
-            return n;
-        std::size_t at = static_cast<std::size_t>(static_cast<const char*>(hit) - p);
-        if (std::memcmp(p + at + 1, needle.data() + 1, k - 1) == 0)
+// Position of needle in [from, length) of data, or length. The walk is done by memchr on
+// one byte of the needle: its first dash where it has one (a delimiter line;
+// "-" never occurs in base64 and is rarer than CR in text), else its first.
+std::size_t findText(const char* data, std::size_t length, std::size_t from,
+                     std::string_view needle) {
+    const std::size_t needleLength = needle.size();
+    if (needleLength == 0 || needleLength > length) {
+        return length;
+    }
+    const std::size_t dash = needle.find('-');
+    const std::size_t anchor = dash == std::string_view::npos ? 0 : dash;
+    while (from + needleLength <= length) {
+        const void* hit =
+            std::memchr(data + from + anchor, needle[anchor], length - from - needleLength + 1);
+        if (!hit) {
+            return length;
+        }
+        std::size_t at = static_cast<std::size_t>(static_cast<const char*>(hit) - data) - anchor;
+        if (std::memcmp(data + at, needle.data(), needleLength) == 0) {
             return at;
+        }
         from = at + 1;
     }
-    return n;
+    return length;
 }
 
-std::unique_ptr<MimeCodec> codecFor(const MimeHeader& h) {
-    const std::string* cte = h.contentTransferEncoding();
+std::unique_ptr<MimeCodec> codecFor(const MimeHeader& headerLength) {
+    const std::string* cte = headerLength.contentTransferEncoding();
     return CodecRegistry::codecFor(cte ? std::string_view(*cte) : std::string_view());
 }
 
@@ -51,10 +60,12 @@ void MimeBody::clearContent() {
 
 bool MimeBody::setContent(std::string_view bytes) {
     std::unique_ptr<char[]> buf(new (std::nothrow) char[bytes.size() + 1]);
-    if (!buf)
+    if (!buf) {
         return false;
-    if (!bytes.empty())
+    }
+    if (!bytes.empty()) {
         std::memcpy(buf.get(), bytes.data(), bytes.size());
+    }
     buf[bytes.size()] = '\0';
     content_ = std::move(buf);
     contentLength_ = bytes.size();
@@ -62,20 +73,23 @@ bool MimeBody::setContent(std::string_view bytes) {
 }
 
 MediaType MimeBody::mediaType() const {
-    const MimeField* f = findField("Content-Type");
-    return f ? mediaTypeFromValue(f->value()) : MediaType::Text;
+    const MimeField* field = findField("Content-Type");
+    return field ? mediaTypeFromValue(field->value()) : MediaType::Text;
 }
 
 std::string MimeBody::subtype() const {
-    const MimeField* f = findField("Content-Type");
-    if (!f)
+    const MimeField* field = findField("Content-Type");
+    if (!field) {
         return "plain";
-    std::string_view main = f->mainValue();
+    }
+    std::string_view main = field->mainValue();
     std::size_t slash = main.find('/');
-    if (slash == std::string_view::npos)
+    if (slash == std::string_view::npos) {
         return std::string(main);
-    if (slash == 0)
+    }
+    if (slash == 0) {
         return std::string();
+    }
     return std::string(main.substr(slash + 1));
 }
 
@@ -85,8 +99,9 @@ MimeBody* MimeBody::firstChild() {
 }
 
 MimeBody* MimeBody::nextChild() {
-    if (cursor_ >= children_.size())
+    if (cursor_ >= children_.size()) {
         return nullptr;
+    }
     return children_[cursor_++].get();
 }
 
@@ -103,75 +118,85 @@ std::ptrdiff_t MimeBody::load(const char* data, std::size_t length) {
     }
 }
 
-std::ptrdiff_t MimeBody::loadNested(const char* p, std::size_t n, int depth) {
-    std::ptrdiff_t h = loadFields(p, n);
-    if (h <= 0)
-        return h;
+std::ptrdiff_t MimeBody::loadNested(const char* data, std::size_t length, int depth) {
+    std::ptrdiff_t headerLength = loadFields(data, length);
+    if (headerLength <= 0) {
+        return headerLength;
+    }
     clearContent();
-    std::size_t bodyStart = static_cast<std::size_t>(h);
-    std::size_t end = n;
+    std::size_t bodyStart = static_cast<std::size_t>(headerLength);
+    std::size_t end = length;
 
     std::string delimiter;
-    std::size_t found = n;
+    std::size_t found = length;
     if (mediaType() == MediaType::Multipart && depth < kMaxDepth) {
-        std::string b = boundary();
-        if (!b.empty()) {
-            delimiter = "\r\n--" + b;
+        std::string boundaryText = boundary();
+        if (!boundaryText.empty()) {
+            delimiter = "\r\n--" + boundaryText;
             // From two bytes back, so that a delimiter right after the empty
             // line (whose CR LF it shares) is found.
-            found = findText(p, n, bodyStart >= 2 ? bodyStart - 2 : 0, delimiter);
-            if (found < n)
+            found = findText(data, length, bodyStart >= 2 ? bodyStart - 2 : 0, delimiter);
+            if (found < length) {
                 end = found + 2;
+            }
         }
     }
 
     if (end > bodyStart) {
         auto codec = codecFor(*this);
         codec->setDirection(MimeCodec::Direction::Decode);
-        codec->setInput(p + bodyStart, end - bodyStart);
+        codec->setInput(data + bodyStart, end - bodyStart);
         std::size_t bound = codec->decodedLength();
         std::unique_ptr<char[]> buf(new (std::nothrow) char[bound + 4]);
-        if (!buf)
+        if (!buf) {
             return -1;
-        std::size_t r = codec->decode(buf.get(), bound);
-        buf[r] = '\0';
+        }
+        platform::adviseLargeBuffer(buf.get(), bound + 4);
+        std::size_t result = codec->decode(buf.get(), bound);
+        buf[result] = '\0';
         content_ = std::move(buf);
-        contentLength_ = r;
+        contentLength_ = result;
         bodyStart = end;
     }
-    if (bodyStart >= n || found >= n)
-        return static_cast<std::ptrdiff_t>(bodyStart < n ? bodyStart : n);
+    if (bodyStart >= length || found >= length) {
+        return static_cast<std::ptrdiff_t>(bodyStart < length ? bodyStart : length);
+    }
 
     const bool useFactory = !PartFactoryRegistry::empty();
-    const std::size_t dl = delimiter.size();
-    std::size_t d = findText(p, n, bodyStart - 2, delimiter);
-    while (d < n) {
-        std::size_t lineEnd = findText(p, n, d + dl, "\r\n");
-        if (lineEnd >= n)
-            return static_cast<std::ptrdiff_t>(n);
+    const std::size_t delimiterLength = delimiter.size();
+    std::size_t delimiterAt = findText(data, length, bodyStart - 2, delimiter);
+    while (delimiterAt < length) {
+        std::size_t lineEnd = findText(data, length, delimiterAt + delimiterLength, "\r\n");
+        if (lineEnd >= length) {
+            return static_cast<std::ptrdiff_t>(length);
+        }
         std::size_t childStart = lineEnd + 2;
-        if (d + dl + 2 <= n && p[d + dl] == '-' && p[d + dl + 1] == '-')
+        if (delimiterAt + delimiterLength + 2 <= length &&
+            data[delimiterAt + delimiterLength] == '-' &&
+            data[delimiterAt + delimiterLength + 1] == '-') {
             return static_cast<std::ptrdiff_t>(childStart);
-        std::size_t next = findText(p, n, childStart, delimiter);
-        std::size_t childEnd = next < n ? next : n;
+        }
+        std::size_t next = findText(data, length, childStart, delimiter);
+        std::size_t childEnd = next < length ? next : length;
 
         std::unique_ptr<MimeBody> child;
         if (useFactory) {
             MimeHeader probe;
-            probe.load(p + childStart, childEnd - childStart);
+            probe.load(data + childStart, childEnd - childStart);
             child = PartFactoryRegistry::create(probe.mediaTypeName());
         } else {
             child = std::make_unique<MimeBody>();
         }
         MimeBody& added = appendChild(std::move(child));
-        std::ptrdiff_t r = added.loadNested(p + childStart, childEnd - childStart, depth + 1);
-        if (r < 0) {
+        std::ptrdiff_t result =
+            added.loadNested(data + childStart, childEnd - childStart, depth + 1);
+        if (result < 0) {
             children_.pop_back();
-            return r;
+            return result;
         }
-        d = next;
+        delimiterAt = next;
     }
-    return static_cast<std::ptrdiff_t>(n);
+    return static_cast<std::ptrdiff_t>(length);
 }
 
 std::size_t MimeBody::storedLength() const {
@@ -183,54 +208,61 @@ std::size_t MimeBody::storedLength() const {
         total += codec->encodedLength();
     }
     if (!children_.empty()) {
-        std::size_t b = boundary().size();
-        for (const auto& c : children_)
-            total += b + c->storedLength() + 6;
-        total += b + 8;
+        std::size_t boundaryText = boundary().size();
+        for (const auto& child : children_) {
+            total += boundaryText + child->storedLength() + 6;
+        }
+        total += boundaryText + 8;
     }
     return total;
 }
 
 std::ptrdiff_t MimeBody::store(char* dest, std::size_t capacity) const {
     try {
-        std::ptrdiff_t h = MimeHeader::store(dest, capacity);
-        if (h <= 0)
-            return h;
-        std::size_t o = static_cast<std::size_t>(h);
+        std::ptrdiff_t headerLength = MimeHeader::store(dest, capacity);
+        if (headerLength <= 0) {
+            return headerLength;
+        }
+        std::size_t written = static_cast<std::size_t>(headerLength);
         if (content_) {
             auto codec = codecFor(*this);
             codec->setDirection(MimeCodec::Direction::Encode);
             codec->setInput(content_.get(), contentLength_);
-            o += codec->encode(dest + o, capacity - o);
+            written += codec->encode(dest + written, capacity - written);
         }
-        if (children_.empty())
-            return static_cast<std::ptrdiff_t>(o);
-        const std::string b = boundary();
-        if (b.empty())
+        if (children_.empty()) {
+            return static_cast<std::ptrdiff_t>(written);
+        }
+        const std::string boundaryText = boundary();
+        if (boundaryText.empty()) {
             return -1;
+        }
         bool first = true;
-        for (const auto& c : children_) {
-            if (capacity - o < b.size() + 6)
+        for (const auto& child : children_) {
+            if (capacity - written < boundaryText.size() + 6) {
                 break;
-            if (first && o >= 2 && dest[o - 2] == '\r' && dest[o - 1] == '\n')
-                o -= 2;
+            }
+            if (first && written >= 2 && dest[written - 2] == '\r' && dest[written - 1] == '\n') {
+                written -= 2;
+            }
             first = false;
-            std::memcpy(dest + o, "\r\n--", 4);
-            std::memcpy(dest + o + 4, b.data(), b.size());
-            std::memcpy(dest + o + 4 + b.size(), "\r\n", 2);
-            o += b.size() + 6;
-            std::ptrdiff_t r = c->store(dest + o, capacity - o);
-            if (r < 0)
-                return r;
-            o += static_cast<std::size_t>(r);
+            std::memcpy(dest + written, "\r\n--", 4);
+            std::memcpy(dest + written + 4, boundaryText.data(), boundaryText.size());
+            std::memcpy(dest + written + 4 + boundaryText.size(), "\r\n", 2);
+            written += boundaryText.size() + 6;
+            std::ptrdiff_t result = child->store(dest + written, capacity - written);
+            if (result < 0) {
+                return result;
+            }
+            written += static_cast<std::size_t>(result);
         }
-        if (capacity - o >= b.size() + 8) {
-            std::memcpy(dest + o, "\r\n--", 4);
-            std::memcpy(dest + o + 4, b.data(), b.size());
-            std::memcpy(dest + o + 4 + b.size(), "--\r\n", 4);
-            o += b.size() + 8;
+        if (capacity - written >= boundaryText.size() + 8) {
+            std::memcpy(dest + written, "\r\n--", 4);
+            std::memcpy(dest + written + 4, boundaryText.data(), boundaryText.size());
+            std::memcpy(dest + written + 4 + boundaryText.size(), "--\r\n", 4);
+            written += boundaryText.size() + 8;
         }
-        return static_cast<std::ptrdiff_t>(o);
+        return static_cast<std::ptrdiff_t>(written);
     } catch (const std::bad_alloc&) {
         return -1;
     }

@@ -6,10 +6,11 @@
 namespace quill {
 
 std::size_t MimeCodec::encode(char* dest, std::size_t capacity) {
-    std::size_t n = std::min(length_, capacity);
-    if (n)
-        std::memcpy(dest, input_, n);
-    return n;
+    std::size_t count = std::min(length_, capacity);
+    if (count) {
+        std::memcpy(dest, input_, count);
+    }
+    return count;
 }
 
 std::size_t MimeCodec::decode(char* dest, std::size_t capacity) {

@@ -13,25 +13,28 @@ void MimeHeader::clear() {
 
 std::size_t MimeHeader::storedLength() const {
     std::size_t total = 2;
-    for (const auto& f : fields_)
-        total += f.storedLength();
+    for (const auto& field : fields_) {
+        total += field.storedLength();
+    }
     return total;
 }
 
 std::ptrdiff_t MimeHeader::store(char* dest, std::size_t capacity) const {
     try {
-        std::size_t o = 0;
-        for (const auto& f : fields_) {
-            std::size_t r = f.store(dest + o, capacity - o);
-            if (r == 0)
+        std::size_t written = 0;
+        for (const auto& field : fields_) {
+            std::size_t stored = field.store(dest + written, capacity - written);
+            if (stored == 0) {
                 return 0;
-            o += r;
+            }
+            written += stored;
         }
-        if (capacity - o < 2)
+        if (capacity - written < 2) {
             return 0;
-        dest[o++] = '\r';
-        dest[o++] = '\n';
-        return static_cast<std::ptrdiff_t>(o);
+        }
+        dest[written++] = '\r';
+        dest[written++] = '\n';
+        return static_cast<std::ptrdiff_t>(written);
     } catch (const std::bad_alloc&) {
         return -1;
     }
@@ -45,52 +48,59 @@ std::ptrdiff_t MimeHeader::load(const char* data, std::size_t length) {
     }
 }
 
-std::ptrdiff_t MimeHeader::loadFields(const char* p, std::size_t n) {
+std::ptrdiff_t MimeHeader::loadFields(const char* data, std::size_t length) {
     std::size_t pos = 0;
-    while (pos < n && p[pos] != '\0' && p[pos] != '\r') {
+    while (pos < length && data[pos] != '\0' && data[pos] != '\r') {
         MimeField field;
-        std::size_t used = field.load(p + pos, n - pos);
-        if (used == 0)
+        std::size_t used = field.load(data + pos, length - pos);
+        if (used == 0) {
             return 0;
+        }
         fields_.push_back(std::move(field));
         pos += used;
     }
     // The empty line's CR LF, as far as the buffer holds it.
-    return static_cast<std::ptrdiff_t>(std::min(pos + 2, n));
+    return static_cast<std::ptrdiff_t>(std::min(pos + 2, length));
 }
 
 const MimeField* MimeHeader::findField(std::string_view name) const {
-    for (const auto& f : fields_)
-        if (CharClass::equalNoCase(f.name(), name))
-            return &f;
+    for (const auto& field : fields_) {
+        if (CharClass::equalNoCase(field.name(), name)) {
+            return &field;
+        }
+    }
     return nullptr;
 }
 
 MimeField* MimeHeader::findField(std::string_view name) {
-    for (auto& f : fields_)
-        if (CharClass::equalNoCase(f.name(), name))
-            return &f;
+    for (auto& field : fields_) {
+        if (CharClass::equalNoCase(field.name(), name)) {
+            return &field;
+        }
+    }
     return nullptr;
 }
 
 std::string MimeHeader::fieldParameter(std::string_view field, std::string_view parameter) const {
     std::string out;
-    if (const MimeField* f = findField(field))
-        f->getParameter(parameter, out);
+    if (const MimeField* found = findField(field)) {
+        found->getParameter(parameter, out);
+    }
     return out;
 }
 
 const std::string* MimeHeader::contentTransferEncoding() const {
-    const MimeField* f = findField("Content-Transfer-Encoding");
-    return f ? &f->value() : nullptr;
+    const MimeField* field = findField("Content-Transfer-Encoding");
+    return field ? &field->value() : nullptr;
 }
 
 std::string MimeHeader::mediaTypeName() const {
-    const MimeField* f = findField("Content-Type");
-    if (!f)
+    const MimeField* field = findField("Content-Type");
+    if (!field) {
         return "text";
-    const std::string& v = f->value();
-    return v.substr(0, v.find('/'));
+    }
+    const std::string& value = field->value();
+    return value.substr(0, value.find('/'));
 }
 
 std::string MimeHeader::boundary() const {
@@ -103,17 +113,17 @@ MimeField& MimeHeader::addField(std::string name, std::string value, std::string
 }
 
 MimeField& MimeHeader::setField(std::string_view name, std::string value, std::string charset) {
-    if (MimeField* f = findField(name)) {
-        f->setValue(std::move(value));
-        f->setCharset(std::move(charset));
-        return *f;
+    if (MimeField* field = findField(name)) {
+        field->setValue(std::move(value));
+        field->setCharset(std::move(charset));
+        return *field;
     }
     return addField(std::string(name), std::move(value), std::move(charset));
 }
 
 std::size_t MimeHeader::removeField(std::string_view name) {
-    auto it = std::remove_if(fields_.begin(), fields_.end(), [&](const MimeField& f) {
-        return CharClass::equalNoCase(f.name(), name);
+    auto it = std::remove_if(fields_.begin(), fields_.end(), [&](const MimeField& field) {
+        return CharClass::equalNoCase(field.name(), name);
     });
     std::size_t gone = static_cast<std::size_t>(fields_.end() - it);
     fields_.erase(it, fields_.end());

@@ -23,9 +23,11 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         std::vector<Entry> kept;
         kept.reserve(entries_.size() + 1);
-        for (auto& e : entries_)
-            if (!CharClass::equalNoCase(e.name, name))
-                kept.push_back(std::move(e));
+        for (auto& entry : entries_) {
+            if (!CharClass::equalNoCase(entry.name, name)) {
+                kept.push_back(std::move(entry));
+            }
+        }
         kept.push_back(Entry{std::move(name), factory});
         entries_.swap(kept);
     }
@@ -33,9 +35,11 @@ public:
     // The factory of the first entry with this name, or null.
     Factory find(std::string_view name) const {
         std::lock_guard<std::mutex> lock(mutex_);
-        for (const auto& e : entries_)
-            if (CharClass::equalNoCase(e.name, name))
-                return e.factory;
+        for (const auto& entry : entries_) {
+            if (CharClass::equalNoCase(entry.name, name)) {
+                return entry.factory;
+            }
+        }
         return nullptr;
     }
 
@@ -47,8 +51,9 @@ public:
     std::vector<std::string> names() const {
         std::lock_guard<std::mutex> lock(mutex_);
         std::vector<std::string> out;
-        for (const auto& e : entries_)
-            out.push_back(e.name);
+        for (const auto& entry : entries_) {
+            out.push_back(entry.name);
+        }
         return out;
     }
 

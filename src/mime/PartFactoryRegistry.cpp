@@ -7,18 +7,21 @@ namespace quill {
 namespace {
 
 NamedRegistry<MimeBody>& registry() {
-    static NamedRegistry<MimeBody>* r = new NamedRegistry<MimeBody>(); // lives until the end
-    return *r;
+    static NamedRegistry<MimeBody>* registry = new NamedRegistry<MimeBody>(); // lives until the end
+    return *registry;
 }
 
 } // namespace
 
 std::unique_ptr<MimeBody> PartFactoryRegistry::create(std::string_view name) {
-    if (name.empty())
+    if (name.empty()) {
         name = "text";
-    if (Factory f = registry().find(name))
-        if (auto body = f())
+    }
+    if (Factory factory = registry().find(name)) {
+        if (auto body = factory()) {
             return body;
+        }
+    }
     return std::make_unique<MimeBody>();
 }
 

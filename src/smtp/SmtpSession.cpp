@@ -9,6 +9,7 @@
 #include "webmail/SmtpWebmail.h"
 #include "webmail/SocketStream.h"
 
+#include <cstring>
 #include <memory>
 #include <utility>
 
@@ -164,25 +165,19 @@ void SmtpSession::onRcpt(const std::string& line) {
 bool SmtpSession::readMessage(std::string& text) {
     // The line end of the DATA command counts as the CR LF in front of the
     // first line, so a lone "." right after "354 OK" is an empty message.
-    // Reads stop at each ".\r\n"; only one that starts a line ends the message.
+    // Otherwise the message ends at the first CR LF "." CR LF, and it is read
+    // in one piece: the stream then hands over its buffer instead of copying
+    // a message of many megabytes.
     text.clear();
-    for (;;) {
-        const std::size_t before = text.size();
-        if (before == 0) {
-            text = stream_->readUntil(".\r\n");
-        } else {
-            text += stream_->readUntil(".\r\n");
-        }
-        if (text.size() == before || !endsWith(text, ".\r\n", 3)) {
-            return false; // the client closed before the terminator
-        }
-        if (text.size() == 3) {
-            text.clear(); // the lone dot: an empty message
-            return true;
-        }
-        if (endsWith(text, kTerminator, kTerminatorLength)) {
-            break;
-        }
+    while (stream_->buffered() < 3 && stream_->receiveMore() > 0) {
+    }
+    if (stream_->buffered() >= 3 && std::memcmp(stream_->unreadData(), ".\r\n", 3) == 0) {
+        stream_->readUntil(".\r\n");
+        return true; // the lone dot: an empty message
+    }
+    text = stream_->readUntil(kTerminator);
+    if (!endsWith(text, kTerminator, kTerminatorLength)) {
+        return false; // the client closed before the terminator
     }
     // Drop the terminator, including the CR LF that ended the last line.
     text.resize(text.size() - kTerminatorLength);

@@ -16,6 +16,10 @@ namespace quill {
 
 namespace {
 
+// Counters of this many characters or more are no counter. Generous: a
+// mailbox of 10,000 messages already needs 18 ("1001-1025 of 10000").
+constexpr std::size_t kMaxCounterLength = 64;
+
 // A scraped value that could split a request line or header.
 bool usable(const std::string& value) {
     return value.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
@@ -89,7 +93,7 @@ std::int32_t readSize(const std::string& text) {
 // integer -last (the dash is read as its sign), the word "of", the integer
 // total. False when it is not a valid counter.
 bool readCounter(const std::string& counter, std::int64_t& last, std::int64_t& total) {
-    if (counter.size() >= 18) {
+    if (counter.size() >= kMaxCounterLength) {
         return false;
     }
     TextScanner shape(counter);

@@ -39,9 +39,18 @@ void SocketStream::reserveOutput(std::size_t total) {
 
 void SocketStream::reserveInput(std::size_t total) {
     if (head_ + total > input_.capacity()) {
-        input_.reserve(head_ + total);
-        platform::adviseLargeBuffer(&input_[0], input_.capacity());
+        growInput(head_ + total);
     }
+}
+
+void SocketStream::growInput(std::size_t capacity) {
+    // The hint must come before the bytes are copied over: pages that the copy
+    // has already faulted in stay small.
+    std::string grown;
+    grown.reserve(capacity);
+    platform::adviseLargeBuffer(&grown[0], grown.capacity());
+    grown.append(input_);
+    input_.swap(grown);
 }
 
 void SocketStream::writeLine(const std::string& text) {
@@ -82,8 +91,7 @@ std::size_t SocketStream::receiveChunk() {
         // the factor is 4: a large upload is then copied about a third as
         // often, and the capacity it does not fill is never touched.
         const std::size_t factor = input_.capacity() >= kFastGrowth ? 4 : 2;
-        input_.reserve(std::max(used + kChunk, input_.capacity() * factor));
-        platform::adviseLargeBuffer(&input_[0], input_.capacity());
+        growInput(std::max(used + kChunk, input_.capacity() * factor));
     }
     input_.resize(used + kChunk);
     std::size_t received = 0;

@@ -98,6 +98,8 @@ public:
 private:
     // Receives one chunk onto the input; returns the byte count, 0 at the end.
     std::size_t receiveChunk();
+    // Moves the buffered bytes into a buffer of this capacity.
+    void growInput(std::size_t capacity);
     // Removes and returns the next count unread bytes.
     std::string take(std::size_t count);
 

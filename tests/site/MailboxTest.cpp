@@ -80,14 +80,20 @@ TEST_F(MailboxTest, IdsAreUniqueAndSafeInUrls) {
 TEST_F(MailboxTest, MoveRemoveAndClearChangeOnlyTheNamedMessages) {
     std::string a = box_.add("alice", "Inbox", "Subject: a\r\n\r\n");
     std::string b = box_.add("alice", "Inbox", "Subject: b\r\n\r\n");
-    std::string c = box_.add("alice", "Inbox", "Subject: c\r\n\r\n");
+    std::string c = box_.add("alice", "Inbox", "Subject: c\r\n\r\n", false);
+    EXPECT_TRUE(box_.markRead("alice", "Inbox", b));
+    EXPECT_FALSE(box_.markRead("alice", "Trash", b));
     EXPECT_EQ(2, box_.move("alice", "Inbox", "Trash", {c, a, "unknown"}));
     EXPECT_EQ(0, box_.move("alice", "Inbox", "Inbox", {b}));
+    // The unread counts follow the messages: a (unread) and c (read) moved.
+    EXPECT_EQ(0u, box_.unreadCount("alice", "Inbox"));
+    EXPECT_EQ(1u, box_.unreadCount("alice", "Trash"));
     auto trash = box_.messages("alice", "Trash");
     ASSERT_EQ(2u, trash.size());
     EXPECT_EQ(a, trash[0].id); // folder order is kept
     EXPECT_EQ(c, trash[1].id);
     EXPECT_EQ(1, box_.remove("alice", "Trash", {a}));
+    EXPECT_EQ(0u, box_.unreadCount("alice", "Trash"));
     EXPECT_EQ(1, box_.clear("alice", "Trash"));
     ASSERT_EQ(1u, box_.messages("alice", "Inbox").size());
     EXPECT_EQ(b, box_.messages("alice", "Inbox")[0].id);

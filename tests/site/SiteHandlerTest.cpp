@@ -52,7 +52,8 @@ TEST(SiteHandlerTest, SignInFollowsTheRedirectChainAndSetsCookiesAtEveryStep) {
         EXPECT_EQ(redirects, hops) << redirects;
         EXPECT_EQ("us.mail.vurel.example", client.mailHost) << redirects;
         EXPECT_TRUE(sitetest::isMailPage(a.body, "vurel.example")) << redirects;
-        EXPECT_NE(std::string::npos, a.body.find("<title>Vurel! Mail - alice@vurel.example</title>"));
+        EXPECT_NE(std::string::npos,
+                  a.body.find("<title>Vurel! Mail - alice@vurel.example</title>"));
         // Front page (B, VC), POST (Y), each hop (H1..), ticket (T), welcome (PH).
         for (const char* name : {"B=", "VC=", "Y=", "T=", "PH="}) {
             EXPECT_NE(std::string::npos, client.cookies.find(name)) << redirects << " " << name;
@@ -68,8 +69,8 @@ TEST(SiteHandlerTest, SignInFollowsTheRedirectChainAndSetsCookiesAtEveryStep) {
 TEST(SiteHandlerTest, SignInAcceptsTheFullAddressAndAnEmptyPassword) {
     SiteHandler site(config());
     Client client = handlerClient(site);
-    EXPECT_TRUE(sitetest::isMailPage(client.signIn("Alice@vurel.example", "s3cret").body,
-                                     "vurel.example"));
+    EXPECT_TRUE(
+        sitetest::isMailPage(client.signIn("Alice@vurel.example", "s3cret").body, "vurel.example"));
     EXPECT_TRUE(sitetest::isMailPage(client.signIn("bob", "").body, "vurel.example"));
 }
 
@@ -135,10 +136,10 @@ TEST(SiteHandlerTest, AChallengeIsAnsweredOnceAndExpires) {
 TEST(SiteHandlerTest, EachFrontPageCarriesAFreshChallenge) {
     SiteHandler site(config());
     Client client = handlerClient(site);
-    std::string a = between(client.get(site.frontPageUrl(), false).body,
-                            "name=\".challenge\" value=\"", "\"");
-    std::string b = between(client.get(site.frontPageUrl(), false).body,
-                            "name=\".challenge\" value=\"", "\"");
+    std::string a =
+        between(client.get(site.frontPageUrl(), false).body, "name=\".challenge\" value=\"", "\"");
+    std::string b =
+        between(client.get(site.frontPageUrl(), false).body, "name=\".challenge\" value=\"", "\"");
     EXPECT_FALSE(a.empty());
     EXPECT_NE(a, b);
     EXPECT_EQ(std::string::npos, a.find_first_of("\"&+%; "));
@@ -196,7 +197,41 @@ TEST(SiteHandlerTest, ListingPagesCountRightOnEveryPage) {
         ++links;
     }
     EXPECT_EQ(2u, links);
-    EXPECT_NE(std::string::npos, row.find("<td><b>" + SitePages::sizeText(newest.raw.size()) + "</b></td>"));
+    EXPECT_NE(std::string::npos,
+              row.find("<td><b>" + SitePages::sizeText(newest.raw.size()) + "</b></td>"));
+}
+
+TEST(SiteHandlerTest, LargeMailboxesListRightOnTheirFirstMiddleAndLastPages) {
+    // Counters of 18 characters and more ("1001-1025 of 10000"), rows taken
+    // from the right end of the folder, and an unread count that follows reading.
+    for (const int total : {10000, 100000}) {
+        SiteHandler site(config());
+        std::vector<std::string> ids;
+        for (int i = 0; i < total; ++i) {
+            ids.push_back(site.addMessage("alice", "Inbox", message(i)));
+        }
+        Client client = handlerClient(site);
+        client.signIn("alice", "s3cret");
+        const int lastPage = (total - 1) / 25;
+        for (const int page : {0, 40, total / 50, lastPage}) {
+            auto scan = sitetest::scanListing(client.get(client.mail(listing(page))).body, true);
+            ASSERT_TRUE(scan.counterFound) << total << " page " << page;
+            EXPECT_EQ(page * 25 + 1, scan.first) << total << " page " << page;
+            EXPECT_EQ(std::min(total, page * 25 + 25), scan.last) << total << " page " << page;
+            EXPECT_EQ(total, scan.total) << total << " page " << page;
+            ASSERT_EQ(static_cast<std::size_t>(scan.last - scan.first + 1), scan.rows.size());
+            for (std::size_t r = 0; r < scan.rows.size(); ++r) {
+                EXPECT_EQ(ids[static_cast<std::size_t>(total - scan.first) - r], scan.rows[r].first)
+                    << total << " page " << page << " row " << r;
+            }
+        }
+        client.get(client.mail("/vm/ShowLetter?box=Inbox&PRINT=1&Nhead=f&toc=1&MsgId=" + ids[7] +
+                               "&bodyPart=TEXT"));
+        EXPECT_NE(std::string::npos, client.get(client.mail("/vm/Welcome"))
+                                         .body.find("<b>" + std::to_string(total - 1) +
+                                                    "</b> unread of " + std::to_string(total)))
+            << total;
+    }
 }
 
 TEST(SiteHandlerTest, ListingEdgeCases) {
@@ -209,10 +244,8 @@ TEST(SiteHandlerTest, ListingEdgeCases) {
     };
     const Case cases[] = {
         {0, 25, 0, 0, 0, 0, false}, // an empty folder shows no counter
-        {25, 25, 0, 1, 25, 25, true},
-        {26, 25, 1, 26, 26, 26, true},
-        {3, 1, 2, 3, 3, 3, true},
-        {3, 2, 9, 3, 3, 3, true}, // beyond the end: the last page
+        {25, 25, 0, 1, 25, 25, true}, {26, 25, 1, 26, 26, 26, true},
+        {3, 1, 2, 3, 3, 3, true},     {3, 2, 9, 3, 3, 3, true}, // beyond the end: the last page
     };
     for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         SiteConfig c = config();
@@ -237,15 +270,14 @@ TEST(SiteHandlerTest, ListingEdgeCases) {
 
 TEST(SiteHandlerTest, PrintViewGivesTheStoredBytesUnchanged) {
     SiteHandler site(config());
-    const std::string raw =
-        "From: =?iso-8859-1?Q?J=F6rg_M=FCller?= <jm@example.de>\r\n"
-        "To: alice@vurel.example\r\n"
-        "Subject: =?utf-8?B?R3LDvMOfZQ==?=\r\n"
-        "\r\n"
-        ".leading dot\r\n"
-        "..two dots\r\n"
-        "\xe9t\xe9 8-bit\r\n"
-        ".\r\n";
+    const std::string raw = "From: =?iso-8859-1?Q?J=F6rg_M=FCller?= <jm@example.de>\r\n"
+                            "To: alice@vurel.example\r\n"
+                            "Subject: =?utf-8?B?R3LDvMOfZQ==?=\r\n"
+                            "\r\n"
+                            ".leading dot\r\n"
+                            "..two dots\r\n"
+                            "\xe9t\xe9 8-bit\r\n"
+                            ".\r\n";
     std::string id = site.addMessage("alice", "Inbox", raw);
     Client client = handlerClient(site);
     client.signIn("alice", "s3cret");
@@ -354,12 +386,13 @@ TEST(SiteHandlerTest, ComposeChecksBothTokensAndRecordsTheMessage) {
         EXPECT_TRUE(found);
         return std::make_pair(yy, crumb);
     };
-    const std::string tail = "&box=&FwdFile=&FwdMsg=&FwdSubj=&OriginalFrom=&OriginalSubject=&"
-                             "InReplyTo=&NumAtt=0&AttData=&FName=&Video=&NoSubj=1&NoBody=1&SEND=Send";
+    const std::string tail =
+        "&box=&FwdFile=&FwdMsg=&FwdSubj=&OriginalFrom=&OriginalSubject=&"
+        "InReplyTo=&NumAtt=0&AttData=&FName=&Video=&NoSubj=1&NoBody=1&SEND=Send";
     auto form = [&](const std::string& crumb, bool save) {
         return ".crumb=" + crumb + "&To=bob%40example%2Eorg&Cc=&Bcc=carol%40example%2Eorg" +
-               "&Subj=Fish+%26+chips&Body=Line+one%0D%0A%2Eline+two%0D%0A&Format=" +
-               "&SaveCopy=" + (save ? "yes" : "") + tail;
+               "&Subj=Fish+%26+chips&Body=Line+one%0D%0A%2Eline+two%0D%0A&Format=" + "&SaveCopy=" +
+               (save ? "yes" : "") + tail;
     };
     auto t = tokens();
     auto t2 = tokens();
@@ -417,7 +450,8 @@ TEST(SiteHandlerTest, ComposeWithoutRecipientIsNotSent) {
     std::string yy = between(page.body, "action=\"/vm/Compose?YY=", "\"", nullptr, &pos);
     std::string crumb = between(page.body, "name=\".crumb\" value=\"", "\"", nullptr, &pos);
     Answer a = client.post(client.mail("/vm/Compose?YY=" + yy),
-                           ".crumb=" + crumb + "&To=&Cc=&Bcc=&Subj=x&Body=y&Format=&SaveCopy=yes&SEND=Send");
+                           ".crumb=" + crumb +
+                               "&To=&Cc=&Bcc=&Subj=x&Body=y&Format=&SaveCopy=yes&SEND=Send");
     EXPECT_EQ(std::string::npos, a.body.find("Message Sent"));
     EXPECT_TRUE(site.sentMessages().empty());
     EXPECT_TRUE(site.folder("alice", "Sent").empty());
@@ -483,8 +517,8 @@ TEST(SiteHandlerTest, GzipAnswersOnlyToClientsThatAcceptIt) {
             std::string id = site.addMessage("alice", "Inbox", message(1, std::string(5000, 'z')));
             Client client = handlerClient(site);
             client.signIn("alice", "s3cret");
-            Answer a = client.get(client.mail("/vm/ShowLetter?box=Inbox&PRINT=1&Nhead=f&toc=1&MsgId=" +
-                                              id + "&bodyPart=TEXT"));
+            Answer a = client.get(client.mail(
+                "/vm/ShowLetter?box=Inbox&PRINT=1&Nhead=f&toc=1&MsgId=" + id + "&bodyPart=TEXT"));
             EXPECT_EQ("gzip", a.value("Content-Encoding")) << members;
             std::string raw = client.lastRaw.substr(client.lastRaw.find("\r\n\r\n") + 4);
             std::string plain;
@@ -543,8 +577,8 @@ TEST(SiteHandlerTest, FaultsReplaceOrBreakTheAnswer) {
     EXPECT_EQ(std::string::npos, compose.body.find("action=\"/vm/Compose?YY="));
     EXPECT_EQ(std::string::npos, compose.body.find("name=\".crumb\" value=\""));
     std::string id = site.folder("alice", "Inbox")[0].id;
-    Answer print = client.get(client.mail("/vm/ShowLetter?box=Inbox&PRINT=1&Nhead=f&toc=1&MsgId=" +
-                                          id + "&bodyPart=HEADER"));
+    Answer print = client.get(client.mail(
+        "/vm/ShowLetter?box=Inbox&PRINT=1&Nhead=f&toc=1&MsgId=" + id + "&bodyPart=HEADER"));
     EXPECT_EQ(200, print.status);
     EXPECT_EQ(std::string::npos, print.body.find("Subject: Note"));
     site.clearFaults();
@@ -678,9 +712,10 @@ TEST(SiteHandlerTest, MutatedRequestsAlwaysGetAnHttpAnswer) {
     client.signIn("alice", "s3cret");
     const std::string seeds[] = {
         "GET /vm/ShowFolder?box=Inbox&Nview=a&Npos=0 HTTP/1.0\r\nHost: us.mail.vurel.example\r\n"
-        "Cookie: " + client.cookies + "\r\n\r\n",
-        "GET http://us.mail.vurel.example/vm/ShowLetter?box=Inbox&PRINT=1&Nhead=f&toc=1&MsgId=" + id +
-            "&bodyPart=TEXT HTTP/1.0\r\nCookie: " + client.cookies + "\r\n\r\n",
+        "Cookie: " +
+            client.cookies + "\r\n\r\n",
+        "GET http://us.mail.vurel.example/vm/ShowLetter?box=Inbox&PRINT=1&Nhead=f&toc=1&MsgId=" +
+            id + "&bodyPart=TEXT HTTP/1.0\r\nCookie: " + client.cookies + "\r\n\r\n",
         "POST /config/login HTTP/1.0\r\nContent-Length: 40\r\nCookie: B=x\r\n\r\n"
         "login=alice&passwd=x&.md5=1&.challenge=y",
         "POST /vm/Compose?YY=1 HTTP/1.0\r\nContent-Length: 30\r\nCookie: " + client.cookies +
@@ -691,16 +726,22 @@ TEST(SiteHandlerTest, MutatedRequestsAlwaysGetAnHttpAnswer) {
         state = state * 1103515245u + 12345u;
         return state >> 8;
     };
-    const char alphabet[] = "\r\n :%&=?/;\"<>\x00\xff" "aZ9";
+    const char alphabet[] = "\r\n :%&=?/;\"<>\x00\xff"
+                            "aZ9";
     for (int i = 0; i < 3000; ++i) {
         std::string r = seeds[static_cast<std::size_t>(i) % 4];
         int edits = 1 + static_cast<int>(next() % 6);
         for (int e = 0; e < edits && !r.empty(); ++e) {
             std::size_t at = next() % r.size();
             switch (next() % 3) {
-            case 0: r[at] = alphabet[next() % (sizeof alphabet - 1)]; break;
-            case 1: r.erase(at, 1 + next() % 8); break;
-            default: r.insert(at, std::string(1 + next() % 4, alphabet[next() % (sizeof alphabet - 1)]));
+            case 0:
+                r[at] = alphabet[next() % (sizeof alphabet - 1)];
+                break;
+            case 1:
+                r.erase(at, 1 + next() % 8);
+                break;
+            default:
+                r.insert(at, std::string(1 + next() % 4, alphabet[next() % (sizeof alphabet - 1)]));
             }
         }
         Answer a = sitetest::parseAnswer(site.handleRaw(r).bytes);
@@ -711,14 +752,16 @@ TEST(SiteHandlerTest, MutatedRequestsAlwaysGetAnHttpAnswer) {
 
 TEST(SiteHandlerTest, ListingShowsEncodedWordsDecoded) {
     SiteHandler site(config());
-    site.addMessage("alice", "Inbox",
-                    "From: =?iso-8859-1?Q?J=F6rg_M=FCller?= <jm@example.de>\r\n"
-                    "Subject: =?iso-8859-1?Q?Gr=FC=DFe_aus?= =?utf-8?B?S8O2bG4=?= 1+1\r\n\r\nx\r\n");
+    site.addMessage(
+        "alice", "Inbox",
+        "From: =?iso-8859-1?Q?J=F6rg_M=FCller?= <jm@example.de>\r\n"
+        "Subject: =?iso-8859-1?Q?Gr=FC=DFe_aus?= =?utf-8?B?S8O2bG4=?= 1+1\r\n\r\nx\r\n");
     Client client = handlerClient(site);
     client.signIn("alice", "s3cret");
     Answer a = client.get(client.mail(listing(0)));
     EXPECT_NE(std::string::npos, a.body.find(">J\xf6rg M\xfcller</a>"));
-    EXPECT_NE(std::string::npos, a.body.find(">Gr\xfc\xdf" "e ausK\xc3\xb6ln 1+1</a>"));
+    EXPECT_NE(std::string::npos, a.body.find(">Gr\xfc\xdf"
+                                             "e ausK\xc3\xb6ln 1+1</a>"));
     EXPECT_EQ(1u, sitetest::scanListing(a.body, true).rows.size());
 }
 
@@ -731,9 +774,10 @@ TEST(SiteHandlerTest, IdsWithPlusAndPercentAreMatchedAsSent) {
     auto scan = sitetest::scanListing(client.get(client.mail(listing(0))).body, true);
     ASSERT_EQ(1u, scan.rows.size());
     EXPECT_EQ(id, scan.rows[0].first);
-    Answer text = client.get(client.mail("/vm/ShowLetter?box=Inbox&PRINT=1&Nhead=f&toc=1&MsgId=" + id +
-                                         "&bodyPart=TEXT"));
+    Answer text = client.get(client.mail(
+        "/vm/ShowLetter?box=Inbox&PRINT=1&Nhead=f&toc=1&MsgId=" + id + "&bodyPart=TEXT"));
     EXPECT_EQ(site.folder("alice", "Inbox")[0].text(), text.body);
-    client.get(client.mail("/vm/ShowFolder?box=Inbox&DEL=Delete&Mid=" + id + "&.crumb=" + scan.crumb));
+    client.get(
+        client.mail("/vm/ShowFolder?box=Inbox&DEL=Delete&Mid=" + id + "&.crumb=" + scan.crumb));
     EXPECT_EQ(1u, site.folder("alice", "Trash").size());
 }

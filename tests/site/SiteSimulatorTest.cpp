@@ -49,12 +49,13 @@ Wire exchange(int port, const std::string& request, int timeoutSeconds = 10) {
 
 Client wireClient(SiteSimulator& sim, bool proxy) {
     int port = sim.port();
-    Client c([port](const std::string& raw) {
-        Wire w = exchange(port, raw);
-        EXPECT_TRUE(w.cleanEnd) << raw.substr(0, raw.find("\r\n"));
-        return w.bytes;
-    },
-             sim.frontPageUrl(), sim.loginPageUrl());
+    Client c(
+        [port](const std::string& raw) {
+            Wire w = exchange(port, raw);
+            EXPECT_TRUE(w.cleanEnd) << raw.substr(0, raw.find("\r\n"));
+            return w.bytes;
+        },
+        sim.frontPageUrl(), sim.loginPageUrl());
     c.proxy = proxy;
     return c;
 }
@@ -157,7 +158,7 @@ TEST(SiteSimulatorTest, BadAndIncompleteRequestsGetErrorsAndTheServerGoesOn) {
     };
     const Case cases[] = {
         {"HELLO\r\n\r\n", 400},
-        {"GET / HTTP/1.0\r\nHost: x\r\n", 408},          // never finished: timed out
+        {"GET / HTTP/1.0\r\nHost: x\r\n", 408}, // never finished: timed out
         {"POST /config/login HTTP/1.0\r\nContent-Length: 10\r\n\r\nabc", 408},
         {std::string(70000, 'G'), 400},
         {"GET /" + std::string(70000, 'a'), 413},
@@ -210,9 +211,8 @@ TEST(SiteSimulatorTest, StopCutsShortADelayedAnswer) {
     stall.delay = std::chrono::hours(1);
     sim.site().setFault("/", stall);
     Wire result;
-    std::thread client([&] {
-        result = exchange(port, "GET / HTTP/1.0\r\nHost: mail.vurel.example\r\n\r\n", 60);
-    });
+    std::thread client(
+        [&] { result = exchange(port, "GET / HTTP/1.0\r\nHost: mail.vurel.example\r\n\r\n", 60); });
     // Wait until the request is in, then stop.
     ASSERT_TRUE(sim.site().waitForRequests(1, std::chrono::seconds(20)));
     sim.stop();
@@ -243,7 +243,8 @@ TEST(SiteSimulatorTest, StartsAgainAfterStopAndRefusesABusyPort) {
     sim.stop();
     sim.stop();
     EXPECT_GT(sim.start(), 0);
-    EXPECT_EQ(200, sitetest::parseAnswer(exchange(sim.port(), "GET / HTTP/1.0\r\n\r\n").bytes).status);
+    EXPECT_EQ(200,
+              sitetest::parseAnswer(exchange(sim.port(), "GET / HTTP/1.0\r\n\r\n").bytes).status);
 }
 
 TEST(SiteSimulatorTest, ListensOnAnotherLoopbackAddressWithHostsNamedAfterIt) {
@@ -262,19 +263,20 @@ TEST(SiteSimulatorTest, ListensOnAnotherLoopbackAddressWithHostsNamedAfterIt) {
             continue;
         }
         int bound = sim.port();
-        Client client([bound](const std::string& raw) {
-            Wire w;
-            CBlockSocket s(10, 10);
-            s.connect("127.83.4.5", bound);
-            s.write(raw.data(), raw.size());
-            char buffer[16384];
-            std::size_t n;
-            while ((n = s.receive(buffer, sizeof buffer)) > 0) {
-                w.bytes.append(buffer, n);
-            }
-            return w.bytes;
-        },
-                      sim.frontPageUrl(), sim.loginPageUrl());
+        Client client(
+            [bound](const std::string& raw) {
+                Wire w;
+                CBlockSocket s(10, 10);
+                s.connect("127.83.4.5", bound);
+                s.write(raw.data(), raw.size());
+                char buffer[16384];
+                std::size_t n;
+                while ((n = s.receive(buffer, sizeof buffer)) > 0) {
+                    w.bytes.append(buffer, n);
+                }
+                return w.bytes;
+            },
+            sim.frontPageUrl(), sim.loginPageUrl());
         EXPECT_EQ("http://127.83.4.5/", sim.frontPageUrl());
         Answer a = client.signIn("alice", "s3cret");
         EXPECT_TRUE(sitetest::isMailPage(a.body, "vurel.example")) << port;
@@ -282,4 +284,52 @@ TEST(SiteSimulatorTest, ListensOnAnotherLoopbackAddressWithHostsNamedAfterIt) {
         return;
     }
     FAIL() << "could not listen on 127.83.4.5 at all";
+}
+
+TEST(SiteSimulatorTest, APrintViewPartOutlivesItsMessageAndCutsCountOverHeadAndPart) {
+    SiteSimulator sim(config());
+    std::string text;
+    for (int i = 0; text.size() < 300000; ++i) {
+        text += "line " + std::to_string(i) + "\r\n";
+    }
+    const std::string id = sim.site().addMessage("alice", "Inbox", "Subject: big\r\n\r\n" + text);
+    sim.start();
+    Client reader = wireClient(sim, true);
+    Client remover = wireClient(sim, true);
+    reader.signIn("alice", "s3cret");
+    remover.signIn("alice", "s3cret");
+    const std::string crumb =
+        sitetest::scanListing(remover.get(remover.mail("/vm/ShowFolder?box=Inbox")).body, true)
+            .crumb;
+    const std::string part = reader.mail(kPrint + id + "&bodyPart=TEXT");
+
+    // The answer is made before its delay; the message is deleted and the
+    // trash emptied meanwhile, and the part still goes out whole.
+    Fault slow;
+    slow.delay = std::chrono::milliseconds(300);
+    slow.times = 1;
+    sim.site().setFault("/vm/ShowLetter", slow);
+    sim.site().clearRequests();
+    Answer delayed;
+    std::thread fetch([&] { delayed = reader.get(part); });
+    ASSERT_TRUE(sim.site().waitForRequests(1, std::chrono::seconds(20)));
+    remover.get(remover.mail("/vm/ShowFolder?box=Inbox&DEL=Delete&Mid=" + id + "&.crumb=" + crumb));
+    remover.get(remover.mail("/vm/ShowFolder?ET=1&.crumb=" + crumb + "&reset=1"));
+    fetch.join();
+    EXPECT_TRUE(sim.site().folder("alice", "Trash").empty());
+    EXPECT_EQ(200, delayed.status);
+    EXPECT_TRUE(delayed.body == text) << delayed.body.size();
+
+    // A cut counts the head and then the part.
+    const std::string id2 =
+        sim.site().addMessage("alice", "Inbox", "Subject: again\r\n\r\n" + text);
+    const std::string request = "GET " + reader.mail(kPrint + id2 + "&bodyPart=TEXT") +
+                                " HTTP/1.0\r\nCookie: " + reader.cookies + "\r\n\r\n";
+    const std::size_t head = exchange(sim.port(), request).bytes.find("\r\n\r\n") + 4;
+    Fault cut;
+    cut.closeAfterBytes = static_cast<long>(head + 10);
+    sim.site().setFault("/vm/ShowLetter", cut);
+    const Wire w = exchange(sim.port(), request);
+    ASSERT_EQ(head + 10, w.bytes.size());
+    EXPECT_EQ(text.substr(0, 10), w.bytes.substr(head));
 }

@@ -152,7 +152,7 @@ inline ListingScan scanListing(const std::string& page, bool firstPage) {
         }
     }
     std::string counter = between(page, "Messages ", "<", &found, &pos);
-    if (!found || counter.size() >= 18) {
+    if (!found || counter.size() >= 64) {
         return s;
     }
     std::istringstream in(counter);
@@ -202,10 +202,11 @@ inline ListingScan scanListing(const std::string& page, bool firstPage) {
     return s;
 }
 
-const char kGetBlock[] = "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows 98; Win 9x 4.90)\r\n"
-                         "Accept: */*\r\n"
-                         "Accept-Encoding: gzip, deflate;\r\n"
-                         "Connection: close\r\n";
+const char kGetBlock[] =
+    "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows 98; Win 9x 4.90)\r\n"
+    "Accept: */*\r\n"
+    "Accept-Encoding: gzip, deflate;\r\n"
+    "Connection: close\r\n";
 
 inline std::string md5Answer(const std::string& password, const std::string& challenge) {
     quill::Md5Hex inner(password);
@@ -272,8 +273,8 @@ public:
         if (front.status != 200 || !found) {
             return front;
         }
-        std::string body = ".tries=1&.src=vm&.intl=us&login=" + user + "&passwd=" +
-                           md5Answer(password, challenge) +
+        std::string body = ".tries=1&.src=vm&.intl=us&login=" + user +
+                           "&passwd=" + md5Answer(password, challenge) +
                            "&.hash=1&.md5=1&.js=1&.challenge=" + challenge;
         Answer a = post(loginPage_, body);
         if (a.status != 302) {

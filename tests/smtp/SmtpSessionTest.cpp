@@ -325,6 +325,7 @@ TEST_F(SmtpSessionTest, TerminatorAndEmptyMessages) {
         const char* body;
     } cases[] = {
         {{".\r\n"}, ""},
+        {{".", "\r", "\n"}, ""},
         {{"\r\n.\r\n"}, ""},
         {{"To: a@x\r\n\r\nBody\r\n.\r\n"}, "Body"},
         {{"To: a@x\r\n\r\nends with dot.\r\n.\r\n"}, "ends with dot."},

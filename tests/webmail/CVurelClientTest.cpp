@@ -300,6 +300,7 @@ struct Listing : Fixture {
 };
 
 TEST_F(Listing, CounterDecidesWhenToStop) {
+    const std::string pad(55, '0'); // for counters of 63 and 64 characters
     struct Case {
         std::vector<std::string> counters; // one page each
         std::size_t requested;
@@ -311,8 +312,9 @@ TEST_F(Listing, CounterDecidesWhenToStop) {
         {{"1-2 of 9", "3-4 of 4"}, 2, 4},             // the total shrank: stop
         {{"0-0 of 0"}, 1, 0},                         // empty mailbox, no rows read
         {{""}, 1, 0},                                 // no counter at all
-        {{"001-002 of 0000009"}, 1, 0},               // 18 characters or more
-        {{"01-002 of 0000009"}, 2, 2},                // 17: still a counter
+        {{"1001-1025 of 10000"}, 2, 2},               // 18 characters: a counter
+        {{"1-2 of 0" + pad + "9"}, 1, 0},             // 64 characters or more
+        {{"1-2 of " + pad + "9"}, 2, 2},              // 63: still a counter
         {{"1 - 2 of 9"}, 1, 0},                       // spaces around the dash
         {{"3-2 of 9"}, 1, 0},                         // first greater than last
         {{"1-3 of 2"}, 1, 0},                         // last greater than total

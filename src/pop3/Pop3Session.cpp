@@ -130,8 +130,7 @@ void Pop3Session::onPass(const std::string& args) {
 
 void Pop3Session::signIn(const std::string& password) {
     mailbox_.clear();
-    if (webmail_->adoptSaved(user_)) {
-        // No password check: the saved session belongs to the user name.
+    if (webmail_->adoptSaved(user_, password)) {
         if (settings_.inbox()) {
             try {
                 mailbox_ = webmail_->listInbox();

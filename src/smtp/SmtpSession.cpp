@@ -133,7 +133,7 @@ void SmtpSession::onAuth(const std::string& line) {
     password_ = readAuthAnswer(kPasswordPrompt);
 
     try {
-        if (webmail_->adoptSaved(user_)) {
+        if (webmail_->adoptSaved(user_, password_)) {
             savedSession_ = true;
         } else {
             webmail_->login(user_, password_);

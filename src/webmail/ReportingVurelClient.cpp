@@ -1,5 +1,7 @@
 #include "webmail/ReportingVurelClient.h"
 
+#include "webmail/PasswordVerifier.h"
+
 #include <utility>
 
 namespace quill {
@@ -10,7 +12,9 @@ ReportingVurelClient::ReportingVurelClient(ServiceWindow& window, SiteConfig sit
 void ReportingVurelClient::login(const std::string& user, const std::string& password) {
     window_.setStatus("Logging to Vurel server ...");
     CVurelClient::login(user, password);
-    jar_.store(session());
+    CookieRecord saved = session();
+    saved.Verifier = PasswordVerifier::make(password);
+    jar_.store(saved);
 }
 
 std::string ReportingVurelClient::request(const std::string& method, const std::string& url,

@@ -16,7 +16,7 @@ public:
     ReportingVurelClient(ServiceWindow& window, SiteConfig site, CookieJar& jar);
 
     // "Logging to Vurel server ...", sign-in, then the new session is stored
-    // in the jar (not when the sign-in throws).
+    // in the jar with a verifier of the password (not when the sign-in throws).
     void login(const std::string& user, const std::string& password);
 
     std::string request(const std::string& method, const std::string& url,

@@ -5,6 +5,7 @@
 // the ReportingVurelClient that serves it.
 
 #include "webmail/CookieJar.h"
+#include "webmail/PasswordVerifier.h"
 #include "webmail/SiteConfig.h"
 
 #include <string>
@@ -29,9 +30,9 @@ public:
         client_.setProxy(std::string(), client_.proxyPort(), client_.proxyUser(),
                          client_.proxyPassword());
     }
-    bool adoptSaved(const std::string& user) override {
+    bool adoptSaved(const std::string& user, const std::string& password) override {
         const CookieRecord record = jar_.find(user);
-        if (record.Cookie.empty()) {
+        if (record.Cookie.empty() || !PasswordVerifier::matches(record.Verifier, password)) {
             return false;
         }
         client_.adoptSession(record);

@@ -143,7 +143,7 @@ public:
         log_->add("proxy " + host + ":" + std::to_string(port) + " " + user + ":" + password);
     }
     void clearProxy() override { log_->add("direct"); }
-    bool adoptSaved(const std::string& user) override {
+    bool adoptSaved(const std::string& user, const std::string&) override {
         log_->add("adopt " + user);
         return hasSaved;
     }

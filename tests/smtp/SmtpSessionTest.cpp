@@ -110,7 +110,7 @@ public:
         log_->proxy = host + ":" + std::to_string(port) + ":" + user + ":" + password;
     }
     void clearProxy() override { log_->proxy = "direct"; }
-    bool adoptSaved(const std::string& user) override {
+    bool adoptSaved(const std::string& user, const std::string&) override {
         log_->add("adopt " + user);
         return hasSaved;
     }

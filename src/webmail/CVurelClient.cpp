@@ -114,7 +114,7 @@ CVurelClient::CVurelClient(SiteConfig site) : site_(std::move(site)) {}
 
 void CVurelClient::cancel() noexcept {
     canceled_ = true;
-    HttpClient::cancel();
+    HttpClient::stop();
 }
 
 std::string CVurelClient::request(const std::string& method, const std::string& url,
@@ -243,6 +243,9 @@ MessageList CVurelClient::listInbox() {
             std::string previous;
             bool havePrevious = false;
             while (scanner.find("href=\"/vm/ShowLetter?MsgId=", "&")) {
+                if (canceled()) {
+                    throw CBlockSocket::Canceled(); // a Cancel inside a long page
+                }
                 const std::string id = scanner.match();
                 const bool repeated = havePrevious && id == previous;
                 previous = id;

@@ -7,10 +7,11 @@
 //
 // Errors: a page that is not what an operation expects throws
 // CVurelClient::Error, whose text is the URL requested (or the word named at
-// the operation); InvalidCookie (derived from Error) means the session's
-// cookies no longer open the mail pages, and the caller signs in again and
-// repeats. Connection failures are CBlockSocket::Error / CBlockSocket::Canceled
-// and pass through untouched.
+// the operation; "answer too large" for an answer beyond AnswerLimits.h);
+// InvalidCookie (derived from Error) means the session's cookies no longer
+// open the mail pages, and the caller signs in again and repeats. Connection
+// failures are CBlockSocket::Error / CBlockSocket::Canceled and pass through
+// untouched. A Cancel also ends the reading of a long listing page.
 //
 // Limits that keep a broken or hostile site from holding a conversation for
 // ever or from shaping our requests:
@@ -30,6 +31,7 @@
 #include "webmail/MessageList.h"
 #include "webmail/MessageRef.h"
 #include "webmail/SiteConfig.h"
+#include "webmail/WebmailError.h"
 
 #include <atomic>
 #include <cstddef>
@@ -41,14 +43,8 @@ namespace quill {
 
 class CVurelClient : public HttpClient {
 public:
-    class Error : public std::exception {
-    public:
-        explicit Error(std::string message) : message_(std::move(message)) {}
-        const char* what() const noexcept override { return message_.c_str(); }
-
-    private:
-        std::string message_;
-    };
+    // The answers' size bounds (AnswerLimits.h) throw AnswerTooLarge, one of these.
+    using Error = WebmailError;
 
     // Carries no message of its own.
     class InvalidCookie : public Error {

@@ -1,9 +1,11 @@
 #include "webmail/HttpResponse.h"
 
+#include "webmail/AnswerLimits.h"
 #include "webmail/GzipReader.h"
 #include "webmail/TextScanner.h"
 
 #include <climits>
+#include <cstring>
 
 namespace quill {
 
@@ -33,7 +35,11 @@ HttpResponse::HttpResponse(std::string&& raw) {
     if (magic == std::string::npos) {
         return;
     }
-    body_ = GzipReader::decode(body_.data() + magic, body_.size() - magic);
+    try {
+        body_ = GzipReader::decode(body_.data() + magic, body_.size() - magic, kMaxInflatedBytes);
+    } catch (const GzipReader::TooLarge&) {
+        throw AnswerTooLarge();
+    }
 }
 
 int HttpResponse::statusCode() const {
@@ -80,8 +86,13 @@ std::string HttpResponse::setCookiePairs() const {
         if (lineEnd == std::string::npos) {
             lineEnd = header_.size();
         }
-        const std::size_t semicolon = header_.find(';', value);
-        const std::size_t stop = semicolon < lineEnd ? semicolon : lineEnd;
+        // Searched within the line only: a search to the end of the header for
+        // each cookie line would cost time quadratic in a long header.
+        const void* semicolon = std::memchr(header_.data() + value, ';', lineEnd - value);
+        const std::size_t stop =
+            semicolon != nullptr
+                ? static_cast<std::size_t>(static_cast<const char*>(semicolon) - header_.data())
+                : lineEnd;
         result.append(header_, value, stop - value);
         result += "; ";
         from = stop;

@@ -2,6 +2,7 @@
 // One raw HTTP response split into header and body, the body gzip-decoded
 // when the header says "Content-Encoding: gzip". A value the caller owns.
 // Never throws on bad input: a response without an empty line is all header.
+// A gzip body that inflates beyond kMaxInflatedBytes throws AnswerTooLarge.
 
 #include <string>
 #include <utility>

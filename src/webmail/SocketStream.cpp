@@ -83,7 +83,8 @@ std::size_t SocketStream::receiveChunk() {
         // the factor is 4: a large upload is then copied about a third as
         // often, and the capacity it does not fill is never touched.
         const std::size_t factor = input_.capacity() >= kFastGrowth ? 4 : 2;
-        input_.reserve(std::max(used + kChunk, input_.capacity() * factor));
+        const std::size_t grown = std::max(used + kChunk, input_.capacity() * factor);
+        input_.reserve(std::max(used + kChunk, std::min(grown, inputCap_)));
         platform::adviseLargeBuffer(&input_[0], input_.capacity());
     }
     input_.resize(used + kChunk);

@@ -213,6 +213,10 @@ void SmtpSession::onData(const std::string&) {
     stream_ = std::make_unique<SocketStream>(connection_);
     const OutgoingMessage message(text);
     std::string().swap(text); // a long message is not held twice while it is posted
+    if (!message.analysed()) {
+        reply(kNotSent); // the client keeps the message; nothing was posted
+        return;
+    }
     const std::string bcc =
         smtptext::blindCopies(message.to(), message.cc(), message.bcc(), recipients_);
     try {

@@ -401,6 +401,14 @@ TEST_F(SmtpSessionTest, TerminatorAndEmptyMessages) {
     }
 }
 
+TEST_F(SmtpSessionTest, AMessageThatCannotBeAnalysedIsNotPosted) {
+    std::vector<std::string> turns = authTurns();
+    turns.insert(turns.end(), {"DATA\r\n", " \t\r\n.\r\n", "QUIT\r\n"});
+    EXPECT_EQ(std::string(kGreeting) + authReplies() + "354 OK\r\n" + kNotSent + kBye,
+              converse(turns));
+    EXPECT_TRUE(log->sent.empty());
+}
+
 TEST_F(SmtpSessionTest, HtmlAlternativeGivesHtmlFormat) {
     const std::string data = "To: a@x\r\n"
                              "Content-Type: multipart/alternative; boundary=\"b\"\r\n"

@@ -28,6 +28,7 @@ const char* const kLoggedIn = "235 Login successful";
 const char* const kLoginFailed = "535 authentication failed";
 const char* const kStartData = "354 OK";
 const char* const kNotSent = "554 Cannot send message.";
+const char* const kLineTooLong = "500 Line too long";
 
 // The message ends with a line that holds a single dot.
 const char* const kTerminator = "\r\n.\r\n";
@@ -60,7 +61,13 @@ SmtpSession::SmtpSession(std::shared_ptr<ByteChannel> connection,
 SmtpSession::~SmtpSession() = default;
 
 std::string SmtpSession::readCommandLine() {
-    return stream_->readLine(kMaxCommandLine);
+    try {
+        return stream_->readLine(kMaxCommandLine);
+    } catch (const SocketStream::LineTooLong&) {
+        reply(kLineTooLong); // answered before the conversation ends
+        connection_->finish();
+        throw;
+    }
 }
 
 void SmtpSession::run() {

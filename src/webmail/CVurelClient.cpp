@@ -123,7 +123,11 @@ std::string CVurelClient::request(const std::string& method, const std::string& 
     if (canceled_) {
         throw CBlockSocket::Canceled();
     }
-    return HttpClient::request(method, url, cookie, headerBlock, body, bodyLength);
+    std::string answer = HttpClient::request(method, url, cookie, headerBlock, body, bodyLength);
+    if (HttpResponse::cutShort(answer)) {
+        throw Error(url); // the site's connection ended inside the answer
+    }
+    return answer;
 }
 
 std::string CVurelClient::mailUrl(const std::string& path) const {

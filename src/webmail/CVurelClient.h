@@ -107,7 +107,8 @@ public:
     const SiteConfig& site() const { return site_; }
 
     // Every exchange of the client: refuses to start once canceled, then
-    // HttpClient's exchange. Subclasses that watch the requests call this.
+    // HttpClient's exchange; an answer shorter than its Content-Length throws
+    // Error with the URL. Subclasses that watch the requests call this.
     std::string request(const std::string& method, const std::string& url,
                         const std::string* cookie, const std::string& headerBlock, const char* body,
                         std::size_t bodyLength) override;

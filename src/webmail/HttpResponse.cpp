@@ -6,6 +6,7 @@
 
 #include <climits>
 #include <cstring>
+#include <string_view>
 
 namespace quill {
 
@@ -40,6 +41,28 @@ HttpResponse::HttpResponse(std::string&& raw) {
     } catch (const GzipReader::TooLarge&) {
         throw AnswerTooLarge();
     }
+}
+
+bool HttpResponse::cutShort(const std::string& raw) {
+    static const std::string kHeaderEnd = "\r\n\r\n";
+    static const std::string kLength = "\r\nContent-Length: ";
+    const std::size_t end = raw.find(kHeaderEnd);
+    if (end == std::string::npos) {
+        return true;
+    }
+    const std::size_t at = std::string_view(raw.data(), end).find(kLength);
+    if (at == std::string_view::npos) {
+        return false;
+    }
+    const std::size_t body = raw.size() - (end + kHeaderEnd.size());
+    std::size_t announced = 0;
+    for (std::size_t i = at + kLength.size(); i < end && raw[i] >= '0' && raw[i] <= '9'; ++i) {
+        announced = announced * 10 + static_cast<std::size_t>(raw[i] - '0');
+        if (announced > body) {
+            return true;
+        }
+    }
+    return false;
 }
 
 int HttpResponse::statusCode() const {

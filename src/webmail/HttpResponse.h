@@ -28,6 +28,12 @@ public:
     // followed by "; ": a ready "Cookie:" header value.
     std::string setCookiePairs() const;
 
+    // True when raw has no complete header (no empty line) or its header
+    // announces a Content-Length that its body falls short of: the connection
+    // ended before the whole answer had come, and a reader must not take the
+    // part for the whole (a message cut short).
+    static bool cutShort(const std::string& raw);
+
     // Up to and including the first empty line (CR LF CR LF).
     const std::string& header() const { return header_; }
     const std::string& body() const { return body_; }

@@ -136,13 +136,28 @@ TEST(HostileAnswer, AGzipBombFailsAtTheInflatedBound) {
     EXPECT_EQ(GzipReader::decode(member, 1u << 20).size(), 1u << 20);
 }
 
+// The answer is read as it comes, and the room the forged length took is
+// given back; the client then takes the short body for what it is, an answer
+// cut short, and never a message.
 TEST(HostileAnswer, AForgedContentLengthHoldsNoReservation) {
-    Client client([] { return serving(ok("tiny", "Content-Length: 100000000\r\n")); });
-    const std::string text = client.fetchText(MessageRef("m1", 1));
-    EXPECT_EQ(text, "tiny");
-    EXPECT_LT(text.capacity(), 1u << 20);
-    const std::string raw = client.get("http://us.mail.test/");
+    const std::string forged = ok("tiny", "Content-Length: 100000000\r\n");
+    HttpClient http;
+    http.setChannelFactory([&] { return serving(forged); });
+    const std::string raw = http.get("http://us.mail.test/");
+    EXPECT_EQ(raw, forged);
     EXPECT_LT(raw.capacity(), 1u << 20);
+    Client client([&] { return serving(forged); });
+    EXPECT_THROW(client.fetchText(MessageRef("m1", 1)), CVurelClient::Error);
+}
+
+TEST(HostileAnswer, AnAnswerCutShortIsNeverTakenForAWholeOne) {
+    for (const std::string& raw : {ok("0123456789", "Content-Length: 11\r\n"),
+                                   std::string("HTTP/1.0 200 OK\r\nContent-"), std::string()}) {
+        Client client([&] { return serving(raw); });
+        EXPECT_THROW(client.fetchText(MessageRef("m1", 1)), CVurelClient::Error) << raw;
+    }
+    Client whole([&] { return serving(ok("0123456789", "Content-Length: 10\r\n")); });
+    EXPECT_EQ(whole.fetchText(MessageRef("m1", 1)), "0123456789");
 }
 
 // 2 MiB of message links whose cells never close: each link used to search

@@ -46,7 +46,7 @@ public:
     explicit Webmail(std::uint8_t mode) : mode_(mode) {}
     void useProxy(const std::string&, int, const std::string&, const std::string&) override {}
     void useDirect() override {}
-    bool adoptSaved(const std::string&) override { return (mode_ & 1) != 0; }
+    bool adoptSaved(const std::string&, const std::string&) override { return (mode_ & 1) != 0; }
     void login(const std::string&, const std::string&) override {
         switch ((mode_ >> 1) & 3) {
         case 1:

@@ -28,6 +28,12 @@ public:
     virtual void write(const void* bytes, std::size_t length) = 0;
     // Closes the connection; harmless when already closed; never throws.
     virtual void close() noexcept = 0;
+    // Ends a conversation whose peer may still be sending: ends the sending
+    // direction after what was written, then reads and discards what comes
+    // for a moment, so that the close that follows does not reset the
+    // connection before the peer has read the last reply. Never throws;
+    // channels without a connection of their own do nothing.
+    virtual void finish() noexcept {}
 };
 
 } // namespace quill

@@ -3,6 +3,7 @@
 #include "platform/Socket.h"
 
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <cstring>
 
@@ -37,11 +38,15 @@ int secondsToMs(int seconds) {
 
 // The shared record. The handle never changes after construction; what changes
 // is atomic, because close() may run on another thread at any moment:
-//  - closed: set once by the first close(); every later call throws Canceled.
-//  - busy: calls in flight on the handle, close() itself included. The handle
-//    is released by whoever brings busy back to 0 after closed is set, so it is
-//    never released under a running call.
-//  - released: makes that release happen exactly once.
+//  - state: the closed flag (kClosed, set once by the first close(); every
+//    later call throws Canceled) and, in steps of kCall, the calls in flight on
+//    the handle, close() itself included. One word, so that "the last call is
+//    out and the socket is closed" is decided in one atomic step: with two
+//    separate flags a close() could set closed between a leaving call's count
+//    and its look at closed, and then act on (shut down, or close again) a
+//    handle the leaving call had released and the system handed out anew.
+//  - released: the handle has been (or is being) released; set by whoever
+//    releases it, always before the release, so it happens exactly once.
 // holders, timeouts and listening are touched by the owning thread only, but
 // holders is atomic anyway so that a copy held by a cancel path stays sound.
 struct CBlockSocket::Record {
@@ -49,15 +54,21 @@ struct CBlockSocket::Record {
 
     const platform::SocketHandle handle;
     std::atomic<int> holders{1};
-    std::atomic<bool> closed{false};
-    std::atomic<int> busy{0};
+    static constexpr unsigned kClosed = 1;
+    static constexpr unsigned kCall = 2;
+    std::atomic<unsigned> state{0};
     std::atomic<bool> released{false};
     std::atomic<int> receiveMs{0};
     std::atomic<int> sendMs{0};
     std::atomic<bool> listening{false};
 
+    bool closed() const noexcept { return (state.load() & kClosed) != 0; }
+    // Counts a call in; returns whether the socket was already closed.
+    bool enter() noexcept { return (state.fetch_add(kCall) & kClosed) != 0; }
+    // Counts a call out; the one that leaves a closed socket with no call in
+    // flight releases the handle, unless close() already did.
     void leave() noexcept {
-        if (busy.fetch_sub(1) == 1 && closed.load() && !released.exchange(true))
+        if (state.fetch_sub(kCall) == (kCall | kClosed) && !released.exchange(true))
             platform::socketClose(handle);
     }
 };
@@ -67,8 +78,7 @@ struct CBlockSocket::Record {
 class CBlockSocket::InFlight {
 public:
     explicit InFlight(CBlockSocket::Record* r) : record_(r) {
-        record_->busy.fetch_add(1);
-        if (record_->closed.load()) {
+        if (record_->enter()) {
             record_->leave();
             throw CBlockSocket::Canceled();
         }
@@ -81,11 +91,11 @@ public:
     // under it or the system reports an interrupted call.
     [[noreturn]] void fail(const char* operation) const {
         bool interrupted = platform::socketLastCallInterrupted();
-        if (interrupted || record_->closed.load())
+        if (interrupted || record_->closed())
             throw CBlockSocket::Canceled(operation);
         throw CBlockSocket::Error(operation);
     }
-    bool cancelled() const { return record_->closed.load(); }
+    bool cancelled() const { return record_->closed(); }
 
 private:
     CBlockSocket::Record* record_;
@@ -254,16 +264,22 @@ void CBlockSocket::close() noexcept {
     Record* r = record_;
     if (r == nullptr)
         return;
-    r->busy.fetch_add(1);
-    if (!r->closed.load() && !r->closed.exchange(true)) {
-        if (platform::socketCancel(r->handle))
-            r->released.store(true);
+    // Our own count keeps the handle allocated until our leave(): nobody else
+    // releases it meanwhile.
+    r->enter();
+    if ((r->state.fetch_or(Record::kClosed) & Record::kClosed) == 0) {
+        // Claimed before the cancel, which on Windows releases the handle
+        // itself; given back when it did not (POSIX), so that the last call
+        // out releases it.
+        r->released.store(true);
+        if (!platform::socketCancel(r->handle))
+            r->released.store(false);
     }
     r->leave();
 }
 
 bool CBlockSocket::isOpen() const noexcept {
-    return record_ != nullptr && !record_->closed.load();
+    return record_ != nullptr && !record_->closed();
 }
 
 int CBlockSocket::localPort() const {
@@ -272,6 +288,25 @@ int CBlockSocket::localPort() const {
     if (port < 0)
         call.fail("bind");
     return port;
+}
+
+void CBlockSocket::finish() noexcept {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFinishMs);
+    try {
+        shutdownSend();
+        setTimeoutMs(kFinishMs, kFinishMs);
+        char discard[16384];
+        std::size_t total = 0;
+        while (total < kFinishBytes && std::chrono::steady_clock::now() < deadline) {
+            const std::size_t got = receive(discard, sizeof discard);
+            if (got == 0) {
+                break; // the peer has read everything and closed
+            }
+            total += got;
+        }
+    } catch (...) {
+        // A time-out, a reset or a Cancel: the conversation ends all the same.
+    }
 }
 
 } // namespace quill

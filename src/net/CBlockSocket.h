@@ -75,6 +75,14 @@ public:
     // and could cost it the last bytes. Receiving still works, so a server can
     // read until its client has gone before it closes. Failure: Error "write".
     void shutdownSend();
+    // Ends a conversation whose peer may still be sending: shutdownSend, then
+    // reads and discards for at most kFinishMs and kFinishBytes (a peer that
+    // neither stops nor closes cannot hold the service), so that the close
+    // that follows does not reset the connection before the peer has read
+    // the last reply. Never throws.
+    void finish() noexcept override;
+    static constexpr int kFinishMs = 1000;
+    static constexpr std::size_t kFinishBytes = 1u << 20;
     // Abortive close (linger 0); harmless when already closed; never throws.
     // Safe from another thread while a blocking call is in progress.
     void close() noexcept override;

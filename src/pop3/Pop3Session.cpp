@@ -28,6 +28,7 @@ const char* const kDeleted = "+OK message deleted";
 const char* const kRightHere = "+OK right here";
 const char* const kOk = "+OK";
 const char* const kTerminator = ".";
+const char* const kLineTooLong = "-ERR line too long";
 
 // Bytes of a message reply gathered before they are sent: half of what the
 // stream's output buffer keeps across a flush, so that one buffer, sized once,
@@ -70,7 +71,7 @@ void Pop3Session::run() {
     applyProxySettings();
 
     while (state_ != State::Ended) {
-        const std::string line = stream_->readLine(kMaxCommandLine);
+        const std::string line = readCommandLine();
         std::size_t pos = 0;
         const std::string word = pop3text::nextWord(line, pos);
         const Handler handler = state_ == State::Authorization
@@ -83,6 +84,16 @@ void Pop3Session::run() {
         }
     }
     stream_.reset();
+}
+
+std::string Pop3Session::readCommandLine() {
+    try {
+        return stream_->readLine(kMaxCommandLine);
+    } catch (const SocketStream::LineTooLong&) {
+        reply(kLineTooLong); // answered before the conversation ends
+        connection_->finish();
+        throw;
+    }
 }
 
 // --- authorization ---------------------------------------------------------
@@ -119,8 +130,7 @@ void Pop3Session::onPass(const std::string& args) {
 
 void Pop3Session::signIn(const std::string& password) {
     mailbox_.clear();
-    if (webmail_->adoptSaved(user_)) {
-        // No password check: the saved session belongs to the user name.
+    if (webmail_->adoptSaved(user_, password)) {
         if (settings_.inbox()) {
             try {
                 mailbox_ = webmail_->listInbox();

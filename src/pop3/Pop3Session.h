@@ -8,8 +8,8 @@
 // Command words are matched without regard to letter case (RFC 1939); each
 // reply is flushed before the next command is read, and a flush discards any
 // input that was sent ahead. A message reply goes out in pieces of 512 KiB. A
-// command line longer than kMaxCommandLine without its CR LF ends the
-// conversation.
+// command line longer than kMaxCommandLine without its CR LF is answered
+// "-ERR line too long" and ends the conversation.
 //
 // Errors: run() returns after QUIT or when the connection fails during
 // sign-in or TOP; every other failure (reading a command, sending a reply)
@@ -50,6 +50,10 @@ public:
     void run() override;
 
 private:
+    // The next command line; an over-long one is answered, then throws
+    // SocketStream::LineTooLong.
+    std::string readCommandLine();
+
     enum class State { Authorization, Transaction, Ended };
     // args: the command line after the command word.
     using Handler = void (Pop3Session::*)(const std::string& args);

@@ -47,12 +47,31 @@ const MimeBody* choosePart(const MimeBody& message, bool& html) {
     }
 }
 
+// Loads the message; false when its header cannot be read. A message of
+// header lines only lost the CR LF of its last line with the terminator: it
+// is read again with that line end restored.
+bool loadMessage(MimeMessage& message, std::string_view text) {
+    if (text.empty() || message.load(text.data(), text.size()) > 0) {
+        return true;
+    }
+    if (text.size() >= 2 && text.substr(text.size() - 2) == "\r\n") {
+        return false;
+    }
+    message.clear();
+    std::string ended(text);
+    ended += "\r\n";
+    return message.load(ended.data(), ended.size()) > 0;
+}
+
 } // namespace
 
 OutgoingMessage::OutgoingMessage(std::string_view text) {
     try {
         MimeMessage message;
-        message.load(text.data(), text.size());
+        if (!loadMessage(message, text)) {
+            analysed_ = false;
+            return;
+        }
         to_ = withoutCrLf(fieldValue(message, "To"));
         cc_ = withoutCrLf(fieldValue(message, "CC"));
         bcc_ = withoutCrLf(fieldValue(message, "BCC"));
@@ -64,8 +83,8 @@ OutgoingMessage::OutgoingMessage(std::string_view text) {
         if (chosen && html)
             format_ = "html";
     } catch (const std::bad_alloc&) {
-        // Out of memory: the analysis gives what it had; the members stay
-        // consistent byte strings.
+        // Out of memory: nothing of a half analysis may be posted.
+        analysed_ = false;
     }
 }
 

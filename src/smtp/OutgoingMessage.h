@@ -21,8 +21,14 @@ public:
     OutgoingMessage() = default;
     // Analyses the message text as the SMTP session received it (header,
     // empty line, body; CR LF line ends; the final CR LF already removed; dot
-    // stuffing undone). Never fails: what cannot be found stays empty.
+    // stuffing undone). Never throws: what cannot be found stays empty, and a
+    // message that cannot be analysed at all is marked so.
     explicit OutgoingMessage(std::string_view messageText);
+
+    // False when the message could not be analysed (its header could not be
+    // read, or memory ran out): it must not be posted, since what would go
+    // out is not what the mail client submitted. An empty message is analysed.
+    bool analysed() const { return analysed_; }
 
     // Field values with every CR LF deleted (the white space after it stays).
     const std::string& to() const { return to_; }
@@ -42,6 +48,7 @@ private:
     std::string subject_;
     std::string body_;
     std::string format_;
+    bool analysed_ = true;
 };
 
 } // namespace quill

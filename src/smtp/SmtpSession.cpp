@@ -28,6 +28,7 @@ const char* const kLoggedIn = "235 Login successful";
 const char* const kLoginFailed = "535 authentication failed";
 const char* const kStartData = "354 OK";
 const char* const kNotSent = "554 Cannot send message.";
+const char* const kLineTooLong = "500 Line too long";
 
 // The message ends with a line that holds a single dot.
 const char* const kTerminator = "\r\n.\r\n";
@@ -60,7 +61,13 @@ SmtpSession::SmtpSession(std::shared_ptr<ByteChannel> connection,
 SmtpSession::~SmtpSession() = default;
 
 std::string SmtpSession::readCommandLine() {
-    return stream_->readLine(kMaxCommandLine);
+    try {
+        return stream_->readLine(kMaxCommandLine);
+    } catch (const SocketStream::LineTooLong&) {
+        reply(kLineTooLong); // answered before the conversation ends
+        connection_->finish();
+        throw;
+    }
 }
 
 void SmtpSession::run() {
@@ -125,7 +132,7 @@ void SmtpSession::onAuth(const std::string& line) {
     password_ = readAuthAnswer(kPasswordPrompt);
 
     try {
-        if (webmail_->adoptSaved(user_)) {
+        if (webmail_->adoptSaved(user_, password_)) {
             savedSession_ = true;
         } else {
             webmail_->login(user_, password_);
@@ -199,6 +206,10 @@ void SmtpSession::onData(const std::string&) {
     stream_ = std::make_unique<SocketStream>(connection_);
     const OutgoingMessage message(text);
     std::string().swap(text); // a long message is not held twice while it is posted
+    if (!message.analysed()) {
+        reply(kNotSent); // the client keeps the message; nothing was posted
+        return;
+    }
     const std::string bcc =
         smtptext::blindCopies(message.to(), message.cc(), message.bcc(), recipients_);
     try {

@@ -24,7 +24,8 @@ namespace quill {
 
 class SmtpSession : public MailConversation<SmtpWebmail> {
 public:
-    // A command line longer than this without its CR LF ends the conversation:
+    // A command line longer than this without its CR LF is answered
+    // "500 Line too long" and ends the conversation (a DATA line has no bound):
     // a real client's command line is well under 1 KiB, and the bound keeps a
     // peer that never sends a line end from filling memory.
     static constexpr std::size_t kMaxCommandLine = 64 * 1024;

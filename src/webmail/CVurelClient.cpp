@@ -6,6 +6,7 @@
 #include "webmail/HttpResponse.h"
 #include "webmail/TextScanner.h"
 #include "webmail/Url.h"
+#include "webmail/PasswordVerifier.h"
 
 #include <cstdint>
 #include <limits>
@@ -120,7 +121,7 @@ CVurelClient::CVurelClient(SiteConfig site, ServiceWindow* window, CookieJar* ja
 
 void CVurelClient::cancel() noexcept {
     canceled_ = true;
-    HttpClient::cancel();
+    HttpClient::stop();
 }
 
 std::string CVurelClient::request(const std::string& method, const std::string& url,
@@ -132,7 +133,11 @@ std::string CVurelClient::request(const std::string& method, const std::string& 
     if (canceled_) {
         throw CBlockSocket::Canceled();
     }
-    return HttpClient::request(method, url, cookie, headerBlock, body, bodyLength);
+    std::string answer = HttpClient::request(method, url, cookie, headerBlock, body, bodyLength);
+    if (HttpResponse::cutShort(answer)) {
+        throw Error(url); // the site's connection ended inside the answer
+    }
+    return answer;
 }
 
 void CVurelClient::showStatus(const char* text) {
@@ -145,13 +150,15 @@ void CVurelClient::signInAndKeep(const std::string& user, const std::string& pas
     showStatus("Logging to Vurel server ...");
     login(user, password);
     if (jar_ != nullptr) {
-        jar_->store(session_);
+        CookieRecord kept = session_;
+        kept.Verifier = PasswordVerifier::make(password);
+        jar_->store(kept);
     }
 }
 
-bool CVurelClient::adoptKept(const std::string& user) {
+bool CVurelClient::adoptKept(const std::string& user, const std::string& password) {
     const CookieRecord record = jar_ != nullptr ? jar_->find(user) : CookieRecord();
-    if (record.Cookie.empty()) {
+    if (record.Cookie.empty() || !PasswordVerifier::matches(record.Verifier, password)) {
         return false;
     }
     adoptSession(record);
@@ -280,6 +287,9 @@ MessageList CVurelClient::listInbox() {
             std::string previous;
             bool havePrevious = false;
             while (scanner.find("href=\"/vm/ShowLetter?MsgId=", "&")) {
+                if (canceled()) {
+                    throw CBlockSocket::Canceled(); // a Cancel inside a long page
+                }
                 const std::string id = scanner.match();
                 const bool repeated = havePrevious && id == previous;
                 previous = id;

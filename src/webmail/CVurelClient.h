@@ -7,10 +7,11 @@
 //
 // Errors: a page that is not what an operation expects throws
 // CVurelClient::Error, whose text is the URL requested (or the word named at
-// the operation); InvalidCookie (derived from Error) means the session's
-// cookies no longer open the mail pages, and the caller signs in again and
-// repeats. Connection failures are CBlockSocket::Error / CBlockSocket::Canceled
-// and pass through untouched.
+// the operation; "answer too large" for an answer beyond AnswerLimits.h);
+// InvalidCookie (derived from Error) means the session's cookies no longer
+// open the mail pages, and the caller signs in again and repeats. Connection
+// failures are CBlockSocket::Error / CBlockSocket::Canceled and pass through
+// untouched. A Cancel also ends the reading of a long listing page.
 //
 // Limits that keep a broken or hostile site from holding a conversation for
 // ever or from shaping our requests:
@@ -37,6 +38,7 @@
 #include "webmail/MessageList.h"
 #include "webmail/MessageRef.h"
 #include "webmail/SiteConfig.h"
+#include "webmail/WebmailError.h"
 
 #include <atomic>
 #include <cstddef>
@@ -50,14 +52,8 @@ class ServiceWindow;
 
 class CVurelClient : public HttpClient {
 public:
-    class Error : public std::exception {
-    public:
-        explicit Error(std::string message) : message_(std::move(message)) {}
-        const char* what() const noexcept override { return message_.c_str(); }
-
-    private:
-        std::string message_;
-    };
+    // The answers' size bounds (AnswerLimits.h) throw AnswerTooLarge, one of these.
+    using Error = WebmailError;
 
     // The saved cookies no longer open the mail pages: what() names the page
     // that came back as something else.
@@ -89,7 +85,8 @@ public:
     const SiteConfig& site() const { return site_; }
 
     // Every exchange of the client: refuses to start once canceled, shows the
-    // URL in the window (when there is one), then HttpClient's exchange.
+    // URL in the window (when there is one), then HttpClient's exchange; an
+    // answer shorter than its Content-Length throws Error with the URL.
     std::string request(const std::string& method, const std::string& url,
                         const std::string* cookie, const std::string& headerBlock, const char* body,
                         std::size_t bodyLength) override;
@@ -137,10 +134,11 @@ protected:
     // Shows text as the window's status (the step about to run).
     void showStatus(const char* text);
     // "Logging to Vurel server ...", login, then the new session is stored in
-    // the jar (not when the sign-in throws).
+    // the jar with a verifier of the password (not when the sign-in throws).
     void signInAndKeep(const std::string& user, const std::string& password);
-    // Adopts the jar's record of user when it has one; returns whether it did.
-    bool adoptKept(const std::string& user);
+    // Adopts the jar's record of user when it has one and password matches
+    // the verifier kept with it; returns whether it did.
+    bool adoptKept(const std::string& user, const std::string& password);
     // Requests go direct; the other proxy fields are left as they are.
     void goDirect();
 

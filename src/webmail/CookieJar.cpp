@@ -55,10 +55,25 @@ std::int32_t readTimestamp(const std::string& text) {
     return static_cast<std::int32_t>(negative ? -value : value);
 }
 
+const char kVerifierKey[] = "Verifier: ";
+
+// The value of a "Verifier: " line that starts right at lineEnd (the CR LF
+// that ends a record's time stamp line); empty when the next line is another.
+std::string verifierAfter(const std::string& text, std::size_t lineEnd) {
+    const std::string key = std::string("\r\n") + kVerifierKey;
+    if (text.compare(lineEnd, key.size(), key) != 0) {
+        return std::string();
+    }
+    const std::size_t start = lineEnd + key.size();
+    const std::size_t end = text.find("\r\n", start);
+    return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
 // A field holding a line break could not be read back as written (and could
 // forge records): such a record stays in memory but is not saved.
 bool representable(const CookieRecord& record) {
-    for (const std::string* field : {&record.User, &record.Cookie, &record.Host}) {
+    for (const std::string* field :
+         {&record.User, &record.Cookie, &record.Host, &record.Verifier}) {
         if (field->find_first_of("\r\n") != std::string::npos) {
             return false;
         }
@@ -125,11 +140,13 @@ void CookieJar::load(const std::string& path) {
             break;
         }
         const std::int32_t timestamp = readTimestamp(scanner.match());
+        const std::string verifier = verifierAfter(text, scanner.position() + scanner.length());
         if (user.empty() || cookie.empty() || host.empty() || timestamp <= 0) {
             continue;
         }
         CookieRecord record;
         record.set(user, cookie, host, timestamp);
+        record.Verifier = verifier;
         records_[user] = record;
     }
 }
@@ -150,6 +167,9 @@ void CookieJar::save(const std::string& path) {
         file += "Cookie: " + record.Cookie + kDiskLineEnd;
         file += "Host: " + record.Host + kDiskLineEnd;
         file += "Timestamp: " + std::to_string(record.Timestamp) + kDiskLineEnd;
+        if (!record.Verifier.empty()) {
+            file += kVerifierKey + record.Verifier + kDiskLineEnd;
+        }
         file += kDiskLineEnd;
     }
     // A failed write is not reported and does not keep the jar modified: the

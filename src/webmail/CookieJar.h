@@ -7,11 +7,13 @@
 // stamped in the future counts as valid. Only find and save apply the rule;
 // expired records stay in memory and are left out of the file.
 //
-// The cookie file holds the line "//vurel cookie data file" and then five lines
-// per valid record ("User: ", "Cookie: ", "Host: ", "Timestamp: " in decimal,
-// an empty line). On disk every line ends in CR CR LF on every system (what
-// text-mode writing of CR LF gives on Windows), so files move freely between
-// the Windows and the Linux build; reading maps CR LF to LF before parsing.
+// The cookie file holds the line "//vurel cookie data file" and then per valid
+// record the lines "User: ", "Cookie: ", "Host: ", "Timestamp: " in decimal,
+// "Verifier: " (left out when the record has none) and an empty line. A reader
+// that knows only the first four keys skips the verifier line. On disk every
+// line ends in CR CR LF on every system (what text-mode writing of CR LF gives
+// on Windows), so files move freely between the Windows and the Linux build;
+// reading maps CR LF to LF before parsing.
 //
 // Threads: both service threads call find and store at any time, the host's
 // thread load and save. One mutex guards the records and the modified flag and
@@ -48,13 +50,14 @@ public:
     // A copy of the user's record when there is one and it is valid; otherwise
     // a record whose three strings are empty (an empty Cookie means: sign in).
     CookieRecord find(const std::string& user) const;
-    // Files the record under record.User, replacing all four fields of an
+    // Files the record under record.User, replacing all fields of an
     // existing one, and marks the jar as modified.
     void store(const CookieRecord& record);
     // Merges the records of a cookie file into the jar; a record replaces one
     // of the same user. A missing or unreadable file changes nothing. Groups
     // with an empty user, cookie or host, or a time stamp not above 0, are
-    // skipped; the first missing key ends the load. Never sets modified.
+    // skipped; the first missing key ends the load. A verifier is taken only
+    // from the line right after the time stamp. Never sets modified.
     void load(const std::string& path);
     // Writes the valid records when the jar was modified since the last save,
     // then clears modified (also when the file could not be written). The file

@@ -18,8 +18,12 @@ struct CookieRecord {
     std::string Host;
     // The sign-in time in seconds since 1970-01-01 00:00 UTC.
     std::int32_t Timestamp = 0;
+    // The PasswordVerifier of the password that signed in; empty when there is
+    // none (a record from an older file), and then the record is never adopted.
+    std::string Verifier;
 
-    // Assigns the three strings and stamps the record with the current time.
+    // Assigns the three strings (the verifier is left as it is) and stamps the
+    // record with the current time.
     void set(const std::string& user, const std::string& cookie, const std::string& host);
     // The same with a given time stamp.
     void set(const std::string& user, const std::string& cookie, const std::string& host,

@@ -135,7 +135,8 @@ private:
 
 // Inflates one member's deflate data onto out, starting at parser's position,
 // and checks its trailer. False on a data error; out keeps what was produced.
-bool inflateMember(Inflater& inflater, MemberParser& parser, std::string& out) {
+bool inflateMember(Inflater& inflater, MemberParser& parser, std::string& out,
+                   std::size_t maxOutput) {
     z_stream& zs = inflater.stream();
     std::uint32_t crc = static_cast<std::uint32_t>(crc32(0L, Z_NULL, 0));
     std::size_t used = out.size();
@@ -146,6 +147,10 @@ bool inflateMember(Inflater& inflater, MemberParser& parser, std::string& out) {
             std::size_t room = std::max(used + kMinRoom, std::min(out.size() * 2, used + kMaxStep));
             if (out.capacity() >= used + kMinRoom) {
                 room = std::min(room, out.capacity()); // fill what is reserved first
+            }
+            if (maxOutput < GzipReader::kUnlimited - kMinRoom) {
+                // Room for one step past the bound, enough to see it crossed.
+                room = std::min(room, std::max(maxOutput, used) + kMinRoom);
             }
             out.resize(room);
         }
@@ -162,6 +167,9 @@ bool inflateMember(Inflater& inflater, MemberParser& parser, std::string& out) {
             crc = static_cast<std::uint32_t>(crc32(crc, reinterpret_cast<const Bytef*>(&out[used]),
                                                    static_cast<uInt>(produced)));
             used += produced;
+            if (used > maxOutput) {
+                throw GzipReader::TooLarge();
+            }
         }
         if (status == Z_BUF_ERROR && parser.left() == 0) {
             break; // the input ended inside the deflate data
@@ -188,7 +196,7 @@ bool inflateMember(Inflater& inflater, MemberParser& parser, std::string& out) {
 // The output size to reserve for a stream: the last member's trailer holds
 // its uncompressed size (modulo 2^32), which for the usual single member is
 // the whole output. Room for it once saves the copies of a growing buffer.
-std::size_t announcedSize(const unsigned char* data, std::size_t length) {
+std::size_t announcedSize(const unsigned char* data, std::size_t length, std::size_t maxOutput) {
     if (length < kFixedHeader + 8) {
         return 0;
     }
@@ -197,32 +205,35 @@ std::size_t announcedSize(const unsigned char* data, std::size_t length) {
                                   (static_cast<std::size_t>(size[2]) << 16) |
                                   (static_cast<std::size_t>(size[3]) << 24);
     const std::size_t bound = length > kMaxReserve / kMaxRatio ? kMaxReserve : length * kMaxRatio;
-    return std::min(announced, bound);
+    return std::min({announced, bound, maxOutput});
 }
 
 } // namespace
 
-std::string GzipReader::decode(const char* data, std::size_t length) {
+std::string GzipReader::decode(const char* data, std::size_t length, std::size_t maxOutput) {
     std::string out;
     Inflater inflater;
     if (!inflater.ok() || data == nullptr) {
         return out;
     }
     try {
-        out.reserve(announcedSize(reinterpret_cast<const unsigned char*>(data), length));
+        out.reserve(announcedSize(reinterpret_cast<const unsigned char*>(data), length, maxOutput));
         platform::adviseLargeBuffer(&out[0], out.capacity());
     } catch (const std::bad_alloc&) {
         // Only a hint: the output grows as it is produced.
     }
     MemberParser parser(reinterpret_cast<const unsigned char*>(data), length);
     for (;;) {
-        if (!parser.skipHeader() || !inflateMember(inflater, parser, out)) {
+        if (!parser.skipHeader() || !inflateMember(inflater, parser, out, maxOutput)) {
             return out;
         }
         if (parser.left() == 0) {
             return out;
         }
         if (!parser.atMagic()) {
+            if (parser.left() > maxOutput - out.size()) {
+                throw GzipReader::TooLarge();
+            }
             out.append(reinterpret_cast<const char*>(parser.here()), parser.left());
             return out;
         }

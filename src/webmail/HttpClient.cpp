@@ -77,6 +77,19 @@ void HttpClient::cancel() noexcept {
     }
 }
 
+void HttpClient::stop() noexcept {
+    std::shared_ptr<ByteChannel> channel;
+    {
+        std::lock_guard<std::mutex> guard(activeLock_);
+        stopped_ = true;
+        channel.swap(activeConnection_);
+    }
+    // Closed outside the lock; our share keeps the channel alive meanwhile.
+    if (channel) {
+        channel->close();
+    }
+}
+
 bool HttpClient::busy() const {
     std::lock_guard<std::mutex> guard(activeLock_);
     return activeConnection_ != nullptr;
@@ -112,7 +125,7 @@ void HttpClient::reserveForBody(SocketStream& stream) {
         }
         digits = true;
         length = length * 10 + static_cast<std::size_t>(c - '0');
-        if (length > kMaxBodyReserve) {
+        if (length > kMaxAnswerBytes) {
             return; // implausible: let the buffer grow as the bytes come
         }
     }
@@ -136,6 +149,9 @@ std::string HttpClient::request(const std::string& method, const std::string& ur
     {
         // Registered before the connect, so a cancel also ends a hanging connect.
         std::lock_guard<std::mutex> guard(activeLock_);
+        if (stopped_) {
+            throw CBlockSocket::Canceled();
+        }
         activeConnection_ = channel;
     }
     try {
@@ -185,7 +201,18 @@ std::string HttpClient::request(const std::string& method, const std::string& ur
         }
         stream.flush();
         reserveForBody(stream);
+        stream.capInputGrowth(kMaxAnswerBytes + SocketStream::kChunk);
+        while (stream.buffered() <= kMaxAnswerBytes && stream.receiveMore() > 0) {
+        }
+        if (stream.buffered() > kMaxAnswerBytes) {
+            throw AnswerTooLarge();
+        }
         std::string response = stream.readToEnd();
+        // A Content-Length far above what came must not keep its reservation
+        // for as long as the caller holds the answer.
+        if (response.capacity() - response.size() > SocketStream::kChunk + response.size() / 4) {
+            response.shrink_to_fit();
+        }
         release(channel);
         channel->close();
         if (logEnabled())

@@ -5,12 +5,15 @@
 // closes. No keep-alive, no chunked decoding, no redirects.
 //
 // Errors: connection failures propagate unchanged as CBlockSocket::Error or
-// CBlockSocket::Canceled; the connection is closed and the client is idle again.
+// CBlockSocket::Canceled; an answer longer than kMaxAnswerBytes throws
+// AnswerTooLarge. Either way the connection is closed and the client is idle
+// again.
 //
 // Threads: the session's thread owns the client and calls request/get/post;
 // cancel() alone may be called from any other thread at any moment.
 
 #include "net/ByteChannel.h"
+#include "webmail/AnswerLimits.h"
 #include "webmail/CookieRecord.h"
 
 #include <chrono>
@@ -65,6 +68,11 @@ public:
     // throws and the client is idle. A cancel between exchanges does nothing.
     // Safe from any thread; never throws.
     virtual void cancel() noexcept;
+    // cancel(), and every later exchange throws CBlockSocket::Canceled before
+    // it connects. The stop and the registration of a new exchange are one
+    // step under one lock, so a stop at any instant leaves no exchange
+    // running. Safe from any thread; never throws.
+    void stop() noexcept;
     // True while an exchange holds a connection.
     bool busy() const;
 
@@ -91,12 +99,11 @@ private:
     // Content-Length, makes room for the whole response at once, so that
     // reading a large body to its end does not copy it at every regrowth.
     // Only a hint: nothing is consumed, and the response is still read until
-    // the server closes, whatever its length.
+    // the server closes, whatever its length. Lengths beyond kMaxAnswerBytes
+    // are not reserved; room a forged length took is given back after the read.
     static void reserveForBody(SocketStream& stream);
     // Header bytes searched for its end before giving up the hint.
     static constexpr std::size_t kMaxHeaderScan = 65536;
-    // Announced lengths above this are not reserved ahead.
-    static constexpr std::size_t kMaxBodyReserve = 256u << 20;
     // One line in the diagnostic log for an exchange: method, URL, status,
     // size and time, or, inside a handler (response null), what failed.
     static void logExchange(const std::string& method, const std::string& url,
@@ -119,6 +126,7 @@ private:
     // closes it, whichever thread lets go last.
     mutable std::mutex activeLock_;
     std::shared_ptr<ByteChannel> activeConnection_;
+    bool stopped_ = false; // under activeLock_
 };
 
 } // namespace quill

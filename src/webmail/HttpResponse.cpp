@@ -1,9 +1,12 @@
 #include "webmail/HttpResponse.h"
 
+#include "webmail/AnswerLimits.h"
 #include "webmail/GzipReader.h"
 #include "webmail/TextScanner.h"
 
 #include <climits>
+#include <cstring>
+#include <string_view>
 
 namespace quill {
 
@@ -33,7 +36,33 @@ HttpResponse::HttpResponse(std::string&& raw) {
     if (magic == std::string::npos) {
         return;
     }
-    body_ = GzipReader::decode(body_.data() + magic, body_.size() - magic);
+    try {
+        body_ = GzipReader::decode(body_.data() + magic, body_.size() - magic, kMaxInflatedBytes);
+    } catch (const GzipReader::TooLarge&) {
+        throw AnswerTooLarge();
+    }
+}
+
+bool HttpResponse::cutShort(const std::string& raw) {
+    static const std::string kHeaderEnd = "\r\n\r\n";
+    static const std::string kLength = "\r\nContent-Length: ";
+    const std::size_t end = raw.find(kHeaderEnd);
+    if (end == std::string::npos) {
+        return true;
+    }
+    const std::size_t at = std::string_view(raw.data(), end).find(kLength);
+    if (at == std::string_view::npos) {
+        return false;
+    }
+    const std::size_t body = raw.size() - (end + kHeaderEnd.size());
+    std::size_t announced = 0;
+    for (std::size_t i = at + kLength.size(); i < end && raw[i] >= '0' && raw[i] <= '9'; ++i) {
+        announced = announced * 10 + static_cast<std::size_t>(raw[i] - '0');
+        if (announced > body) {
+            return true;
+        }
+    }
+    return false;
 }
 
 int HttpResponse::statusCode() const {
@@ -80,8 +109,13 @@ std::string HttpResponse::setCookiePairs() const {
         if (lineEnd == std::string::npos) {
             lineEnd = header_.size();
         }
-        const std::size_t semicolon = header_.find(';', value);
-        const std::size_t stop = semicolon < lineEnd ? semicolon : lineEnd;
+        // Searched within the line only: a search to the end of the header for
+        // each cookie line would cost time quadratic in a long header.
+        const void* semicolon = std::memchr(header_.data() + value, ';', lineEnd - value);
+        const std::size_t stop =
+            semicolon != nullptr
+                ? static_cast<std::size_t>(static_cast<const char*>(semicolon) - header_.data())
+                : lineEnd;
         result.append(header_, value, stop - value);
         result += "; ";
         from = stop;

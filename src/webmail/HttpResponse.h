@@ -2,6 +2,7 @@
 // One raw HTTP response split into header and body, the body gzip-decoded
 // when the header says "Content-Encoding: gzip". A value the caller owns.
 // Never throws on bad input: a response without an empty line is all header.
+// A gzip body that inflates beyond kMaxInflatedBytes throws AnswerTooLarge.
 
 #include <string>
 #include <utility>
@@ -26,6 +27,12 @@ public:
     // The name=value pairs of every "Set-Cookie: " line, in header order, each
     // followed by "; ": a ready "Cookie:" header value.
     std::string setCookiePairs() const;
+
+    // True when raw has no complete header (no empty line) or its header
+    // announces a Content-Length that its body falls short of: the connection
+    // ended before the whole answer had come, and a reader must not take the
+    // part for the whole (a message cut short).
+    static bool cutShort(const std::string& raw);
 
     // Up to and including the first empty line (CR LF CR LF).
     const std::string& header() const { return header_; }

@@ -22,7 +22,9 @@ public:
         setProxy(host, port, user, password);
     }
     void useDirect() override { goDirect(); }
-    bool adoptSaved(const std::string& user) override { return adoptKept(user); }
+    bool adoptSaved(const std::string& user, const std::string& password) override {
+        return adoptKept(user, password);
+    }
     // "Logging to Vurel server ...", sign-in, then the session goes to the jar.
     void login(const std::string& user, const std::string& password) override {
         signInAndKeep(user, password);

@@ -91,7 +91,8 @@ std::size_t SocketStream::receiveChunk() {
         // the factor is 4: a large upload is then copied about a third as
         // often, and the capacity it does not fill is never touched.
         const std::size_t factor = input_.capacity() >= kFastGrowth ? 4 : 2;
-        growInput(std::max(used + kChunk, input_.capacity() * factor));
+        const std::size_t grown = std::max(used + kChunk, input_.capacity() * factor);
+        growInput(std::max(used + kChunk, std::min(grown, inputCap_)));
     }
     input_.resize(used + kChunk);
     std::size_t received = 0;

@@ -68,6 +68,10 @@ public:
     // Makes room for total unread bytes, so that receiving up to that many
     // moves nothing (a caller that knows the size to come avoids the regrowth).
     void reserveInput(std::size_t total);
+    // Geometric growth of the input buffer stops at capacity bytes (a single
+    // receive still gets its chunk): a reader that gives up past a bound then
+    // never holds four times the bound.
+    void capInputGrowth(std::size_t capacity) { inputCap_ = capacity; }
     // The unread bytes, without consuming them; valid until the next call.
     const char* unreadData() const { return input_.data() + head_; }
 
@@ -110,6 +114,7 @@ private:
     std::string input_;
     std::size_t head_ = 0;
     bool ended_ = false; // the peer has closed: no more receives
+    std::size_t inputCap_ = kUnlimited;
 };
 
 } // namespace quill

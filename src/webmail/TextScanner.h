@@ -3,9 +3,16 @@
 // yields the text strictly between them, each search continuing just after the
 // previous match. Every header and page reader uses it. Exact, case-sensitive
 // byte comparisons.
+//
+// Cost: a marker that was searched for and not found from some position is
+// remembered as absent from there on, so a reader that keeps asking for it
+// (a page full of links whose closing tag never comes) pays for that search
+// once, and reading a page stays linear in its length.
 
 #include <cstddef>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace quill {
 
@@ -29,7 +36,13 @@ public:
     std::size_t length() const { return length_; }
 
 private:
+    // Searches marker from from; npos when absent, remembered as above.
+    std::size_t search(const std::string& marker, std::size_t from);
+
     const std::string& text_;
+    // Markers known absent from the paired position on; few distinct markers
+    // per reader, so a list searched in order.
+    std::vector<std::pair<std::string, std::size_t>> absent_;
     std::size_t position_ = 0;
     std::size_t length_ = 0;
 };

@@ -23,8 +23,9 @@ public:
     // Requests go direct; the other proxy fields are left as they are.
     virtual void useDirect() = 0;
     // Looks the user up among the saved web-mail sessions and, when a valid one
-    // is there, adopts it (no network traffic). Returns whether it adopted one.
-    virtual bool adoptSaved(const std::string& user) = 0;
+    // is there and was signed in with this password, adopts it (no network
+    // traffic). Returns whether it adopted one; an empty password never does.
+    virtual bool adoptSaved(const std::string& user, const std::string& password) = 0;
     // Signs in ("Logging to Vurel server ...") and saves the new session.
     virtual void login(const std::string& user, const std::string& password) = 0;
     // Closes the HTTP connection in flight, if any. Any thread; never throws.

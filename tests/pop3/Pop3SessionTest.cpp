@@ -62,7 +62,7 @@ public:
         log_->add("proxy " + host + ":" + std::to_string(port) + " " + user + ":" + password);
     }
     void useDirect() override { log_->add("direct"); }
-    bool adoptSaved(const std::string& user) override {
+    bool adoptSaved(const std::string& user, const std::string&) override {
         log_->add("adopt " + user);
         return hasSaved;
     }
@@ -508,8 +508,8 @@ TEST_F(Pop3SessionTest, BadInputGetsADefinedEnd) {
         {{"QUIT"}, kBye},
         // Binary bytes and NULs are just an unknown command.
         {{std::string("\0\xff\x01\r\n", 5), "QUIT\r\n"}, std::string(kUnknown) + kBye},
-        // A line far beyond any real command line ends the conversation.
-        {{std::string(Pop3Session::kMaxCommandLine + 10, 'A')}, ""},
+        // A line far beyond any real command line is answered, then ends it.
+        {{std::string(Pop3Session::kMaxCommandLine + 10, 'A')}, "-ERR line too long\r\n"},
         // A long line within the bound is an unknown command.
         {{std::string(4000, 'A') + "\r\n", "QUIT\r\n"}, std::string(kUnknown) + kBye},
         // The client closes at once.

@@ -65,13 +65,28 @@ TEST(OutgoingMessage, AnalysesTable) {
          {"", "", "", "", "hello", ""}},
         {"Content-Transfer-Encoding: quoted-printable\r\n\r\nsoft=\r\nbreak=3D",
          {"", "", "", "", "softbreak=", ""}},
-        // Header without empty line: the last field lacks its CR LF and is lost.
-        {"To: a@x\r\nSubject: lost", {"a@x", "", "", "", "", ""}},
+        // Header lines only: the last one lost its CR LF with the terminator.
+        {"To: a@x\r\nSubject: kept", {"a@x", "", "", "kept", "", ""}},
         {"", {"", "", "", "", "", ""}},
         {"garbage without any structure", {"", "", "", "", "", ""}},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i)
         check(OutgoingMessage(cases[i].text), cases[i].e, i);
+}
+
+// A message whose header cannot be read must not be posted at all.
+TEST(OutgoingMessage, TellsWhetherTheMessageCouldBeAnalysed) {
+    const struct {
+        const char* text;
+        bool analysed;
+    } cases[] = {
+        {"", true},           {"To: a@x\r\n\r\nbody", true},
+        {"Subject: s", true}, {"garbage", true},
+        {" \t", false},       {" x\r\n", false},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(OutgoingMessage(cases[i].text).analysed(), cases[i].analysed) << "case " << i;
+    }
 }
 
 TEST(OutgoingMessage, EmptyByDefaultAndIndependentOfTheInput) {

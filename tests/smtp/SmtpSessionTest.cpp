@@ -56,7 +56,7 @@ public:
         log_->proxy = host + ":" + std::to_string(port) + ":" + user + ":" + password;
     }
     void useDirect() override { log_->proxy = "direct"; }
-    bool adoptSaved(const std::string& user) override {
+    bool adoptSaved(const std::string& user, const std::string&) override {
         log_->add("adopt " + user);
         return hasSaved;
     }
@@ -351,6 +351,14 @@ TEST_F(SmtpSessionTest, TerminatorAndEmptyMessages) {
     }
 }
 
+TEST_F(SmtpSessionTest, AMessageThatCannotBeAnalysedIsNotPosted) {
+    std::vector<std::string> turns = authTurns();
+    turns.insert(turns.end(), {"DATA\r\n", " \t\r\n.\r\n", "QUIT\r\n"});
+    EXPECT_EQ(std::string(kGreeting) + authReplies() + "354 OK\r\n" + kNotSent + kBye,
+              converse(turns));
+    EXPECT_TRUE(log->sent.empty());
+}
+
 TEST_F(SmtpSessionTest, HtmlAlternativeGivesHtmlFormat) {
     const std::string data = "To: a@x\r\n"
                              "Content-Type: multipart/alternative; boundary=\"b\"\r\n"
@@ -569,8 +577,16 @@ TEST_F(SmtpSessionTest, OverlongCommandLineEndsTheConversation) {
         turns.push_back(huge.substr(i, 16384));
     }
     std::string out = converse(turns, {}, &threw);
-    EXPECT_EQ(kGreeting, out);
+    EXPECT_EQ(std::string(kGreeting) + "500 Line too long\r\n", out);
     EXPECT_TRUE(threw);
+    // A DATA line has no such bound.
+    const std::string longData(3 * SmtpSession::kMaxCommandLine, 'b');
+    turns = authTurns();
+    turns.insert(turns.end(), {"DATA\r\n", "To: a@x\r\n\r\n" + longData + "\r\n.\r\n"});
+    out = converse(turns);
+    EXPECT_EQ(std::string(kGreeting) + authReplies() + "354 OK\r\n" + kOk, out);
+    ASSERT_EQ(log->sent.size(), 1u);
+    EXPECT_EQ(log->sent[0].body, longData);
     // A long line that does end within the bound is an ordinary command.
     const std::string longLine = "NOOP " + std::string(60000, 'x') + "\r\n";
     out = converse({longLine, "QUIT\r\n"});

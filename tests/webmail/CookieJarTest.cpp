@@ -137,6 +137,41 @@ TEST_F(CookieJarTest, SaveThenLoadGivesTheSameRecords) {
     }
 }
 
+// The verifier line follows the time stamp of its own record only.
+TEST_F(CookieJarTest, VerifiersAreSavedAfterTheTimestampAndLoadedBack) {
+    const std::string v1 = "pbkdf2-sha256$20000$00$11";
+    const std::string v2 = "pbkdf2-sha256$20000$22$33";
+    CookieRecord alice = record("Alice", "B=1; ", "h1", kNow - 10);
+    alice.Verifier = v1;
+    CookieRecord bob = record("bob", "B=2; ", "h2", kNow);
+    bob.Verifier = v2;
+    jar.store(alice);
+    jar.store(bob);
+    jar.save(file.string());
+    const std::string expected = "//vurel cookie data file\r\r\n"
+                                 "User: Alice\r\r\nCookie: B=1; \r\r\nHost: h1\r\r\n"
+                                 "Timestamp: 1699999990\r\r\nVerifier: " +
+                                 v1 +
+                                 "\r\r\n\r\r\n"
+                                 "User: bob\r\r\nCookie: B=2; \r\r\nHost: h2\r\r\n"
+                                 "Timestamp: 1700000000\r\r\nVerifier: " +
+                                 v2 + "\r\r\n\r\r\n";
+    EXPECT_EQ(readBytes(file), expected);
+    CookieJar other([this] { return now.load(); });
+    other.load(file.string());
+    EXPECT_EQ(other.find("Alice").Verifier, v1);
+    EXPECT_EQ(other.find("bob").Verifier, v2);
+
+    // A verifier line anywhere else belongs to no record.
+    writeBytes(file, "x\r\r\nUser: a\r\r\nCookie: c\r\r\nHost: h\r\r\nTimestamp: 1699999999\r\r\n"
+                     "\r\r\nVerifier: " +
+                         v1 + "\r\r\n");
+    CookieJar third([this] { return now.load(); });
+    third.load(file.string());
+    EXPECT_EQ(third.find("a").Cookie, "c");
+    EXPECT_EQ(third.find("a").Verifier, "");
+}
+
 TEST_F(CookieJarTest, LoadAndSaveWithNothingStoredLeaveTheFileAsItWas) {
     const std::string original = kTwoRecordFile + "trailing bytes of no record";
     writeBytes(file, original);

@@ -1,9 +1,12 @@
 #include "webmail/Pop3VurelClient.h"
 
 #include "ScriptedSite.h"
+#include "codec/Md5Hex.h"
 #include "net/CBlockSocket.h"
 #include "support/RecordingWindow.h"
+#include "webmail/PasswordVerifier.h"
 #include "webmail/SmtpVurelClient.h"
+#include "webmail/WebmailAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -152,11 +155,12 @@ TEST_F(ServiceClients, ErrorsPassThroughTheWrappersUnchanged) {
 TEST_F(ServiceClients, ConversationInterfaceAndCancelThroughTheBases) {
     CookieRecord saved;
     saved.set("ann", "S=1; ", "m.test"); // now: valid
+    saved.Verifier = PasswordVerifier::make("pw");
     jar.store(saved);
     SmtpVurelClient client(window, testSite(), jar);
     SmtpWebmail& webmail = client;
-    EXPECT_FALSE(webmail.adoptSaved("bob"));
-    EXPECT_TRUE(webmail.adoptSaved("ann"));
+    EXPECT_FALSE(webmail.adoptSaved("bob", "pw"));
+    EXPECT_TRUE(webmail.adoptSaved("ann", "pw"));
     EXPECT_EQ(client.session().Host, "m.test");
     webmail.useProxy("127.0.0.1", site.port(), "u", "pw");
     webmail.useDirect();
@@ -169,6 +173,76 @@ TEST_F(ServiceClients, ConversationInterfaceAndCancelThroughTheBases) {
     http.cancel();
     EXPECT_THROW(webmail.login("ann", "pw"), CBlockSocket::Canceled);
     EXPECT_TRUE(site.targets().empty());
+}
+
+// Only the password "pw" signs in; anything else gets the form back (200).
+std::string passwordSite(const SeenRequest& r) {
+    if (r.target == "http://login.test/config/login") {
+        const std::string inner = std::string(Md5Hex("pw").hex()) + "ch";
+        if (r.body.find("&passwd=" + std::string(Md5Hex(inner).hex()) + "&") == std::string::npos) {
+            return answer(200, "Invalid password");
+        }
+    }
+    return anySite(r);
+}
+
+TEST_F(ServiceClients, ASavedSessionOpensOnlyWithThePasswordThatSignedIn) {
+    ScriptedSite checking(passwordSite);
+    Pop3VurelClient first(window, testSite(), jar);
+    first.useProxy("127.0.0.1", checking.port(), "", "");
+    first.login("ann", "pw");
+    const std::size_t signInRequests = checking.targets().size();
+    const CookieRecord saved = jar.find("ann");
+    EXPECT_TRUE(PasswordVerifier::matches(saved.Verifier, "pw"));
+    EXPECT_EQ(saved.Verifier.find("pw"), std::string::npos);
+
+    // Another local process that knows the user name only: no adoption, and
+    // the site refuses its own sign-in; the saved session stays as it was.
+    Pop3VurelClient intruder(window, testSite(), jar);
+    intruder.useProxy("127.0.0.1", checking.port(), "", "");
+    EXPECT_FALSE(intruder.adoptSaved("ann", "guess"));
+    EXPECT_FALSE(intruder.adoptSaved("ann", ""));
+    EXPECT_EQ(checking.targets().size(), signInRequests);
+    EXPECT_THROW(intruder.login("ann", "guess"), CVurelClient::Error);
+    EXPECT_EQ(jar.find("ann").Verifier, saved.Verifier);
+
+    // The user again: adopted without a request.
+    const std::size_t before = checking.targets().size();
+    Pop3VurelClient user(window, testSite(), jar);
+    EXPECT_TRUE(user.adoptSaved("ann", "pw"));
+    EXPECT_EQ(user.session().Cookie, saved.Cookie);
+    EXPECT_EQ(checking.targets().size(), before);
+
+    // A record without a verifier (an older file) is never adopted.
+    CookieRecord old = saved;
+    old.Verifier.clear();
+    jar.store(old);
+    EXPECT_FALSE(user.adoptSaved("ann", "pw"));
+}
+
+TEST(PasswordVerifierTest, MatchesOnlyItsOwnWellFormedPassword) {
+    const std::string salt(16, '\x5a');
+    const std::string made = PasswordVerifier::make("pw", salt);
+    EXPECT_EQ(made, "pbkdf2-sha256$20000$5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a$"
+                    "5fbf10b64615bcf0442b4b91f72c6bd55d85045527297672ef669173deb2983d");
+    EXPECT_TRUE(PasswordVerifier::matches(made, "pw"));
+    const std::string random1 = PasswordVerifier::make("pw");
+    EXPECT_NE(random1, PasswordVerifier::make("pw")); // a fresh salt each time
+    EXPECT_TRUE(PasswordVerifier::matches(random1, "pw"));
+    const std::string forged[] = {
+        "",
+        made.substr(0, made.size() - 1),
+        made + "0",
+        "pbkdf2-sha256$1$5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a$" + made.substr(made.rfind('$') + 1),
+        made.substr(0, made.rfind('$')) + "$" + std::string(64, 'G'),
+    };
+    for (std::size_t i = 0; i < std::size(forged); ++i) {
+        EXPECT_FALSE(PasswordVerifier::matches(forged[i], "pw")) << "case " << i;
+    }
+    for (const char* other : {"", "pW", "pw ", "p"}) {
+        EXPECT_FALSE(PasswordVerifier::matches(made, other)) << other;
+    }
+    EXPECT_EQ(PasswordVerifier::make(""), "");
 }
 
 } // namespace

@@ -11,9 +11,9 @@ namespace quill::site {
 class FormFields {
 public:
     struct Field {
-        std::string name;     // decoded
-        std::string raw;      // the value as sent
-        std::string value;    // decoded ("+" as space, %XX)
+        std::string name;  // decoded
+        std::string raw;   // the value as sent
+        std::string value; // decoded ("+" as space, %XX)
     };
 
     FormFields() = default;

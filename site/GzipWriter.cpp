@@ -39,11 +39,11 @@ std::string member(const std::string& data, bool headerFields) {
     std::string out;
     out += '\x1f';
     out += '\x8b';
-    out += '\x08';                                          // deflate
-    out += static_cast<char>(headerFields ? 0x1E : 0x00);   // FHCRC|FEXTRA|FNAME|FCOMMENT
-    out.append("\0\0\0\0", 4);                              // no time stamp
-    out += '\x00';                                          // extra flags
-    out += '\x03';                                          // Unix
+    out += '\x08';                                        // deflate
+    out += static_cast<char>(headerFields ? 0x1E : 0x00); // FHCRC|FEXTRA|FNAME|FCOMMENT
+    out.append("\0\0\0\0", 4);                            // no time stamp
+    out += '\x00';                                        // extra flags
+    out += '\x03';                                        // Unix
     if (headerFields) {
         const std::string extra("VS\x04\x00page", 8); // one subfield: id, length, data
         out += static_cast<char>(extra.size() & 0xFF);
@@ -51,14 +51,14 @@ std::string member(const std::string& data, bool headerFields) {
         out += extra;
         out += std::string("page.html") + '\0';
         out += std::string("served by the Vurel simulator") + '\0';
-        unsigned long crc = crc32(0L, reinterpret_cast<const Bytef*>(out.data()),
-                                  static_cast<uInt>(out.size()));
+        unsigned long crc =
+            crc32(0L, reinterpret_cast<const Bytef*>(out.data()), static_cast<uInt>(out.size()));
         out += static_cast<char>(crc & 0xFF);
         out += static_cast<char>((crc >> 8) & 0xFF);
     }
     out += rawDeflate(data);
-    putLe32(out, crc32(0L, reinterpret_cast<const Bytef*>(data.data()),
-                       static_cast<uInt>(data.size())));
+    putLe32(out,
+            crc32(0L, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
     putLe32(out, static_cast<unsigned long>(data.size() & 0xFFFFFFFFu));
     return out;
 }

@@ -97,8 +97,7 @@ void SessionTable::close(const std::string& id) {
 void SessionTable::expire(const std::string& user) {
     for (auto it = sessions_.begin(); it != sessions_.end();) {
         if (user.empty() || it->second.user == user) {
-            sessionOrder_.erase(
-                std::find(sessionOrder_.begin(), sessionOrder_.end(), it->first));
+            sessionOrder_.erase(std::find(sessionOrder_.begin(), sessionOrder_.end(), it->first));
             it = sessions_.erase(it);
         } else {
             ++it;

@@ -22,8 +22,8 @@ struct SiteConfig {
 
     // Host names the pages and redirects are built on. In proxy mode an absolute
     // request for any other host answers 502. They may be dotted addresses.
-    std::string frontHost = "mail.vurel.example";  // serves "/"
-    std::string loginHost = "login.vurel.example"; // serves "/config/login" and the redirect hops
+    std::string frontHost = "mail.vurel.example";   // serves "/"
+    std::string loginHost = "login.vurel.example";  // serves "/config/login" and the redirect hops
     std::string mailHost = "us.mail.vurel.example"; // serves the "/vm/..." pages
     // Signed-in titles read "Vurel! Mail - " + user + "@" + mailDomain.
     std::string mailDomain = "vurel.example";
@@ -32,8 +32,8 @@ struct SiteConfig {
     std::string listenAddress = "127.0.0.1";
     int listenPort = 0;
 
-    int pageSize = 25;   // listing rows per page (at least 1)
-    int redirects = 2;   // 302 hops between the login POST's 302 and the signed-in page
+    int pageSize = 25;       // listing rows per page (at least 1)
+    int redirects = 2;       // 302 hops between the login POST's 302 and the signed-in page
     bool newestFirst = true; // listing order: newest message first, as the real site shows
     // A sent message addressed (To, Cc or Bcc) to user@mailDomain of a user of
     // the site is also delivered to that user's Inbox, unread.

@@ -99,7 +99,7 @@ private:
     std::atomic<int> port_{0};
     std::atomic<std::size_t> accepted_{0};
 
-    std::mutex lock_; // guards connections_ and stopping_
+    std::mutex lock_;                 // guards connections_ and stopping_
     std::condition_variable stopped_; // wakes delayed answers at stop
     bool stopping_ = false;
     std::list<std::unique_ptr<Connection>> connections_;

@@ -24,7 +24,9 @@ namespace {
 // (a handler may do no more than set such a flag).
 volatile std::sig_atomic_t stopRequested = 0;
 
-extern "C" void onStopSignal(int) { stopRequested = 1; }
+extern "C" void onStopSignal(int) {
+    stopRequested = 1;
+}
 
 const char kUsage[] =
     "usage: vurel-sim [options]\n"
@@ -82,7 +84,7 @@ long number(const std::string& text, const char* option, long low, long high) {
 int main(int argc, char** argv) {
     SiteConfig config;
     config.listenPort = 8080;
-    std::vector<std::pair<std::string, std::string>> mailboxes; // user, directory
+    std::vector<std::pair<std::string, std::string>> mailboxes;     // user, directory
     std::vector<std::pair<std::string, quill::site::Fault>> delays; // path prefix, delay
     std::string portFile;
     bool direct = false;
@@ -189,8 +191,8 @@ int main(int argc, char** argv) {
         SiteSimulator sim(config);
         for (const auto& m : mailboxes) {
             int n = sim.site().loadMailbox(m.first, m.second);
-            std::cout << "vurel-sim: " << n << " messages for " << m.first << " from "
-                      << m.second << "\n";
+            std::cout << "vurel-sim: " << n << " messages for " << m.first << " from " << m.second
+                      << "\n";
         }
         for (const auto& d : delays) {
             sim.site().setFault(d.first, d.second);

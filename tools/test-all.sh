@@ -2,7 +2,8 @@
 # Builds and runs every suite: native, AddressSanitizer+UBSan, ThreadSanitizer,
 # the Windows suite under wine (with Xvfb for the windows), and the fuzz
 # targets for a bounded time each.
-# Usage: tools/test-all.sh [preset ...]   (default: native asan tsan windows fuzz)
+# Usage: tools/test-all.sh [preset ...]   (default: format native asan tsan windows fuzz)
+# "format" checks every C and C++ source file against .clang-format.
 # QUILL_FUZZ_SECONDS sets the time per fuzz target (default 60).
 #
 # The Windows suite runs where this machine can run it: the 32-bit build
@@ -18,7 +19,7 @@ export WINEDEBUG=-all
 jobs=$(nproc)
 
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(native asan tsan windows fuzz)
+[ ${#presets[@]} -gt 0 ] || presets=(format native asan tsan windows fuzz)
 
 build() {
   echo "== $1: configure and build"
@@ -74,6 +75,8 @@ windows_suite() {
 
 for preset in "${presets[@]}"; do
   case "$preset" in
+    format)
+      tools/format-check.sh ;;
     fuzz)
       for script in fuzz/*/run.sh; do
         echo "== fuzz: $script"

@@ -9,8 +9,8 @@
 // message). The rest is split at each "\n=====\n" into whole HTTP answers,
 // handed out one per request (then the site closes at once).
 
-#include "net/CBlockSocket.h"
 #include "net/ByteChannel.h"
+#include "net/CBlockSocket.h"
 #include "webmail/CVurelClient.h"
 #include "webmail/GzipReader.h"
 #include "webmail/HttpResponse.h"

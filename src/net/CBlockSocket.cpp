@@ -14,8 +14,10 @@ const char* CBlockSocket::Canceled::canceledText(const char* operation) {
     static const struct {
         const char* operation;
         const char* text;
-    } texts[] = {{"accept", "canceled: accept"},   {"connect", "canceled: connect"},
-                 {"write", "canceled: write"},     {"receive", "canceled: receive"},
+    } texts[] = {{"accept", "canceled: accept"},
+                 {"connect", "canceled: connect"},
+                 {"write", "canceled: write"},
+                 {"receive", "canceled: receive"},
                  {"listenAt", "canceled: listenAt"}};
     for (const auto& entry : texts) {
         if (std::strcmp(entry.operation, operation) == 0)

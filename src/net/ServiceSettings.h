@@ -26,9 +26,9 @@ struct SettingsValues {
     bool operator==(const SettingsValues& o) const {
         return bulk == o.bulk && inbox == o.inbox && smtpPort == o.smtpPort &&
                pop3Port == o.pop3Port && emptyTrash == o.emptyTrash && popup == o.popup &&
-               saveCookie == o.saveCookie && saveSent == o.saveSent &&
-               proxyType == o.proxyType && proxy == o.proxy && proxyPort == o.proxyPort &&
-               username == o.username && password == o.password;
+               saveCookie == o.saveCookie && saveSent == o.saveSent && proxyType == o.proxyType &&
+               proxy == o.proxy && proxyPort == o.proxyPort && username == o.username &&
+               password == o.password;
     }
 };
 

@@ -19,7 +19,8 @@ class Plugin {
 public:
     // The four texts of the host's plug-in information record.
     static constexpr const char* kName = "Quillmere";
-    static constexpr const char* kVendor = "The Quillmere developers <quillmere@users.noreply.example>";
+    static constexpr const char* kVendor =
+        "The Quillmere developers <quillmere@users.noreply.example>";
     static constexpr const char* kVersion = "1.64";
     static constexpr const char* kDescription =
         "Enables Becky! to access your Vurel Web mail accounts.";

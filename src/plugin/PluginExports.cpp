@@ -7,7 +7,9 @@
 
 namespace {
 
-quill::Plugin& plugin() { return quill::Plugin::instance(); }
+quill::Plugin& plugin() {
+    return quill::Plugin::instance();
+}
 
 } // namespace
 
@@ -54,15 +56,33 @@ int QUILL_CALLBACK BKC_OnPlugInInfo(void* record) {
 }
 
 // The callbacks this plug-in has nothing to do for.
-int QUILL_CALLBACK BKC_OnOpenFolder(const char*) { return 0; }
-int QUILL_CALLBACK BKC_OnOpenMail(const char*) { return 0; }
-int QUILL_CALLBACK BKC_OnSend(const char*) { return 0; }
-int QUILL_CALLBACK BKC_OnFinishRetrieve(int) { return 0; }
-int QUILL_CALLBACK BKC_OnEveryMinute() { return 0; }
-int QUILL_CALLBACK BKC_OnOpenCompose(void*, int) { return 0; }
-int QUILL_CALLBACK BKC_OnOutgoing(void*, int) { return 0; }
-int QUILL_CALLBACK BKC_OnRetrieve(const char*, const char*) { return 0; }
-int QUILL_CALLBACK BKC_OnKeyDispatch(void*, int, int) { return 0; }
+int QUILL_CALLBACK BKC_OnOpenFolder(const char*) {
+    return 0;
+}
+int QUILL_CALLBACK BKC_OnOpenMail(const char*) {
+    return 0;
+}
+int QUILL_CALLBACK BKC_OnSend(const char*) {
+    return 0;
+}
+int QUILL_CALLBACK BKC_OnFinishRetrieve(int) {
+    return 0;
+}
+int QUILL_CALLBACK BKC_OnEveryMinute() {
+    return 0;
+}
+int QUILL_CALLBACK BKC_OnOpenCompose(void*, int) {
+    return 0;
+}
+int QUILL_CALLBACK BKC_OnOutgoing(void*, int) {
+    return 0;
+}
+int QUILL_CALLBACK BKC_OnRetrieve(const char*, const char*) {
+    return 0;
+}
+int QUILL_CALLBACK BKC_OnKeyDispatch(void*, int, int) {
+    return 0;
+}
 
 // Not a host callback: a console host passes each line its user types, such
 // as "cancel pop3". Returns 1 when the line was understood.

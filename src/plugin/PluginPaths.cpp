@@ -6,8 +6,7 @@ namespace {
 const char kCookieFileName[] = "VurelCookie.dat";
 }
 
-PluginPaths PluginPaths::fromModule(const std::string& modulePath,
-                                    const std::string& separators) {
+PluginPaths PluginPaths::fromModule(const std::string& modulePath, const std::string& separators) {
     PluginPaths paths;
     const std::string::size_type slash = modulePath.find_last_of(separators);
     const std::string::size_type nameStart = slash == std::string::npos ? 0 : slash + 1;

@@ -7,9 +7,13 @@
 namespace quill {
 namespace pluginui {
 
-void openWindows() noexcept { ProgressWindows::open(); }
+void openWindows() noexcept {
+    ProgressWindows::open();
+}
 
-void closeWindows() noexcept { ProgressWindows::close(); }
+void closeWindows() noexcept {
+    ProgressWindows::close();
+}
 
 bool runOptionsDialog(SettingsValues& values) noexcept {
     // The Win32 dialog in the Windows build, the console dialog elsewhere.

@@ -4,9 +4,9 @@
 #include "net/CBlockSocket.h"
 #include "net/ServiceWindow.h"
 #include "webmail/HttpResponse.h"
+#include "webmail/PasswordVerifier.h"
 #include "webmail/TextScanner.h"
 #include "webmail/Url.h"
-#include "webmail/PasswordVerifier.h"
 
 #include <cstdint>
 #include <limits>

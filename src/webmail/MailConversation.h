@@ -79,7 +79,9 @@ protected:
             logEvent("reply " + std::string(line.substr(0, line[0] == '+' ? 3 : 4)));
             return;
         }
-        auto digit = [&](std::size_t i) { return i < line.size() && line[i] >= '0' && line[i] <= '9'; };
+        auto digit = [&](std::size_t i) {
+            return i < line.size() && line[i] >= '0' && line[i] <= '9';
+        };
         if (line.size() >= 3 && line[0] >= '2' && line[0] <= '5' && digit(1) && digit(2) &&
             (line.size() == 3 || line[3] == '-' || (line[3] == ' ' && !digit(4)))) {
             logEvent("reply " + std::string(line.substr(0, 3)));

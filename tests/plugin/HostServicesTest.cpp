@@ -10,8 +10,12 @@
 extern "C" {
 // A stand-in for the host's BKA_GetVersion, in the host's calling convention.
 static const char* fakeVersionText = nullptr;
-static const char* QUILL_CALLBACK fakeGetVersion() { return fakeVersionText; }
-static int QUILL_CALLBACK fakeService() { return 0; }
+static const char* QUILL_CALLBACK fakeGetVersion() {
+    return fakeVersionText;
+}
+static int QUILL_CALLBACK fakeService() {
+    return 0;
+}
 }
 
 namespace quill {

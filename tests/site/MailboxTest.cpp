@@ -70,7 +70,9 @@ TEST_F(MailboxTest, IdsAreUniqueAndSafeInUrls) {
     EXPECT_EQ(200u, ids.size());
     // Chosen ids: taken as they are, refused when taken or unsafe in a page.
     EXPECT_EQ("1_5+2%41", box_.add("alice", "Inbox", "x", true, "1_5+2%41"));
-    for (const char* bad : {"1_5+2%41", "a&b", "a\"b", "a b", "a<b", "a#b", "a\x7f" "b"}) {
+    for (const char* bad : {"1_5+2%41", "a&b", "a\"b", "a b", "a<b", "a#b",
+                            "a\x7f"
+                            "b"}) {
         EXPECT_EQ("", box_.add("alice", "Sent", "x", true, bad)) << bad;
     }
     EXPECT_TRUE(box_.add("nobody", "Inbox", "x").empty());
@@ -145,7 +147,7 @@ TEST(TextUtilTest, HttpDatesAndFormDecoding) {
         const char* out;
     };
     const Case cases[] = {{"a+b", "a b"}, {"%41%2b", "A+"}, {"%", "%"}, {"%4", "%4"},
-                          {"%zz", "%zz"}, {"%E9", "\xe9"}, {"", ""}};
+                          {"%zz", "%zz"}, {"%E9", "\xe9"},  {"", ""}};
     for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         EXPECT_EQ(cases[i].out, formDecode(cases[i].in)) << i;
     }

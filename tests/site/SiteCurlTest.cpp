@@ -99,33 +99,36 @@ TEST_F(SiteCurlTest, SignsInFollowsRedirectsAndReadsThePrintView) {
     ASSERT_EQ(0, front.status) << front.output;
     std::string challenge = between(front.output, "name=\".challenge\" value=\"", "\"");
     ASSERT_FALSE(challenge.empty());
-    std::string form = ".tries=1&.src=vm&.intl=us&login=alice&passwd=" +
-                       sitetest::md5Answer("pw", challenge) +
-                       "&.hash=1&.md5=1&.js=1&.challenge=" + challenge;
+    std::string form =
+        ".tries=1&.src=vm&.intl=us&login=alice&passwd=" + sitetest::md5Answer("pw", challenge) +
+        "&.hash=1&.md5=1&.js=1&.challenge=" + challenge;
     CurlRun login = run(curl(port, "-L -w '\\n%{url_effective} %{num_redirects}' -d '" + form +
-                                   "' http://login.vurel.example/config/login"));
+                                       "' http://login.vurel.example/config/login"));
     EXPECT_TRUE(sitetest::isMailPage(login.output, "vurel.example")) << login.output;
     EXPECT_NE(std::string::npos, login.output.find("\nhttp://us.mail.vurel.example/vm/Welcome"));
     EXPECT_NE(std::string::npos, login.output.find(" 4")); // the POST's 302 and three hops
 
-    CurlRun listing = run(curl(port, "'http://us.mail.vurel.example/vm/ShowFolder?box=Inbox&Nview=a&Npos=0'"));
+    CurlRun listing =
+        run(curl(port, "'http://us.mail.vurel.example/vm/ShowFolder?box=Inbox&Nview=a&Npos=0'"));
     auto scan = sitetest::scanListing(listing.output, true);
     ASSERT_EQ(1u, scan.rows.size());
     EXPECT_EQ(id, scan.rows[0].first);
 
     std::string print = "'http://us.mail.vurel.example/vm/ShowLetter?box=Inbox&PRINT=1&Nhead=f&"
-                        "toc=1&MsgId=" + id + "&bodyPart=";
+                        "toc=1&MsgId=" +
+                        id + "&bodyPart=";
     run(curl(port, "-o " + (dir_ / "header").string() + " " + print + "HEADER'"));
     // --compressed: curl asks for gzip and inflates what it gets.
     CurlRun text = run(curl(port, "--compressed -D " + (dir_ / "headers").string() + " -o " +
-                                  (dir_ / "text").string() + " " + print + "TEXT'"));
+                                      (dir_ / "text").string() + " " + print + "TEXT'"));
     EXPECT_EQ(0, text.status) << text.output;
     EXPECT_EQ(kMessage, readFile(dir_ / "header") + readFile(dir_ / "text"));
     EXPECT_NE(std::string::npos, readFile(dir_ / "headers").find("Content-Encoding: gzip\r\n"));
 
     std::string crumb = scan.crumb;
-    run(curl(port, "-o /dev/null 'http://us.mail.vurel.example/vm/ShowFolder?box=Inbox&DEL=Delete&Mid=" +
-                       id + "&.crumb=" + crumb + "'"));
+    run(curl(port,
+             "-o /dev/null 'http://us.mail.vurel.example/vm/ShowFolder?box=Inbox&DEL=Delete&Mid=" +
+                 id + "&.crumb=" + crumb + "'"));
     EXPECT_TRUE(sim.site().folder("alice", "Inbox").empty());
     EXPECT_EQ(1u, sim.site().folder("alice", "Trash").size());
     run(curl(port, "-o /dev/null 'http://us.mail.vurel.example/vm/ShowFolder?ET=1&.crumb=" + crumb +

@@ -19,7 +19,8 @@ BOOL WINAPI onConsoleEvent(DWORD type) {
     case CTRL_BREAK_EVENT:
     case CTRL_CLOSE_EVENT:
     case CTRL_SHUTDOWN_EVENT:
-        if (stopEvent != nullptr) ::SetEvent(stopEvent);
+        if (stopEvent != nullptr)
+            ::SetEvent(stopEvent);
         return TRUE;
     default:
         return FALSE;
@@ -33,16 +34,20 @@ void install() {
 
 } // namespace
 
-void watchTermination() { std::call_once(installed, install); }
+void watchTermination() {
+    std::call_once(installed, install);
+}
 
 void waitForTermination() {
     watchTermination();
-    if (stopEvent == nullptr) return;
+    if (stopEvent == nullptr)
+        return;
     // The waiting thread is the program's user-interface thread: windows it
     // created (a plug-in's modeless dialogs) get their messages meanwhile.
     for (;;) {
         DWORD woken = ::MsgWaitForMultipleObjects(1, &stopEvent, FALSE, INFINITE, QS_ALLINPUT);
-        if (woken != WAIT_OBJECT_0 + 1) return; // the event, or a failed wait
+        if (woken != WAIT_OBJECT_0 + 1)
+            return; // the event, or a failed wait
         MSG msg;
         while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             ::TranslateMessage(&msg);
@@ -53,7 +58,8 @@ void waitForTermination() {
 
 void requestTermination() {
     watchTermination();
-    if (stopEvent != nullptr) ::SetEvent(stopEvent);
+    if (stopEvent != nullptr)
+        ::SetEvent(stopEvent);
 }
 
 } // namespace quill::platform

@@ -15,4 +15,6 @@ __attribute__((constructor)) void attachOnLoad() {
 
 } // namespace
 
-extern "C" int PlugInAttach() { return attachResult; }
+extern "C" int PlugInAttach() {
+    return attachResult;
+}

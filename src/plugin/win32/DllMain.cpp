@@ -8,8 +8,8 @@ namespace {
 const unsigned long kProcessAttach = 1; // DLL_PROCESS_ATTACH
 }
 
-extern "C" int __attribute__((stdcall)) DllMain(void* /*instance*/, unsigned long reason,
-                                                void* /*reserved*/) {
+extern "C" int __attribute__((stdcall))
+DllMain(void* /*instance*/, unsigned long reason, void* /*reserved*/) {
     if (reason == kProcessAttach) {
         return quill::Plugin::instance().attach() ? 1 : 0;
     }

@@ -116,11 +116,13 @@ void Pop3Session::onPass(const std::string& args) {
     }
     try {
         signIn(password);
-    } catch (const CVurelClient::Error&) {
+    } catch (const CVurelClient::Error& e) {
+        logFailure("sign-in and listing", e);
         mailbox_.clear();
         reply(kBadLogin);
         return;
-    } catch (const CBlockSocket::Error&) {
+    } catch (const CBlockSocket::Error& e) {
+        logFailure("sign-in and listing", e);
         state_ = State::Ended; // the site is unreachable or Cancel was pressed
         return;
     }
@@ -134,7 +136,8 @@ void Pop3Session::signIn(const std::string& password) {
         if (settings_.inbox()) {
             try {
                 mailbox_ = webmail_->listInbox();
-            } catch (const CVurelClient::InvalidCookie&) {
+            } catch (const CVurelClient::InvalidCookie& e) {
+                logFailure("the saved session", e);
                 webmail_->login(user_, password);
                 mailbox_ = webmail_->listInbox();
             }
@@ -236,9 +239,11 @@ void Pop3Session::onTop(const std::string& args) {
         stream_->writeLine("+OK " + std::to_string(header.size() + body.size()));
         writeMessage(header, body);
         stream_->flush();
-    } catch (const CVurelClient::Error&) {
+    } catch (const CVurelClient::Error& e) {
+        logFailure("TOP", e);
         reply(kRetrieveError);
-    } catch (const CBlockSocket::Error&) {
+    } catch (const CBlockSocket::Error& e) {
+        logFailure("TOP", e);
         state_ = State::Ended; // no reply: the connection or the site is gone
         return;
     }
@@ -260,10 +265,12 @@ void Pop3Session::onRetr(const std::string& args) {
     try {
         header = pop3text::closeHeader(webmail_->fetchHeader(*message));
         text = webmail_->fetchText(*message);
-    } catch (const CVurelClient::Error&) {
+    } catch (const CVurelClient::Error& e) {
+        logFailure("RETR", e);
         reply(kRetrieveError);
         return;
-    } catch (const CBlockSocket::Error&) {
+    } catch (const CBlockSocket::Error& e) {
+        logFailure("RETR", e);
         reply(kRetrieveError);
         return;
     }
@@ -327,9 +334,11 @@ void Pop3Session::onQuit(const std::string&) {
             if (settings_.emptyTrash()) {
                 webmail_->emptyTrash();
             }
-        } catch (const CVurelClient::Error&) {
+        } catch (const CVurelClient::Error& e) {
+            logFailure("deleting at QUIT", e);
             stream_->writeLine(kNotRemoved);
-        } catch (const CBlockSocket::Error&) {
+        } catch (const CBlockSocket::Error& e) {
+            logFailure("deleting at QUIT", e);
             stream_->writeLine(kNotRemoved);
         }
     }

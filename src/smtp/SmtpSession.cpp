@@ -137,10 +137,12 @@ void SmtpSession::onAuth(const std::string& line) {
         } else {
             webmail_->login(user_, password_);
         }
-    } catch (const CVurelClient::Error&) {
+    } catch (const CVurelClient::Error& e) {
+        logFailure("sign-in", e);
         reply(kLoginFailed);
         return;
-    } catch (const CBlockSocket::Error&) {
+    } catch (const CBlockSocket::Error& e) {
+        logFailure("sign-in", e);
         state_ = State::Closed; // no reply: the conversation ends at once
         return;
     }
@@ -207,6 +209,7 @@ void SmtpSession::onData(const std::string&) {
     const OutgoingMessage message(text);
     std::string().swap(text); // a long message is not held twice while it is posted
     if (!message.analysed()) {
+        logEvent("the message could not be analysed; nothing was posted");
         reply(kNotSent); // the client keeps the message; nothing was posted
         return;
     }
@@ -215,10 +218,12 @@ void SmtpSession::onData(const std::string&) {
     try {
         sendWithRetry(message.to(), message.cc(), bcc, message.subject(), message.body(),
                       message.format());
-    } catch (const CVurelClient::Error&) {
+    } catch (const CVurelClient::Error& e) {
+        logFailure("sending", e);
         reply(kNotSent);
         return;
-    } catch (const CBlockSocket::Error&) {
+    } catch (const CBlockSocket::Error& e) {
+        logFailure("sending", e);
         state_ = State::Closed; // no reply: the mail client sees the close
         return;
     }
@@ -231,7 +236,8 @@ void SmtpSession::sendWithRetry(const std::string& to, const std::string& cc,
     try {
         webmail_->sendMessage(to, cc, bcc, subject, body, format, settings_.saveSent());
         return;
-    } catch (const CVurelClient::InvalidCookie&) {
+    } catch (const CVurelClient::InvalidCookie& e) {
+        logFailure("the saved session", e);
         // The compose page refused the saved cookies before anything was
         // posted, so one fresh sign-in and one more attempt cannot send the
         // message twice. After a fresh sign-in there is nothing to renew.

@@ -15,6 +15,7 @@
 #include "webmail/SocketStream.h"
 
 #include <cstddef>
+#include <exception>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -69,6 +70,11 @@ protected:
             logReply(text);
     }
     void reply(const std::string& text) { reply(text.c_str()); }
+
+    // Logs what failed and why, before the session turns it into its reply.
+    static void logFailure(const char* operation, const std::exception& cause) {
+        logEvent(std::string(operation) + " failed: " + cause.what());
+    }
 
     // Logs the status of a reply line: "+OK" or "-ERR", or an SMTP code (three
     // digits, then a hyphen, a space before a non-digit, or the end). Lines of

@@ -173,7 +173,7 @@ std::string SocketStream::readUntil(const std::string& delimiter, std::size_t ma
 std::string SocketStream::readLine(std::size_t maxLength) {
     std::string line = readUntil("\r\n", maxLength);
     if (line.size() < 2) {
-        throw std::out_of_range("readLine: end of stream");
+        throw PeerClosed();
     }
     if (line.compare(line.size() - 2, 2, "\r\n") == 0) {
         line.resize(line.size() - 2);

@@ -5,12 +5,14 @@
 //
 // Errors: failures of the connection surface as CBlockSocket::Error and
 // CBlockSocket::Canceled. readLine() at the end of the stream with fewer than
-// two bytes left throws std::out_of_range. A bounded read whose line grows past
-// its limit throws SocketStream::LineTooLong.
+// two bytes left throws SocketStream::PeerClosed, a receive failure of the
+// socket's kind. A bounded read whose line grows past its limit throws
+// SocketStream::LineTooLong.
 //
 // Threads: one thread uses the stream; close() may come from another thread.
 
 #include "net/ByteChannel.h"
+#include "net/CBlockSocket.h"
 
 #include <cstddef>
 #include <memory>
@@ -19,8 +21,6 @@
 
 namespace quill {
 
-class CBlockSocket;
-
 class SocketStream {
 public:
     // A line or a delimited read ran past its byte limit without the delimiter.
@@ -28,6 +28,13 @@ public:
     class LineTooLong : public std::length_error {
     public:
         LineTooLong() : std::length_error("line too long") {}
+    };
+
+    // The peer closed its side where a line was expected: an ordinary end of
+    // a conversation, reported as the socket's receive failure.
+    class PeerClosed : public CBlockSocket::Error {
+    public:
+        PeerClosed() : CBlockSocket::Error("receive: the peer closed the connection") {}
     };
 
     // Bytes asked for per receive.
@@ -89,7 +96,7 @@ public:
 
     // readUntil(CR LF) without the CR LF. At the end of the stream a remainder
     // of two bytes or more is returned as the last line; with fewer left it
-    // throws std::out_of_range. maxLength bounds the line as in readUntil.
+    // throws PeerClosed. maxLength bounds the line as in readUntil.
     std::string readLine(std::size_t maxLength = kUnlimited);
 
     // Closes the connection; safe from another thread, never throws.

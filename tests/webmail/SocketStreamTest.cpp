@@ -26,7 +26,7 @@ std::vector<std::string> allLines(SocketStream& stream) {
     for (;;) {
         try {
             lines.push_back(stream.readLine());
-        } catch (const std::out_of_range&) {
+        } catch (const SocketStream::PeerClosed&) {
             return lines;
         }
     }
@@ -56,7 +56,7 @@ TEST(SocketStream, ReadUntilSplitDelimiter) {
 TEST(SocketStream, EndOfStream) {
     const struct {
         Chunks chunks;
-        std::vector<std::string> lines; // then std::out_of_range
+        std::vector<std::string> lines; // then SocketStream::PeerClosed
     } cases[] = {
         {{}, {}},
         {{"x"}, {}},         // one byte left: fails
@@ -69,7 +69,7 @@ TEST(SocketStream, EndOfStream) {
         SocketStream stream(channel(cases[i].chunks));
         EXPECT_EQ(allLines(stream), cases[i].lines) << "case " << i;
         // Once ended, reads stay ended and never return the same bytes twice.
-        EXPECT_THROW(stream.readLine(), std::out_of_range) << "case " << i;
+        EXPECT_THROW(stream.readLine(), SocketStream::PeerClosed) << "case " << i;
         EXPECT_EQ(stream.readUntil("\r\n"), "") << "case " << i;
         EXPECT_EQ(stream.readToEnd(), "") << "case " << i;
     }
@@ -186,7 +186,7 @@ TEST(SocketStream, LineLimit) {
                 }
             } catch (const SocketStream::LineTooLong&) {
                 tooLong = true;
-            } catch (const std::out_of_range&) {
+            } catch (const SocketStream::PeerClosed&) {
             }
             EXPECT_EQ(tooLong, cases[i].tooLong) << "case " << i << " slice " << slice;
         }

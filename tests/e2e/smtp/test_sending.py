@@ -282,6 +282,9 @@ class DiagnosticLogTest(unittest.TestCase):
                 s.login(bridge.USER, bridge.PASSWORD)
                 s.sendmail("%s@vurel.example" % bridge.USER, ["friend@example.org"],
                            "Subject: Log-Subject-Marker\r\n\r\n%s\r\n" % body)
+            with smtplib.SMTP("127.0.0.1", b.smtp_port, timeout=CLIENT_TIMEOUT) as s:
+                with self.assertRaises(smtplib.SMTPAuthenticationError):
+                    s.login(bridge.USER, "wrong-" + bridge.PASSWORD)
             import poplib
             p = poplib.POP3("127.0.0.1", b.pop3_port, timeout=CLIENT_TIMEOUT)
             p.user(bridge.USER)
@@ -294,7 +297,9 @@ class DiagnosticLogTest(unittest.TestCase):
             for event in (r"SMTP #\d+ conversation starts", r"SMTP #\d+ command AUTH",
                           r"SMTP #\d+ reply 235", r"SMTP #\d+ HTTP POST \S+ answered 200",
                           r"SMTP #\d+ conversation ends", r"POP3 #\d+ command PASS",
-                          r"POP3 #\d+ reply \+OK", r"POP3 #\d+ command STAT"):
+                          r"POP3 #\d+ reply \+OK", r"POP3 #\d+ command STAT",
+                          r"SMTP #\d+ sign-in failed: http://\S+",
+                          r"conversation ends: receive: the peer closed the connection"):
                 self.assertRegex(log, event, b.logs())
             credentials = ("proxyuser:" + proxy_password).encode()
             auth = ("\0%s\0%s" % (bridge.USER, bridge.PASSWORD)).encode()

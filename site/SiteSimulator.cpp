@@ -204,10 +204,13 @@ void SiteSimulator::answer(CBlockSocket& socket, const SiteHandler::Reply& reply
         }
         allowed -= n;
     }
-    if (reply.closeAfterBytes >= 0) {
+    if (reply.closeAfterBytes > 0) {
         socket.close(); // a reset, as a dropped connection looks to the client
         return;
     }
+    // closeAfterBytes 0 falls through: an orderly close with nothing sent,
+    // which every system shows the client as the end of the stream (a reset
+    // would reach it as the end on one system and as an error on another).
     finish(socket);
 }
 

@@ -13,8 +13,8 @@ struct Fault {
     int status = 0;
     // Wait this long before answering (cut short when the simulator stops).
     std::chrono::milliseconds delay{0};
-    // > 0: send only this many bytes of the answer, then reset the connection;
-    // 0: close in order without answering at all.
+    // >= 0: send only this many bytes of the answer, then close the
+    // connection in order (0 closes without answering at all).
     long closeAfterBytes = -1;
     // Serve the page with the markers a client reads broken (challenge field,
     // counter, message links, trash link, compose tokens, "Message Sent");

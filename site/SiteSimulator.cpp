@@ -204,13 +204,9 @@ void SiteSimulator::answer(CBlockSocket& socket, const SiteHandler::Reply& reply
         }
         allowed -= n;
     }
-    if (reply.closeAfterBytes > 0) {
-        socket.close(); // a reset, as a dropped connection looks to the client
-        return;
-    }
-    // closeAfterBytes 0 falls through: an orderly close with nothing sent,
-    // which every system shows the client as the end of the stream (a reset
-    // would reach it as the end on one system and as an error on another).
+    // A cut answer ends in order too: every system then shows the client the
+    // end of the stream after the bytes sent, where a reset reaches it as the
+    // end on one system and as an error on another.
     finish(socket);
 }
 

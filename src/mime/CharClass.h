@@ -2,6 +2,8 @@
 // Character classes of the 7-bit characters, shared by the header, body and
 // codec code of the MIME library. Bytes of 0x80 and above belong to no class.
 
+#include "codec/TextCase.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -59,23 +61,13 @@ public:
         return detail::kCharClassTable;
     }
 
+    // ASCII case folding, the one copy in codec/TextCase.h.
     static constexpr unsigned char lower(unsigned char c) {
-        return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
+        return static_cast<unsigned char>(lowerAscii(static_cast<char>(c)));
     }
-    // ASCII letters compared without regard to case; every other byte exactly.
-    static bool equalNoCase(std::string_view a, std::string_view b) {
-        if (a.size() != b.size())
-            return false;
-        return startsWithNoCase(a, b);
-    }
+    static bool equalNoCase(std::string_view a, std::string_view b) { return equalsNoCase(a, b); }
     static bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-        if (text.size() < prefix.size())
-            return false;
-        for (std::size_t i = 0; i < prefix.size(); ++i)
-            if (lower(static_cast<unsigned char>(text[i])) !=
-                lower(static_cast<unsigned char>(prefix[i])))
-                return false;
-        return true;
+        return quill::startsWithNoCase(text, prefix);
     }
 };
 

@@ -108,15 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 2) {
         return 0;
     }
-    std::vector<std::string> chunks(1);
-    for (std::size_t i = 2; i < size; ++i) {
-        if (data[i] == 0xff && i + 1 < size && data[i + 1] == 0xff) {
-            chunks.emplace_back();
-            ++i;
-        } else {
-            chunks.back() += static_cast<char>(data[i]);
-        }
-    }
+    std::vector<std::string> chunks = ScriptedPeer::receivesOf(data + 2, size - 2);
     static const FixedSettings settings(options());
     static RecordingWindow window;
     Pop3Session session(std::make_shared<ScriptedPeer>(std::move(chunks)),

@@ -82,15 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
-    std::vector<std::string> chunks(1);
-    for (std::size_t i = 1; i < size; ++i) {
-        if (data[i] == 0xff && i + 1 < size && data[i + 1] == 0xff) {
-            chunks.emplace_back();
-            ++i;
-        } else {
-            chunks.back() += static_cast<char>(data[i]);
-        }
-    }
+    std::vector<std::string> chunks = ScriptedPeer::receivesOf(data + 1, size - 1);
     static const FixedSettings settings(options());
     SmtpSession session(std::make_shared<ScriptedPeer>(std::move(chunks)),
                         std::make_unique<Webmail>(data[0]), settings);

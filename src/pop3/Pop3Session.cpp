@@ -87,13 +87,7 @@ void Pop3Session::run() {
 }
 
 std::string Pop3Session::readCommandLine() {
-    try {
-        return stream_->readLine(kMaxCommandLine);
-    } catch (const SocketStream::LineTooLong&) {
-        reply(kLineTooLong); // answered before the conversation ends
-        connection_->finish();
-        throw;
-    }
+    return MailConversation::readCommandLine(kMaxCommandLine, kLineTooLong);
 }
 
 // --- authorization ---------------------------------------------------------

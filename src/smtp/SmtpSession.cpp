@@ -61,13 +61,7 @@ SmtpSession::SmtpSession(std::shared_ptr<ByteChannel> connection,
 SmtpSession::~SmtpSession() = default;
 
 std::string SmtpSession::readCommandLine() {
-    try {
-        return stream_->readLine(kMaxCommandLine);
-    } catch (const SocketStream::LineTooLong&) {
-        reply(kLineTooLong); // answered before the conversation ends
-        connection_->finish();
-        throw;
-    }
+    return MailConversation::readCommandLine(kMaxCommandLine, kLineTooLong);
 }
 
 void SmtpSession::run() {

@@ -62,6 +62,19 @@ protected:
         return nullptr;
     }
 
+    // One command line of the mail client, without its CR LF. A line past
+    // maxLength is answered with tooLong before the conversation ends
+    // (SocketStream::LineTooLong is thrown on).
+    std::string readCommandLine(std::size_t maxLength, const char* tooLong) {
+        try {
+            return stream_->readLine(maxLength);
+        } catch (const SocketStream::LineTooLong&) {
+            reply(tooLong);
+            connection_->finish();
+            throw;
+        }
+    }
+
     // One reply line, sent at once.
     void reply(const char* text) {
         stream_->writeLine(text);

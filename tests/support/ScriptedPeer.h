@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -29,6 +30,21 @@ namespace quill {
 class ScriptedPeer : public ByteChannel {
 public:
     enum class AtEnd { Close, TimeOut, Block };
+
+    // A fuzz input as the receives of a peer: each pair "\xff\xff" starts a
+    // new receive.
+    static std::vector<std::string> receivesOf(const std::uint8_t* data, std::size_t size) {
+        std::vector<std::string> chunks(1);
+        for (std::size_t i = 0; i < size; ++i) {
+            if (data[i] == 0xff && i + 1 < size && data[i + 1] == 0xff) {
+                chunks.emplace_back();
+                ++i;
+            } else {
+                chunks.back() += static_cast<char>(data[i]);
+            }
+        }
+        return chunks;
+    }
 
     explicit ScriptedPeer(std::vector<std::string> chunks = {},
                           std::size_t slice = static_cast<std::size_t>(-1),

@@ -56,7 +56,7 @@ sim_port=$(cat "$demo/sim.port")
 
 # An installation of its own: the plug-in and its settings file side by side.
 cp "$build/plugin/Quillmere.so" "$demo/"
-printf '[Setup]\r\nPOP3Port=%s\r\nSMTPPort=%s\r\nEmptyTrash=1\r\nPopup=1\r\nSaveCookie=1\r\nSaveSent=1\r\nProxyType=1\r\nProxy=127.0.0.1\r\nPort=%s\r\n[MailBox]\r\nBulk=0\r\nInbox=1\r\n' \
+printf '[Setup]\r\nPOP3Port=%s\r\nSMTPPort=%s\r\nEmptyTrash=1\r\nPopup=1\r\nSaveCookie=1\r\nSaveSent=1\r\nProxyType=1\r\nProxy=127.0.0.1\r\nPort=%s\r\nLog=1\r\n[MailBox]\r\nBulk=0\r\nInbox=1\r\n' \
   "$pop3_port" "$smtp_port" "$sim_port" >"$demo/Quillmere.ini"
 
 # Where the SMTP side prints its sending line: curl submits a message with
@@ -67,7 +67,7 @@ cat <<INFO
 
 == Quillmere demo
   web-mail site:  vurel-sim on 127.0.0.1:$sim_port (log: $demo/vurel-sim.log)
-  bridge:         POP3 127.0.0.1:$pop3_port, SMTP 127.0.0.1:$smtp_port
+  bridge:         POP3 127.0.0.1:$pop3_port, SMTP 127.0.0.1:$smtp_port (log: $demo/Quillmere.log)
   user/password:  $user / $password
 
   list the mailbox:  curl -u $user:$password pop3://127.0.0.1:$pop3_port/

@@ -92,10 +92,11 @@ public:
     // The exception for a failed call: Canceled when the socket was closed
     // under it or the system reports an interrupted call.
     [[noreturn]] void fail(const char* operation) const {
+        const int code = platform::socketLastError();
         bool interrupted = platform::socketLastCallInterrupted();
         if (interrupted || record_->closed())
             throw CBlockSocket::Canceled(operation);
-        throw CBlockSocket::Error(operation);
+        throw CBlockSocket::Error(operation, code);
     }
     bool cancelled() const { return record_->closed(); }
 

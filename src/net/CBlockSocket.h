@@ -31,11 +31,16 @@ class CBlockSocket : public ByteChannel {
 public:
     class Error : public std::exception {
     public:
-        explicit Error(const char* operation) : what_(operation) {}
+        explicit Error(const char* operation, int systemError = 0)
+            : what_(operation), systemError_(systemError) {}
         const char* what() const noexcept override { return what_; }
+        // The system's error number of the failed call (0 when none was
+        // reported), for the diagnostic log.
+        int systemError() const noexcept { return systemError_; }
 
     private:
         const char* what_; // always a string literal
+        int systemError_;
     };
 
     // what(): "canceled", with the operation where it is known

@@ -1,5 +1,7 @@
 #include "net/DiagnosticLog.h"
 
+#include "net/CBlockSocket.h"
+
 #include "platform/Clock.h"
 #include "platform/Files.h"
 
@@ -90,13 +92,31 @@ DiagnosticLog::Scope::~Scope() {
     current.number = number_;
 }
 
+std::string describeException(const std::exception& e) {
+    std::string text = e.what();
+    if (const auto* socket = dynamic_cast<const CBlockSocket::Error*>(&e)) {
+        if (socket->systemError() != 0)
+            text += " (system error " + std::to_string(socket->systemError()) + ")";
+    }
+    return text;
+}
+
 std::string describeCurrentException() {
     try {
         throw;
     } catch (const std::exception& e) {
-        return e.what();
+        return describeException(e);
     } catch (...) {
         return "an exception of unknown type";
+    }
+}
+
+void logCaughtException(const char* where) noexcept {
+    try {
+        if (logEnabled())
+            logEvent(std::string(where) + " failed: " + describeCurrentException());
+    } catch (...) {
+        // Out of memory: nothing is logged, nothing escapes.
     }
 }
 

@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -75,8 +76,13 @@ inline void logEvent(const std::string& text) {
         DiagnosticLog::instance().write(text);
 }
 
-// What an exception caught by `catch (...)` was, in words, for the log. Call
-// inside the handler; never throws.
+// An exception in words for the log: its text and, for a socket failure, the
+// system's error number.
+std::string describeException(const std::exception& e);
+// The same for the exception being handled. Call inside a handler only.
 std::string describeCurrentException();
+// Logs "<where> failed: <what was caught>". Call inside a handler only;
+// never throws, so it may stand where nothing may escape (an export).
+void logCaughtException(const char* where) noexcept;
 
 } // namespace quill

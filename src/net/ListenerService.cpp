@@ -139,7 +139,7 @@ void ListenerService::run() {
                     logEvent("service stopped");
                     break;
                 }
-                logEvent(std::string("accept failed: ") + e.what());
+                logEvent("accept failed: " + describeException(e));
                 if (++failures >= kMaxAcceptFailures) {
                     logEvent("service ends: the listener keeps failing");
                     break;

@@ -42,6 +42,9 @@ int socketLocalPort(SocketHandle socket);
 bool socketShutdownSend(SocketHandle socket);
 
 bool socketLastCallInterrupted();
+// The system's error number of the last failed call on this thread (errno,
+// WSAGetLastError), for diagnostics.
+int socketLastError();
 
 // Called from any thread while other threads may be blocked on the socket:
 // arms an abortive close (linger on, 0 seconds) and makes every blocked and

@@ -2,6 +2,7 @@
 // host's calling convention. Each one keeps every exception on this side: the
 // host must never see one.
 
+#include "net/DiagnosticLog.h"
 #include "plugin/Plugin.h"
 #include "plugin/PluginUi.h"
 
@@ -19,6 +20,7 @@ int QUILL_CALLBACK BKC_OnStart() {
     try {
         plugin().start();
     } catch (...) {
+        quill::logCaughtException("BKC_OnStart");
     }
     return 0;
 }
@@ -27,6 +29,7 @@ int QUILL_CALLBACK BKC_OnExit() {
     try {
         plugin().exit();
     } catch (...) {
+        quill::logCaughtException("BKC_OnExit");
     }
     return 0;
 }
@@ -35,6 +38,7 @@ int QUILL_CALLBACK BKC_OnMenuInit(void* /*window*/, void* /*menu*/, int kind) {
     try {
         plugin().menuInit(kind);
     } catch (...) {
+        quill::logCaughtException("BKC_OnMenuInit");
     }
     return 0;
 }
@@ -43,6 +47,7 @@ int QUILL_CALLBACK BKC_OnPlugInSetup(void* /*window*/) {
     try {
         plugin().setup();
     } catch (...) {
+        quill::logCaughtException("BKC_OnPlugInSetup");
     }
     return 1;
 }
@@ -51,6 +56,7 @@ int QUILL_CALLBACK BKC_OnPlugInInfo(void* record) {
     try {
         plugin().plugInInfo(static_cast<char*>(record));
     } catch (...) {
+        quill::logCaughtException("BKC_OnPlugInInfo");
     }
     return 0;
 }

@@ -86,7 +86,8 @@ protected:
 
     // Logs what failed and why, before the session turns it into its reply.
     static void logFailure(const char* operation, const std::exception& cause) {
-        logEvent(std::string(operation) + " failed: " + cause.what());
+        if (logEnabled())
+            logEvent(std::string(operation) + " failed: " + describeException(cause));
     }
 
     // Logs the status of a reply line: "+OK" or "-ERR", or an SMTP code (three

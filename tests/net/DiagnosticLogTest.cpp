@@ -1,10 +1,14 @@
 #include "net/DiagnosticLog.h"
 
+#include "net/CBlockSocket.h"
+
 #include "platform/TestTempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <regex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -88,4 +92,43 @@ TEST(DiagnosticLog, TwoThreadsNeverInterleaveInsideALine) {
         ++count;
     }
     EXPECT_EQ(400u, count);
+}
+
+TEST(DiagnosticLog, ACauseSaysWhatFailedAndTheSystemsErrorNumber) {
+    struct Case {
+        std::exception_ptr thrown;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {std::make_exception_ptr(CBlockSocket::Error("receive", 104)),
+         "receive (system error 104)"},
+        {std::make_exception_ptr(CBlockSocket::Error("write")), "write"},
+        {std::make_exception_ptr(CBlockSocket::Canceled("receive")), "canceled: receive"},
+        {std::make_exception_ptr(CBlockSocket::Canceled()), "canceled"},
+        {std::make_exception_ptr(std::runtime_error("page")), "page"},
+        {std::make_exception_ptr(42), "an exception of unknown type"},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        try {
+            std::rethrow_exception(cases[i].thrown);
+        } catch (...) {
+            EXPECT_EQ(cases[i].expected, describeCurrentException()) << "case " << i;
+        }
+    }
+
+    // A real refused connect on loopback carries the system's number.
+    int port = 0;
+    {
+        CBlockSocket listener(5, 5);
+        listener.listenAt(0);
+        port = listener.localPort();
+    }
+    CBlockSocket client(5, 5);
+    try {
+        client.connect("127.0.0.1", port);
+        ADD_FAILURE() << "connected to a closed port";
+    } catch (const CBlockSocket::Error& e) {
+        EXPECT_STREQ("connect", e.what());
+        EXPECT_NE(0, e.systemError());
+    }
 }

@@ -141,6 +141,10 @@ bool socketShutdownSend(SocketHandle socket) {
     return ::shutdown(fd(socket), SHUT_WR) == 0;
 }
 
+int socketLastError() {
+    return errno;
+}
+
 bool socketLastCallInterrupted() {
     return errno == EINTR;
 }

@@ -125,6 +125,10 @@ bool socketShutdownSend(SocketHandle socket) {
     return ::shutdown(sock(socket), SD_SEND) == 0;
 }
 
+int socketLastError() {
+    return ::WSAGetLastError();
+}
+
 bool socketLastCallInterrupted() {
     return ::WSAGetLastError() == WSAEINTR;
 }

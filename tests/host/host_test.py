@@ -101,8 +101,8 @@ class HostRunTest(unittest.TestCase):
         with open(os.path.splitext(plugin)[0] + ".log", "rb") as f:
             log = f.read().decode("latin-1")
         for event in (r"plug-in starts; settings read from", r"POP3 listening on 127\.0\.0\.1:",
-                      r"POP3 #\d+ conversation starts", r"POP3 #\d+ command QUIT",
-                      r"POP3 #\d+ reply \+OK", r"POP3 #\d+ conversation ends", r"plug-in ends"):
+                      r"POP3 #\d+ conversation starts", r"POP3 #\d+ reply \+OK",
+                      r"POP3 #\d+ conversation ends", r"plug-in ends"):
             self.assertRegex(log, event)
         self.assertEqual("\r\n" in log, bool(EXE), log)
         # The port is free again: nothing was left running.

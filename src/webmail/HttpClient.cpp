@@ -229,23 +229,27 @@ std::string HttpClient::request(const std::string& method, const std::string& ur
 
 void HttpClient::logExchange(const std::string& method, const std::string& url,
                              std::chrono::steady_clock::time_point started,
-                             const std::string* response) {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::steady_clock::now() - started)
-                        .count();
-    std::string line = "HTTP " + method + " " + url;
-    if (response == nullptr) {
-        line += " failed after " + std::to_string(ms) + " ms: " + describeCurrentException();
-    } else {
-        // The status code is the second word of the answer's first line.
-        const std::size_t space = response->find(' ');
-        const std::string status = space == std::string::npos || space > 16
-                                       ? std::string("no status")
-                                       : response->substr(space + 1, 3);
-        line += " answered " + status + ", " + std::to_string(response->size()) + " bytes in " +
-                std::to_string(ms) + " ms";
+                             const std::string* response) noexcept {
+    try {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - started)
+                            .count();
+        std::string line = "HTTP " + method + " " + url;
+        if (response == nullptr) {
+            line += " failed after " + std::to_string(ms) + " ms: " + describeCurrentException();
+        } else {
+            // The status code is the second word of the answer's first line.
+            const std::size_t space = response->find(' ');
+            const std::string status = space == std::string::npos || space > 16
+                                           ? std::string("no status")
+                                           : response->substr(space + 1, 3);
+            line += " answered " + status + ", " + std::to_string(response->size()) + " bytes in " +
+                    std::to_string(ms) + " ms";
+        }
+        logEvent(line);
+    } catch (...) {
+        // Out of memory: the exchange's outcome stands, the line is dropped.
     }
-    logEvent(line);
 }
 
 std::string HttpClient::get(const std::string& url) {

@@ -105,10 +105,11 @@ private:
     // Header bytes searched for its end before giving up the hint.
     static constexpr std::size_t kMaxHeaderScan = 65536;
     // One line in the diagnostic log for an exchange: method, URL, status,
-    // size and time, or, inside a handler (response null), what failed.
+    // size and time, or, inside a handler (response null), what failed. A line
+    // that cannot be made is dropped: logging never fails an exchange.
     static void logExchange(const std::string& method, const std::string& url,
                             std::chrono::steady_clock::time_point started,
-                            const std::string* response);
+                            const std::string* response) noexcept;
     // Clears the handle if it still holds this exchange's channel.
     void release(const std::shared_ptr<ByteChannel>& channel) noexcept;
 

@@ -2,6 +2,7 @@
 
 #include "codec/Md5Hex.h"
 #include "net/CBlockSocket.h"
+#include "net/DiagnosticLog.h"
 #include "net/ServiceWindow.h"
 #include "webmail/HttpResponse.h"
 #include "webmail/PasswordVerifier.h"
@@ -186,6 +187,7 @@ void CVurelClient::login(const std::string& user, const std::string& password) {
 
     TextScanner scanner(front.body());
     if (!scanner.find("name=\".challenge\" value=\"", "\"") || !usable(scanner.match())) {
+        logEvent("sign-in: the front page has no usable \".challenge\" field");
         throw Error("challenge value");
     }
     const std::string challenge = scanner.match();
@@ -201,6 +203,8 @@ void CVurelClient::login(const std::string& user, const std::string& password) {
                              "&.hash=1&.md5=1&.js=1&.challenge=" + challenge;
     const HttpResponse posted(post(site_.loginPage, cookies, form));
     if (posted.statusCode() != 302) {
+        logEvent("sign-in: the login form was answered " + std::to_string(posted.statusCode()) +
+                 " where a redirect means success");
         throw Error(site_.loginPage);
     }
     appendCookies(cookies, posted.setCookiePairs());
@@ -221,6 +225,7 @@ void CVurelClient::login(const std::string& user, const std::string& password) {
             break;
         }
         if (followed >= kMaxRedirects) {
+            logEvent("sign-in: more than " + std::to_string(kMaxRedirects) + " redirects");
             throw Error(next);
         }
         appendCookies(cookies, reply.setCookiePairs());
@@ -272,11 +277,15 @@ MessageList CVurelClient::listInbox() {
         TextScanner& scanner = crumbFound ? afterCrumb : top;
 
         if (!scanner.find("Messages ", "<")) {
+            logEvent("listing: page " + std::to_string(page) +
+                     " has no \"Messages \" counter; the listing ends there");
             break;
         }
         std::int64_t last = 0;
         std::int64_t total = 0;
         if (!readCounter(scanner.match(), last, total)) {
+            logEvent("listing: the counter of page " + std::to_string(page) +
+                     " cannot be read; the listing ends there");
             break;
         }
 

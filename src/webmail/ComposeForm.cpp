@@ -4,6 +4,7 @@
 // form never carries attachments.
 
 #include "codec/FormEncode.h"
+#include "net/DiagnosticLog.h"
 #include "webmail/CVurelClient.h"
 #include "webmail/HttpResponse.h"
 #include "webmail/TextScanner.h"
@@ -88,6 +89,9 @@ void CVurelClient::sendMessage(const std::string& to, const std::string& cc, con
         if (scanner.find("name=\".crumb\" value=\"", "\"")) {
             crumb = scanner.match();
         }
+        if (yy.empty() || crumb.empty()) {
+            logEvent("sending: the compose page lacks its form target or its crumb");
+        }
     }
 
     std::string form;
@@ -123,6 +127,7 @@ void CVurelClient::sendMessage(const std::string& to, const std::string& cc, con
     static const std::string kMessage = "Message ";
     const std::size_t at = reply.body().find(kMessage);
     if (at == std::string::npos || reply.body().compare(at + kMessage.size(), 4, "Sent") != 0) {
+        logEvent("sending: the compose form's answer has no \"Message Sent\"");
         throw Error(postUrl);
     }
 }

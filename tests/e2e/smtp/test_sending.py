@@ -298,6 +298,7 @@ class DiagnosticLogTest(unittest.TestCase):
                           r"SMTP #\d+ reply 235", r"SMTP #\d+ HTTP POST \S+ answered 200",
                           r"SMTP #\d+ conversation ends", r"POP3 #\d+ command PASS",
                           r"POP3 #\d+ reply \+OK", r"POP3 #\d+ command STAT",
+                          r"SMTP #\d+ sign-in: the login form was answered 200 where a redirect",
                           r"SMTP #\d+ sign-in failed: http://\S+",
                           r"SMTP #1 conversation ends: receive"):
                 self.assertRegex(log, event, b.logs())

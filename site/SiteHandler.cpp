@@ -201,6 +201,11 @@ std::vector<SentMessage> SiteHandler::sentMessages() const {
     return sent_;
 }
 
+std::size_t SiteHandler::sentCount() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return sent_.size();
+}
+
 int SiteHandler::rejectedForms() const {
     std::lock_guard<std::mutex> guard(lock_);
     return rejectedForms_;
@@ -748,7 +753,12 @@ HttpAnswer SiteHandler::composePost(Context& c) {
         return failureAnswer(*s, "Your mail could not be sent",
                              "Please enter at least one recipient.");
     }
-    std::string copy = composeCopy(m, c.now);
+    // The stored copy is made only where it is kept: a long message is not
+    // copied once more for nothing.
+    std::string copy;
+    if (m.saveCopy || config_.deliverLocally) {
+        copy = composeCopy(m, c.now);
+    }
     if (m.saveCopy) {
         m.sentId = mailbox_.add(s->user, "Sent", copy, false);
     }

@@ -115,6 +115,8 @@ public:
     // (and before any injected delay), so a test can act while it is pending.
     bool waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const;
     std::vector<SentMessage> sentMessages() const;
+    // Their number, without copying them.
+    std::size_t sentCount() const;
     // Delete and empty-trash requests refused for their crumb, compose posts
     // refused for their tokens.
     int rejectedForms() const;

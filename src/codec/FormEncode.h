@@ -1,12 +1,22 @@
 #pragma once
 // application/x-www-form-urlencoded encoding of one field value: letters and
 // digits unchanged, space as "+", every other byte as "%XX" (upper-case hex).
+// Encoding stops at the first zero byte of the text; the output is never cut.
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace quill {
 
-// Encodes text up to its first zero byte. The output is never cut.
-std::string formEncode(const std::string& text);
+std::string formEncode(std::string_view text);
+
+// Appends the encoding of text to out. A long text (a message body of tens of
+// megabytes) is encoded in cache-sized slices straight onto out's end, so
+// reserving formEncodedLength() first means no copy of the whole.
+void appendFormEncoded(std::string& out, std::string_view text);
+
+// The exact length of formEncode(text).
+std::size_t formEncodedLength(std::string_view text);
 
 } // namespace quill

@@ -9,7 +9,6 @@
 #include "webmail/HttpResponse.h"
 #include "webmail/TextScanner.h"
 
-#include <algorithm>
 #include <string>
 
 namespace quill {
@@ -21,41 +20,6 @@ namespace {
 const char* const kFormTail = "&box=&FwdFile=&FwdMsg=&FwdSubj=&OriginalFrom=&OriginalSubject="
                               "&InReplyTo=&NumAtt=0&AttData=&FName=&Video=&NoSubj=1&NoBody=1"
                               "&SEND=Send";
-
-// Appends formEncode(text) to out without a second whole copy of a long body:
-// the encoding is byte by byte, so encoding slices gives the same text, and
-// formEncode's end at the first zero byte is kept.
-void appendFormEncoded(std::string& out, const std::string& text) {
-    // Small enough that formEncode's scratch (three bytes per input byte)
-    // stays on the ordinary heap instead of a fresh mapping per slice.
-    static const std::size_t kSlice = 16 * 1024;
-    const std::size_t end = std::min(text.find('\0'), text.size());
-    for (std::size_t at = 0; at < end; at += kSlice) {
-        out += formEncode(text.substr(at, std::min(kSlice, end - at)));
-    }
-}
-
-// The length of formEncode(text), to size the form once: a long body's form is
-// not copied again while it grows. Only a capacity hint.
-std::size_t formEncodedLength(const std::string& text) {
-    struct Widths {
-        unsigned char of[256];
-        Widths() {
-            for (int c = 0; c < 256; ++c) {
-                const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                                   (c >= '0' && c <= '9') || c == ' ';
-                of[c] = plain ? 1 : 3;
-            }
-        }
-    };
-    static const Widths widths;
-    const std::size_t end = std::min(text.find('\0'), text.size());
-    std::size_t length = 0;
-    for (std::size_t i = 0; i < end; ++i) {
-        length += widths.of[static_cast<unsigned char>(text[i])];
-    }
-    return length;
-}
 
 // A token scraped from the page goes into the POST's request line: one that
 // could split the request (CR, LF, NUL) counts as missing.
@@ -101,13 +65,13 @@ void CVurelClient::sendMessage(const std::string& to, const std::string& cc, con
     form += ".crumb=";
     form += crumb;
     form += "&To=";
-    form += formEncode(to);
+    appendFormEncoded(form, to);
     form += "&Cc=";
-    form += formEncode(cc);
+    appendFormEncoded(form, cc);
     form += "&Bcc=";
-    form += formEncode(bcc);
+    appendFormEncoded(form, bcc);
     form += "&Subj=";
-    form += formEncode(subject);
+    appendFormEncoded(form, subject);
     form += "&Body=";
     appendFormEncoded(form, body);
     form += "&Format=";

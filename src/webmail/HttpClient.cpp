@@ -6,6 +6,7 @@
 #include "webmail/SocketStream.h"
 #include "webmail/Url.h"
 
+#include <algorithm>
 #include <new>
 #include <string_view>
 
@@ -155,8 +156,6 @@ std::string HttpClient::request(const std::string& method, const std::string& ur
         activeConnection_ = channel;
     }
     try {
-        // The request line and headers first, so that the output is reserved
-        // at its exact size once and the body is copied into it only once.
         std::string head = method;
         head += ' ';
         const Url target(url);
@@ -193,10 +192,18 @@ std::string HttpClient::request(const std::string& method, const std::string& ur
         }
         head += "\r\n";
         SocketStream stream(channel);
-        stream.reserveOutput(head.size() + (body != nullptr ? bodyLength + 2 : 0));
         stream.write(head);
         if (body != nullptr) {
-            stream.write(body, bodyLength);
+            // A long body (a form with a message of tens of megabytes) goes out
+            // in slices through a buffer that stays in cache, not as a second
+            // whole copy beside the caller's.
+            constexpr std::size_t kSlice = 256 * 1024;
+            for (std::size_t at = 0; at < bodyLength; at += kSlice) {
+                if (at > 0) {
+                    stream.flush();
+                }
+                stream.write(body + at, std::min(kSlice, bodyLength - at));
+            }
             stream.write("\r\n");
         }
         stream.flush();

@@ -43,9 +43,11 @@ TEST(FormEncode, EveryByteValue) {
 
 TEST(FormEncode, LongEscapedInputIsNeverCut) {
     // Three output characters per byte: more than twice the input plus 1024.
-    const std::string input(5000, '&');
+    // Longer than one encoding slice, so slice edges are crossed too.
+    const std::string input(20000, '&');
     const std::string out = formEncode(input);
-    ASSERT_EQ(out.size(), 15000u);
+    ASSERT_EQ(out.size(), 60000u);
+    EXPECT_EQ(formEncodedLength(input), out.size());
     for (std::size_t i = 0; i < input.size(); ++i) {
         ASSERT_EQ(out.compare(i * 3, 3, "%26"), 0) << "at " << i;
     }

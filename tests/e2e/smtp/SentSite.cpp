@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
                 }
                 std::cout << out << "]" << std::endl;
             } else if (command == "count") {
-                std::cout << sim.site().sentMessages().size() << std::endl;
+                std::cout << sim.site().sentCount() << std::endl;
             } else if (command == "posts") {
                 std::cout << countPosts(sim, "/vm/Compose") << std::endl;
             } else if (command == "logins") {

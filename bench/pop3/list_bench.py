@@ -11,7 +11,6 @@ of the same mailbox through the simulator as its proxy. Medians of --runs.
 Targets: the bridge at most 1.2x curl, and LIST names every message of the
 mailbox. Exits 1 when one is missed."""
 
-import argparse
 import os
 import shutil
 import socket
@@ -20,20 +19,11 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "host"))
 sys.path.insert(0, os.path.join(HERE, ".."))
 import baselines  # noqa: E402
-import hostrun  # noqa: E402
+from pop3bench import PASSWORD, USER, arguments, start_bridge  # noqa: E402
 
-parser = argparse.ArgumentParser()
-parser.add_argument("--sim", required=True)
-parser.add_argument("--bin", required=True)
-parser.add_argument("--plugin", required=True)
-parser.add_argument("--work", required=True)
-parser.add_argument("--counts", default="9999,10000")
-parser.add_argument("--runs", type=int, default=5)
-ARGS = parser.parse_args()
-USER, PASSWORD = "bench", "bench"
+ARGS = arguments(5, ("--counts", "9999,10000"))
 PAGE = 25
 
 
@@ -85,14 +75,7 @@ def run(count):
     sim, sim_port = baselines.start_simulator(ARGS.sim, work, USER, PASSWORD, mailbox)
     host = None
     try:
-        pop3 = hostrun.free_port()
-        plugin = hostrun.install_plugin(ARGS.plugin, os.path.join(work, "plugin"),
-                                        hostrun.ini_text(pop3, hostrun.free_port(),
-                                                         proxy=("127.0.0.1", sim_port)))
-        host = hostrun.Host(os.path.join(ARGS.bin, "quillmere-host"), plugin,
-                            log=open(os.path.join(work, "host.log"), "wb"))
-        if not hostrun.wait_for_port(pop3, 60, host.proc):
-            raise RuntimeError("the bridge did not start")
+        host, pop3 = start_bridge(ARGS, work, sim_port)
         cookie, mail_host, _ = baselines.sign_in(sim_port, USER, PASSWORD)
         pages = (count + PAGE - 1) // PAGE
         _, listed = list_through(pop3)  # signs in and saves the session

@@ -27,7 +27,6 @@ the simulator serves twice as fast, and the bridge's second transfer (to its
 own client, after the whole text has arrived, so that a failed fetch can
 still be answered with -ERR) weighs more against curl's single one."""
 
-import argparse
 import os
 import shutil
 import socket
@@ -36,19 +35,11 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "host"))
 sys.path.insert(0, os.path.join(HERE, ".."))
 import baselines  # noqa: E402
-import hostrun  # noqa: E402
+from pop3bench import PASSWORD, USER, arguments, start_bridge  # noqa: E402
 
-parser = argparse.ArgumentParser()
-parser.add_argument("--sim", required=True)
-parser.add_argument("--bin", required=True)
-parser.add_argument("--plugin", required=True)
-parser.add_argument("--work", required=True)
-parser.add_argument("--runs", type=int, default=9)
-ARGS = parser.parse_args()
-USER, PASSWORD = "bench", "bench"
+ARGS = arguments(9)
 MB = 1024 * 1024
 
 
@@ -183,14 +174,7 @@ def run(checked):
     try:
         dovecot = baselines.start_dovecot(maildir, USER, PASSWORD,
                                           os.path.join(ARGS.work, "dovecot"))
-        pop3 = hostrun.free_port()
-        plugin = hostrun.install_plugin(ARGS.plugin, os.path.join(ARGS.work, "plugin"),
-                                        hostrun.ini_text(pop3, hostrun.free_port(),
-                                                         proxy=("127.0.0.1", sim_port)))
-        host = hostrun.Host(os.path.join(ARGS.bin, "quillmere-host"), plugin,
-                            log=open(os.path.join(ARGS.work, "host.log"), "wb"))
-        if not hostrun.wait_for_port(pop3, 60, host.proc):
-            raise RuntimeError("the bridge did not start")
+        host, pop3 = start_bridge(ARGS, ARGS.work, sim_port)
         cookie, mail_host, ids = baselines.sign_in(sim_port, USER, PASSWORD)
         # The listing is newest first: message 1 is the last file.
         numbers = {sizes[i]: len(sizes) - i for i in range(len(sizes))}

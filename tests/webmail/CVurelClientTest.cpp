@@ -1,10 +1,9 @@
 #include "webmail/CVurelClient.h"
 
-#include "ScriptedSite.h"
 #include "net/CBlockSocket.h"
-#include "support/ScriptedPeer.h"
-
 #include "support/OpenVurelClient.h"
+#include "support/ScriptedHttpServer.h"
+#include "support/ScriptedPeer.h"
 
 #include <gtest/gtest.h>
 
@@ -20,10 +19,7 @@
 namespace quill {
 namespace {
 
-using webtest::answer;
-using webtest::redirect;
-using webtest::ScriptedSite;
-using webtest::SeenRequest;
+using SeenRequest = ScriptedHttpServer::Request;
 
 const char kFront[] = "http://front.test/";
 const char kLogin[] = "http://login.test/config/login";
@@ -63,8 +59,8 @@ std::string inboxPage(const std::string& counter, const std::string& rows,
 
 struct Fixture : ::testing::Test {
     // Serves the handler through the client's proxy setting.
-    void serve(ScriptedSite::Handler handler) {
-        site = std::make_unique<ScriptedSite>(std::move(handler));
+    void serve(ScriptedHttpServer::Handler handler) {
+        site = std::make_unique<ScriptedHttpServer>(std::move(handler));
         client.setProxy("127.0.0.1", site->port(), "", "");
         client.setTimeoutsMs(10000, 10000);
     }
@@ -75,7 +71,7 @@ struct Fixture : ::testing::Test {
     }
 
     OpenVurelClient client{testSite()};
-    std::unique_ptr<ScriptedSite> site;
+    std::unique_ptr<ScriptedHttpServer> site;
 };
 
 // The sign-in ------------------------------------------------------------

@@ -9,21 +9,19 @@
 
 #include "support/CallLog.h"
 #include "support/FixedSettings.h"
+#include "support/Gate.h"
 #include "support/RecordingWindow.h"
 #include "support/ScriptedPeer.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace quill {
@@ -526,38 +524,16 @@ TEST_F(Pop3SessionTest, BadInputGetsADefinedEnd) {
 TEST_F(Pop3SessionTest, CancelDuringListingAndRetrieval) {
     for (const char* step : {"list", "text"}) {
         log = std::make_shared<CallLog>();
-        std::mutex mutex;
-        std::condition_variable cv;
-        bool inside = false;
-        bool aborted = false;
-
+        Gate gate;
         auto channel = std::make_shared<ScriptedPeer>(login({"RETR 1\r\n", "QUIT\r\n"}));
         auto fake = std::make_unique<FakeWebmail>(log, inbox);
-        fake->hooks[step].push_back([&] {
-            std::unique_lock<std::mutex> lock(mutex);
-            inside = true;
-            cv.notify_all();
-            cv.wait(lock, [&] { return aborted; });
+        fake->hooks[step].push_back([&gate] {
+            gate.enterAndWait();
             throw CBlockSocket::Canceled();
         });
-        fake->onAbort = [&] {
-            std::lock_guard<std::mutex> lock(mutex);
-            aborted = true;
-            cv.notify_all();
-        };
+        fake->onAbort = [&gate] { gate.release(); };
         Pop3Session session(channel, std::move(fake), settings, window);
-        std::thread service([&] {
-            try {
-                session.run();
-            } catch (...) {
-            }
-        });
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            cv.wait(lock, [&] { return inside; });
-        }
-        session.abort();
-        service.join();
+        ASSERT_TRUE(cancelWhenEntered(session, gate)) << step;
 
         EXPECT_TRUE(channel->closed()) << step;
         const std::string before = std::string(kGreeting) + kUserOk;

@@ -1,14 +1,13 @@
 #include "webmail/CVurelClient.h"
 
 #include "net/CBlockSocket.h"
+#include "support/Gate.h"
 #include "support/OpenVurelClient.h"
 #include "support/ScriptedHttpServer.h"
 #include "support/ScriptedPeer.h"
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -544,26 +543,23 @@ TEST_F(Retrieval, StatusOtherThan200ThrowsTheUrl) {
 // Cancel ----------------------------------------------------------------------
 
 TEST_F(Fixture, CancelFromAnotherThreadEndsTheOperationAndEveryLaterRequest) {
-    std::promise<void> arrived;
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
+    Gate gate;
     bool first = true;
-    serve([&, released](const SeenRequest&) {
+    serve([&](const SeenRequest&) {
         if (first) {
             first = false;
-            arrived.set_value();
-            released.wait();
+            gate.enterAndWait();
         }
         return answer(200, inboxPage("1-1 of 9", row("a", "1")));
     });
     signedInAs("us.mail.test");
     std::thread ui([&] {
-        arrived.get_future().wait();
+        gate.waitEntered();
         client.cancel();
     });
     EXPECT_THROW(client.listInbox(), CBlockSocket::Error);
     ui.join();
-    release.set_value();
+    gate.release();
     EXPECT_TRUE(client.canceled());
     EXPECT_THROW(client.fetchHeader(MessageRef("a", 1)), CBlockSocket::Canceled);
     EXPECT_EQ(site->requests().size(), 1u);

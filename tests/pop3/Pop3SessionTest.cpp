@@ -9,9 +9,9 @@
 
 #include "support/CallLog.h"
 #include "support/FixedSettings.h"
-#include "support/Gate.h"
 #include "support/RecordingWindow.h"
 #include "support/ScriptedPeer.h"
+#include "support/SessionRun.h"
 
 #include <gtest/gtest.h>
 
@@ -164,12 +164,7 @@ protected:
         if (setup)
             setup(*fake);
         Pop3Session session(channel, std::move(fake), settings, window);
-        bool thrown = false;
-        try {
-            session.run();
-        } catch (...) {
-            thrown = true;
-        }
+        const bool thrown = runToEnd(session);
         if (threw)
             *threw = thrown;
         return channel->written();

@@ -9,8 +9,8 @@
 
 #include "support/CallLog.h"
 #include "support/FixedSettings.h"
-#include "support/Gate.h"
 #include "support/ScriptedPeer.h"
+#include "support/SessionRun.h"
 
 #include <gtest/gtest.h>
 
@@ -130,12 +130,7 @@ protected:
         if (setup) {
             setup(*webmail);
         }
-        bool failed = false;
-        try {
-            session->run();
-        } catch (...) {
-            failed = true;
-        }
+        const bool failed = runToEnd(*session);
         if (threw != nullptr) {
             *threw = failed;
         }

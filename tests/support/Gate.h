@@ -7,12 +7,9 @@
 //
 // Threads: any; everything is under one lock.
 
-#include "net/Session.h"
-
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 
 namespace quill {
 
@@ -42,21 +39,5 @@ private:
     bool entered_ = false;
     bool released_ = false;
 };
-
-// Runs session on a thread of its own, as its listener does (whatever run()
-// throws is caught there), presses Cancel once a fake's call has entered gate,
-// and returns when the run has ended; false when no call entered in time.
-inline bool cancelWhenEntered(Session& session, Gate& gate) {
-    std::thread service([&session] {
-        try {
-            session.run();
-        } catch (...) {
-        }
-    });
-    const bool entered = gate.waitEntered();
-    session.abort();
-    service.join();
-    return entered;
-}
 
 } // namespace quill

@@ -211,11 +211,7 @@ TEST_F(Pop3SessionTest, AuthorizationReplies) {
 }
 
 TEST_F(Pop3SessionTest, ProxySettingsAreCopiedOnlyForAnHttpProxy) {
-    settings.v.proxyType = 1;
-    settings.v.proxy = "proxy.local";
-    settings.v.proxyPort = 3128;
-    settings.v.username = "pu";
-    settings.v.password = "pp";
+    settings.useHttpProxy("proxy.local", 3128, "pu", "pp");
     converse({"QUIT\r\n"});
     settings.v.proxyType = 3; // SOCKS5 is stored only
     converse({"QUIT\r\n"});

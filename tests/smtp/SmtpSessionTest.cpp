@@ -151,11 +151,7 @@ TEST_F(SmtpSessionTest, GreetingEhloAndQuit) {
 }
 
 TEST_F(SmtpSessionTest, ProxySettingsReachTheClientOnlyForHttpProxies) {
-    settings.v.proxyType = 1;
-    settings.v.proxy = "proxy.local";
-    settings.v.proxyPort = 3128;
-    settings.v.username = "pu";
-    settings.v.password = "pp";
+    settings.useHttpProxy("proxy.local", 3128, "pu", "pp");
     converse({"QUIT\r\n"});
     EXPECT_EQ("proxy.local:3128:pu:pp", log->proxy);
     settings.v.proxyType = 3; // SOCKS5 is offered but connects direct

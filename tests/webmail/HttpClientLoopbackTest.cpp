@@ -4,6 +4,7 @@
 
 #include "net/CBlockSocket.h"
 #include "support/FailureOf.h"
+#include "support/FreePort.h"
 #include "support/ScriptedHttpServer.h"
 #include "webmail/HttpResponse.h"
 
@@ -130,13 +131,8 @@ TEST(HttpClientLoopback, CancelDuringTheResponseRead) {
 
 TEST(HttpClientLoopback, ConnectFailure) {
     HttpClient client;
-    // A port nobody listens on: take an ephemeral one and let it go.
-    int port = 0;
-    {
-        CBlockSocket probe(5, 5);
-        probe.listenAt(0);
-        port = probe.localPort();
-    }
+    // A port nobody listens on.
+    const int port = freePort();
     EXPECT_EQ(failureOf([&] { client.get("http://127.0.0.1:" + std::to_string(port) + "/"); }),
               "connect");
     EXPECT_FALSE(client.busy());

@@ -4,6 +4,7 @@
 #include "webmail/HttpClient.h"
 
 #include "net/CBlockSocket.h"
+#include "support/FreePort.h"
 #include "support/ScriptedHttpServer.h"
 #include "webmail/HttpResponse.h"
 
@@ -50,12 +51,7 @@ protected:
         std::random_device random;
         dir_ = fs::temp_directory_path() / ("quill-tinyproxy-" + std::to_string(random()));
         fs::create_directories(dir_);
-        // A port that was free a moment ago; tinyproxy binds it at once.
-        {
-            CBlockSocket free(5, 5);
-            free.listenAt(0);
-            port_ = free.localPort();
-        }
+        port_ = freePort(); // tinyproxy binds it at once
         std::ofstream(dir_ / "tinyproxy.conf")
             << "Port " << port_ << "\n"
             << "Listen 127.0.0.1\n"

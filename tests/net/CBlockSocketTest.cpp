@@ -1,5 +1,6 @@
 #include "net/CBlockSocket.h"
 #include "platform/Socket.h"
+#include "support/FailureOf.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <vector>
 
 using quill::CBlockSocket;
+using quill::failureOf;
 using namespace std::chrono_literals;
 
 namespace {
@@ -57,31 +59,6 @@ std::string receiveAll(CBlockSocket& s) {
         // A reset ends the stream as well.
     }
     return out;
-}
-
-// What a call on another thread ended with.
-enum class Outcome { Returned, Canceled, Error };
-
-Outcome runCatching(const std::function<void()>& f) {
-    try {
-        f();
-        return Outcome::Returned;
-    } catch (const CBlockSocket::Canceled&) {
-        return Outcome::Canceled;
-    } catch (const CBlockSocket::Error&) {
-        return Outcome::Error;
-    }
-}
-
-std::string failureOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const CBlockSocket::Canceled&) {
-        return "Canceled";
-    } catch (const CBlockSocket::Error& e) {
-        return e.what();
-    }
-    return "no exception";
 }
 
 } // namespace
@@ -301,13 +278,13 @@ TEST(CBlockSocket, CloseFromAnotherThreadReleasesBlockedCalls) {
     for (const Case& c : cases) {
         std::vector<CBlockSocket> keep;
         auto [target, call] = c.setUp(keep);
-        auto done = std::async(std::launch::async, [call] { return runCatching(call); });
+        auto done = std::async(std::launch::async, [call] { return failureOf(call); });
         EXPECT_EQ(done.wait_for(kLetItBlock), std::future_status::timeout) << c.name;
         target.close();
         for (auto& k : keep)
             k.close();
         ASSERT_EQ(done.wait_for(kPrompt), std::future_status::ready) << c.name;
-        EXPECT_EQ(done.get(), Outcome::Canceled) << c.name;
+        EXPECT_EQ(done.get(), "Canceled") << c.name;
         target.close(); // a second close is harmless
         EXPECT_FALSE(target.isOpen()) << c.name;
     }
@@ -320,7 +297,7 @@ TEST(CBlockSocket, ManyCancelsNeverTouchAReusedSocket) {
         Pair p;
         CBlockSocket s = p.server;
         auto blocked = std::async(std::launch::async, [s]() mutable {
-            return runCatching([&] {
+            return failureOf([&] {
                 char b[4];
                 s.receive(b, sizeof b);
             });
@@ -331,7 +308,7 @@ TEST(CBlockSocket, ManyCancelsNeverTouchAReusedSocket) {
         char buf[4];
         EXPECT_EQ(fresh.server.receive(buf, sizeof buf), 2u) << "round " << round;
         ASSERT_EQ(blocked.wait_for(kPrompt), std::future_status::ready) << "round " << round;
-        EXPECT_EQ(blocked.get(), Outcome::Canceled) << "round " << round;
+        EXPECT_EQ(blocked.get(), "Canceled") << "round " << round;
     }
 }
 

@@ -3,6 +3,7 @@
 #include "net/CBlockSocket.h"
 
 #include "platform/TestTempDir.h"
+#include "support/FreePort.h"
 
 #include <gtest/gtest.h>
 
@@ -117,15 +118,9 @@ TEST(DiagnosticLog, ACauseSaysWhatFailedAndTheSystemsErrorNumber) {
     }
 
     // A real refused connect on loopback carries the system's number.
-    int port = 0;
-    {
-        CBlockSocket listener(5, 5);
-        listener.listenAt(0);
-        port = listener.localPort();
-    }
     CBlockSocket client(5, 5);
     try {
-        client.connect("127.0.0.1", port);
+        client.connect("127.0.0.1", freePort());
         ADD_FAILURE() << "connected to a closed port";
     } catch (const CBlockSocket::Error& e) {
         EXPECT_STREQ("connect", e.what());

@@ -11,19 +11,17 @@
 #include "support/FixedSettings.h"
 #include "support/RecordingWindow.h"
 #include "support/ScriptedPeer.h"
+#include "support/SessionRun.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace quill {
@@ -166,12 +164,7 @@ protected:
         if (setup)
             setup(*fake);
         Pop3Session session(channel, std::move(fake), settings, window);
-        bool thrown = false;
-        try {
-            session.run();
-        } catch (...) {
-            thrown = true;
-        }
+        const bool thrown = runToEnd(session);
         if (threw)
             *threw = thrown;
         return channel->written();
@@ -218,11 +211,7 @@ TEST_F(Pop3SessionTest, AuthorizationReplies) {
 }
 
 TEST_F(Pop3SessionTest, ProxySettingsAreCopiedOnlyForAnHttpProxy) {
-    settings.v.proxyType = 1;
-    settings.v.proxy = "proxy.local";
-    settings.v.proxyPort = 3128;
-    settings.v.username = "pu";
-    settings.v.password = "pp";
+    settings.useHttpProxy("proxy.local", 3128, "pu", "pp");
     converse({"QUIT\r\n"});
     settings.v.proxyType = 3; // SOCKS5 is stored only
     converse({"QUIT\r\n"});
@@ -526,38 +515,16 @@ TEST_F(Pop3SessionTest, BadInputGetsADefinedEnd) {
 TEST_F(Pop3SessionTest, CancelDuringListingAndRetrieval) {
     for (const char* step : {"list", "text"}) {
         log = std::make_shared<CallLog>();
-        std::mutex mutex;
-        std::condition_variable cv;
-        bool inside = false;
-        bool aborted = false;
-
+        Gate gate;
         auto channel = std::make_shared<ScriptedPeer>(login({"RETR 1\r\n", "QUIT\r\n"}));
         auto fake = std::make_unique<FakeWebmail>(log, inbox);
-        fake->hooks[step].push_back([&] {
-            std::unique_lock<std::mutex> lock(mutex);
-            inside = true;
-            cv.notify_all();
-            cv.wait(lock, [&] { return aborted; });
+        fake->hooks[step].push_back([&gate] {
+            gate.enterAndWait();
             throw CBlockSocket::Canceled();
         });
-        fake->onAbort = [&] {
-            std::lock_guard<std::mutex> lock(mutex);
-            aborted = true;
-            cv.notify_all();
-        };
+        fake->onAbort = [&gate] { gate.release(); };
         Pop3Session session(channel, std::move(fake), settings, window);
-        std::thread service([&] {
-            try {
-                session.run();
-            } catch (...) {
-            }
-        });
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            cv.wait(lock, [&] { return inside; });
-        }
-        session.abort();
-        service.join();
+        ASSERT_TRUE(cancelWhenEntered(session, gate)) << step;
 
         EXPECT_TRUE(channel->closed()) << step;
         const std::string before = std::string(kGreeting) + kUserOk;

@@ -299,6 +299,16 @@ public:
     }
 
     std::string mail(const std::string& path) const { return "http://" + mailHost + path; }
+    // Fetches a compose page and posts its form with the page's tokens:
+    // ".crumb=" and the crumb, then fields (missing tokens are sent empty).
+    Answer postCompose(const std::string& fields) {
+        const Answer page = get(mail("/vm/Compose"));
+        std::size_t pos = 0;
+        const std::string yy = between(page.body, "action=\"/vm/Compose?YY=", "\"", nullptr, &pos);
+        const std::string crumb =
+            between(page.body, "name=\".crumb\" value=\"", "\"", nullptr, &pos);
+        return post(mail("/vm/Compose?YY=" + yy), ".crumb=" + crumb + fields);
+    }
     std::string mailHost;
 
 private:

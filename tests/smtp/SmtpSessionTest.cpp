@@ -10,20 +10,18 @@
 #include "support/CallLog.h"
 #include "support/FixedSettings.h"
 #include "support/ScriptedPeer.h"
+#include "support/SessionRun.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace quill {
@@ -132,12 +130,7 @@ protected:
         if (setup) {
             setup(*webmail);
         }
-        bool failed = false;
-        try {
-            session->run();
-        } catch (...) {
-            failed = true;
-        }
+        const bool failed = runToEnd(*session);
         if (threw != nullptr) {
             *threw = failed;
         }
@@ -158,11 +151,7 @@ TEST_F(SmtpSessionTest, GreetingEhloAndQuit) {
 }
 
 TEST_F(SmtpSessionTest, ProxySettingsReachTheClientOnlyForHttpProxies) {
-    settings.v.proxyType = 1;
-    settings.v.proxy = "proxy.local";
-    settings.v.proxyPort = 3128;
-    settings.v.username = "pu";
-    settings.v.password = "pp";
+    settings.useHttpProxy("proxy.local", 3128, "pu", "pp");
     converse({"QUIT\r\n"});
     EXPECT_EQ("proxy.local:3128:pu:pp", log->proxy);
     settings.v.proxyType = 3; // SOCKS5 is offered but connects direct
@@ -469,33 +458,6 @@ TEST_F(SmtpSessionTest, NetworkFailureDuringSendEndsWithoutReply) {
     EXPECT_FALSE(threw);
 }
 
-// Lets a fake web-mail call block like a request in flight until the session
-// is aborted from another thread, as the Cancel button does.
-class Gate {
-public:
-    void enterAndWait() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        entered_ = true;
-        changed_.notify_all();
-        changed_.wait(lock, [this] { return released_; });
-    }
-    void waitEntered() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return entered_; });
-    }
-    void release() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        released_ = true;
-        changed_.notify_all();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool entered_ = false;
-    bool released_ = false;
-};
-
 TEST_F(SmtpSessionTest, CancelDuringLoginOrSendClosesWithoutReply) {
     const std::string data = "To: a@x\r\n\r\nbody\r\n.\r\n";
     for (int during = 0; during < 2; ++during) {
@@ -515,15 +477,7 @@ TEST_F(SmtpSessionTest, CancelDuringLoginOrSendClosesWithoutReply) {
             webmail->onSend.push_back(blockUntilAborted);
         }
         webmail->onAbort = [&gate] { gate.release(); };
-        std::thread conversation([&] {
-            try {
-                session->run();
-            } catch (...) {
-            }
-        });
-        gate.waitEntered();
-        session->abort();
-        conversation.join();
+        ASSERT_TRUE(cancelWhenEntered(*session, gate)) << "during " << during;
         const std::string expected =
             during == 0 ? std::string(kGreeting) + kAuthPrompts
                         : std::string(kGreeting) + authReplies() + kOk + kOk + "354 OK\r\n";

@@ -21,6 +21,17 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         edit(v);
     }
+    // Proxy type HTTP: host:port, with the proxy's Basic credentials.
+    void useHttpProxy(const std::string& host, int port, const std::string& user,
+                      const std::string& password) {
+        change([&](SettingsValues& values) {
+            values.proxyType = 1;
+            values.proxy = host;
+            values.proxyPort = port;
+            values.username = user;
+            values.password = password;
+        });
+    }
 
     bool inbox() const override { return get(&SettingsValues::inbox); }
     bool bulk() const override { return get(&SettingsValues::bulk); }

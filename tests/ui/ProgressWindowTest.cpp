@@ -1,11 +1,11 @@
 #include "ui/ProgressWindow.h"
 
 #include "net/Session.h"
+#include "support/Gate.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -144,23 +144,21 @@ TEST_F(ProgressWindowTest, ClearingTheTargetWaitsForAnAbortInProgress) {
     public:
         void run() override {}
         void abort() noexcept override {
-            entered.set_value();
-            release.get_future().wait();
+            gate.enterAndWait();
             finished = true;
         }
-        std::promise<void> entered;
-        std::promise<void> release;
+        Gate gate;
         std::atomic<bool> finished{false};
     } session;
     window.setCancelTarget(&session);
     std::thread ui([&] { window.cancel(); });
-    session.entered.get_future().wait();
+    EXPECT_TRUE(session.gate.waitEntered());
     std::atomic<bool> finishedWhenCleared{false};
     std::thread service([&] {
         window.setCancelTarget(nullptr);
         finishedWhenCleared = session.finished.load();
     });
-    session.release.set_value();
+    session.gate.release();
     service.join();
     ui.join();
     EXPECT_TRUE(finishedWhenCleared.load());

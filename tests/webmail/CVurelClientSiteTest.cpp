@@ -4,10 +4,9 @@
 
 #include "webmail/CVurelClient.h"
 
-#include "ScriptedSite.h"
 #include "site/SiteHandler.h"
-
 #include "support/OpenVurelClient.h"
+#include "support/ScriptedHttpServer.h"
 
 #include <gtest/gtest.h>
 
@@ -18,8 +17,7 @@
 namespace quill {
 namespace {
 
-using webtest::ScriptedSite;
-using webtest::SeenRequest;
+using SeenRequest = ScriptedHttpServer::Request;
 
 // A message whose raw size is about `size` bytes.
 std::string message(int n, std::size_t size) {
@@ -40,7 +38,7 @@ struct SiteTest : ::testing::Test {
         config.users = {{"ann", "secret"}};
         config.newestFirst = false;
         handler = std::make_unique<site::SiteHandler>(config);
-        server = std::make_unique<ScriptedSite>(
+        server = std::make_unique<ScriptedHttpServer>(
             [this](const SeenRequest& r) { return handler->handleRaw(r.raw).bytes; });
         client = std::make_unique<OpenVurelClient>(SiteConfig());
         client->setProxy("127.0.0.1", server->port(), config.proxyUser, config.proxyPassword);
@@ -57,7 +55,7 @@ struct SiteTest : ::testing::Test {
     }
 
     std::unique_ptr<site::SiteHandler> handler;
-    std::unique_ptr<ScriptedSite> server;
+    std::unique_ptr<ScriptedHttpServer> server;
     std::unique_ptr<OpenVurelClient> client;
 };
 

@@ -1,15 +1,13 @@
 #include "webmail/CVurelClient.h"
 
-#include "ScriptedSite.h"
 #include "net/CBlockSocket.h"
-#include "support/ScriptedPeer.h"
-
+#include "support/Gate.h"
 #include "support/OpenVurelClient.h"
+#include "support/ScriptedHttpServer.h"
+#include "support/ScriptedPeer.h"
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -20,10 +18,7 @@
 namespace quill {
 namespace {
 
-using webtest::answer;
-using webtest::redirect;
-using webtest::ScriptedSite;
-using webtest::SeenRequest;
+using SeenRequest = ScriptedHttpServer::Request;
 
 const char kFront[] = "http://front.test/";
 const char kLogin[] = "http://login.test/config/login";
@@ -63,8 +58,8 @@ std::string inboxPage(const std::string& counter, const std::string& rows,
 
 struct Fixture : ::testing::Test {
     // Serves the handler through the client's proxy setting.
-    void serve(ScriptedSite::Handler handler) {
-        site = std::make_unique<ScriptedSite>(std::move(handler));
+    void serve(ScriptedHttpServer::Handler handler) {
+        site = std::make_unique<ScriptedHttpServer>(std::move(handler));
         client.setProxy("127.0.0.1", site->port(), "", "");
         client.setTimeoutsMs(10000, 10000);
     }
@@ -75,7 +70,7 @@ struct Fixture : ::testing::Test {
     }
 
     OpenVurelClient client{testSite()};
-    std::unique_ptr<ScriptedSite> site;
+    std::unique_ptr<ScriptedHttpServer> site;
 };
 
 // The sign-in ------------------------------------------------------------
@@ -548,26 +543,23 @@ TEST_F(Retrieval, StatusOtherThan200ThrowsTheUrl) {
 // Cancel ----------------------------------------------------------------------
 
 TEST_F(Fixture, CancelFromAnotherThreadEndsTheOperationAndEveryLaterRequest) {
-    std::promise<void> arrived;
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
+    Gate gate;
     bool first = true;
-    serve([&, released](const SeenRequest&) {
+    serve([&](const SeenRequest&) {
         if (first) {
             first = false;
-            arrived.set_value();
-            released.wait();
+            gate.enterAndWait();
         }
         return answer(200, inboxPage("1-1 of 9", row("a", "1")));
     });
     signedInAs("us.mail.test");
     std::thread ui([&] {
-        arrived.get_future().wait();
+        gate.waitEntered();
         client.cancel();
     });
     EXPECT_THROW(client.listInbox(), CBlockSocket::Error);
     ui.join();
-    release.set_value();
+    gate.release();
     EXPECT_TRUE(client.canceled());
     EXPECT_THROW(client.fetchHeader(MessageRef("a", 1)), CBlockSocket::Canceled);
     EXPECT_EQ(site->requests().size(), 1u);

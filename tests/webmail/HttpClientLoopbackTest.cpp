@@ -1,19 +1,22 @@
-// The HTTP client against real sockets on loopback: a capture server records
+// The HTTP client against real sockets on loopback: a scripted server records
 // the exact bytes of each request.
 #include "webmail/HttpClient.h"
 
-#include "CaptureServer.h"
 #include "net/CBlockSocket.h"
+#include "support/FailureOf.h"
+#include "support/FreePort.h"
+#include "support/ScriptedHttpServer.h"
 #include "webmail/HttpResponse.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <future>
 #include <string>
-#include <thread>
 
 namespace quill {
 namespace {
+
+using Reply = ScriptedHttpServer::Reply;
 
 const std::string kGetBlock =
     "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows 98; Win 9x 4.90)\r\n"
@@ -29,14 +32,14 @@ const std::string kPostBlock =
 const std::string kOk = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<html>ok</html>";
 
 TEST(HttpClientLoopback, GoldenRequests) {
-    CaptureServer server(std::vector<std::string>(7, kOk));
+    ScriptedHttpServer server(std::vector<Reply>(7, kOk));
     const std::string port = std::to_string(server.port());
     HttpClient client;
-    // Direct, with the explicit port of the capture server.
+    // Direct, with the explicit port of the scripted server.
     EXPECT_EQ(client.get(server.url("/")), kOk);
     EXPECT_EQ(client.get(server.url("/vm/ShowFolder?box=Inbox"), std::string("a=1; b=2; ")), kOk);
     EXPECT_EQ(client.post(server.url("/login"), std::string("a=1; "), "user=x&pw="), kOk);
-    // Through the capture server as an HTTP proxy, with and without a user.
+    // Through the scripted server as an HTTP proxy, with and without a user.
     client.setProxy("127.0.0.1", server.port(), "proxy user", "pa:ss");
     EXPECT_EQ(client.get("http://mail.vurel.test/start"), kOk);
     client.setProxy("127.0.0.1", server.port(), "", "");
@@ -63,10 +66,10 @@ TEST(HttpClientLoopback, GoldenRequests) {
         "GET /direct HTTP/1.0\r\nHost: 127.0.0.1\r\n" + kGetBlock + "\r\n",
         "GET /last HTTP/1.0\r\nHost: 127.0.0.1\r\n" + kGetBlock + "Cookie: \r\n\r\n",
     };
-    const std::vector<std::string> received = server.requests();
+    const std::vector<ScriptedHttpServer::Request> received = server.requests();
     ASSERT_EQ(received.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(received[i], expected[i]) << "request " << i;
+        EXPECT_EQ(received[i].raw, expected[i]) << "request " << i;
     }
 }
 
@@ -76,7 +79,7 @@ TEST(HttpClientLoopback, LargeResponseArrivesWhole) {
         body += "<tr><td>row " + std::to_string(i) + "</td></tr>\r\n";
     }
     const std::string raw = "HTTP/1.0 200 OK\r\nSet-Cookie: s=1; path=/\r\n\r\n" + body;
-    CaptureServer server(std::vector<std::string>{raw});
+    ScriptedHttpServer server({raw});
     HttpClient client;
     const HttpResponse response(client.get(server.url("/big")));
     EXPECT_EQ(response.statusCode(), 200);
@@ -86,22 +89,17 @@ TEST(HttpClientLoopback, LargeResponseArrivesWhole) {
 
 TEST(HttpClientLoopback, BadPeers) {
     const std::string garbage("\x00\xff\x1f\x8b\r\n\x01 \x02 \r\n\r\n\x1f\x8b\x08\xff", 18);
-    CaptureServer server({{"HTTP/1.0 302 Found\r\nLocation: /x", CaptureServer::Behaviour::Answer},
-                          {"", CaptureServer::Behaviour::CloseAtOnce},
-                          {garbage, CaptureServer::Behaviour::Answer},
-                          {"HTTP/1.0 200 OK\r\nContent-Encoding: gzip\r\n\r\n\x1f\x8b\x08\x00",
-                           CaptureServer::Behaviour::Answer}});
+    ScriptedHttpServer server(
+        {"HTTP/1.0 302 Found\r\nLocation: /x", Reply::close(), garbage,
+         "HTTP/1.0 200 OK\r\nContent-Encoding: gzip\r\n\r\n\x1f\x8b\x08\x00"});
     HttpClient client;
     // No empty line: all header, status from what is there.
     const HttpResponse noEnd(client.get(server.url("/a")));
     EXPECT_EQ(noEnd.statusCode(), 302);
     EXPECT_EQ(noEnd.body(), "");
-    // A server that closes at once: an empty response, or a reset; never a hang.
-    try {
-        const HttpResponse empty(client.get(server.url("/b")));
-        EXPECT_EQ(empty.statusCode(), -1);
-    } catch (const CBlockSocket::Error&) {
-    }
+    // A server that ends the stream without an answer: an empty response, never a hang.
+    const HttpResponse empty(client.get(server.url("/b")));
+    EXPECT_EQ(empty.statusCode(), -1);
     EXPECT_FALSE(client.busy());
     const HttpResponse binary(client.get(server.url("/c")));
     EXPECT_EQ(binary.statusCode(), 0);
@@ -111,57 +109,32 @@ TEST(HttpClientLoopback, BadPeers) {
 }
 
 TEST(HttpClientLoopback, ServerThatNeverAnswersTimesOut) {
-    CaptureServer server({{"", CaptureServer::Behaviour::NeverAnswer}, {kOk}});
+    ScriptedHttpServer server({Reply::hold(), kOk});
     HttpClient client;
     client.setTimeoutsMs(300, 300);
-    try {
-        client.get(server.url("/silent"));
-        FAIL() << "expected the receive time-out";
-    } catch (const CBlockSocket::Error& e) {
-        EXPECT_STREQ(e.what(), "receive");
-    }
+    EXPECT_EQ(failureOf([&] { client.get(server.url("/silent")); }), "receive");
     EXPECT_FALSE(client.busy());
     EXPECT_EQ(client.get(server.url("/next")), kOk);
 }
 
 TEST(HttpClientLoopback, CancelDuringTheResponseRead) {
-    CaptureServer server({{"", CaptureServer::Behaviour::NeverAnswer}, {kOk}});
+    ScriptedHttpServer server({Reply::hold(), kOk});
     HttpClient client;
-    std::atomic<int> outcome{0}; // 1 canceled, 2 other socket error, 3 returned
-    std::thread session([&] {
-        try {
-            client.get(server.url("/wait"));
-            outcome = 3;
-        } catch (const CBlockSocket::Canceled&) {
-            outcome = 1;
-        } catch (const CBlockSocket::Error&) {
-            outcome = 2;
-        }
-    });
+    auto outcome = std::async(std::launch::async,
+                              [&] { return failureOf([&] { client.get(server.url("/wait")); }); });
     server.waitForRequests(1); // the request is out: the client is reading
     client.cancel();
-    session.join();
-    EXPECT_TRUE(outcome == 1 || outcome == 2) << outcome;
+    EXPECT_NE(outcome.get(), "no exception");
     EXPECT_FALSE(client.busy());
     EXPECT_EQ(client.get(server.url("/after")), kOk);
 }
 
 TEST(HttpClientLoopback, ConnectFailure) {
     HttpClient client;
-    // A port nobody listens on: take an ephemeral one and let it go.
-    int port = 0;
-    {
-        CBlockSocket probe(5, 5);
-        probe.listenAt(0);
-        port = probe.localPort();
-    }
-    try {
-        client.get("http://127.0.0.1:" + std::to_string(port) + "/");
-        FAIL() << "expected a connect failure";
-    } catch (const CBlockSocket::Error& e) {
-        EXPECT_STREQ(e.what(), "connect");
-    }
-    EXPECT_FALSE(client.busy());
+    // A port nobody listens on.
+    const int port = freePort();
+    EXPECT_EQ(failureOf([&] { client.get("http://127.0.0.1:" + std::to_string(port) + "/"); }),
+              "connect");
     EXPECT_FALSE(client.busy());
 }
 

@@ -1,12 +1,14 @@
 #include "webmail/HttpClient.h"
 
 #include "net/CBlockSocket.h"
+#include "support/FailureOf.h"
 #include "support/ScriptedPeer.h"
 #include "webmail/CookieRecord.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -100,12 +102,7 @@ TEST(HttpClient, FailureAtEveryOperationLeavesTheClientIdle) {
         channel->failAt(failing);
         auto next = peer();
         ScriptedClient client({channel, next});
-        std::string error;
-        try {
-            client.get("http://h/");
-        } catch (const CBlockSocket::Error& e) {
-            error = e.what();
-        }
+        const std::string error = failureOf([&] { client.get("http://h/"); });
         EXPECT_EQ(error, failing == 1   ? "connect"
                          : failing == 2 ? "write"
                                         : "receive")
@@ -119,33 +116,19 @@ TEST(HttpClient, FailureAtEveryOperationLeavesTheClientIdle) {
 
 TEST(HttpClient, ServerThatNeverAnswersTimesOut) {
     ScriptedClient client({peer("", ScriptedPeer::AtEnd::TimeOut)});
-    try {
-        client.get("http://h/");
-        FAIL() << "expected a time-out";
-    } catch (const CBlockSocket::Error& e) {
-        EXPECT_STREQ(e.what(), "receive");
-    }
+    EXPECT_EQ(failureOf([&] { client.get("http://h/"); }), "receive");
     EXPECT_FALSE(client.busy());
 }
 
 TEST(HttpClient, CancelFromAnotherThreadDuringTheRead) {
     auto channel = peer("HTTP/1.0 200 OK\r\n\r\npartial", ScriptedPeer::AtEnd::Block);
     ScriptedClient client({channel, peer()});
-    std::atomic<bool> canceled{false};
-    std::thread session([&] {
-        try {
-            client.get("http://h/");
-        } catch (const CBlockSocket::Canceled&) {
-            canceled = true;
-        } catch (const CBlockSocket::Error&) {
-            canceled = true;
-        }
-    });
+    auto outcome =
+        std::async(std::launch::async, [&] { return failureOf([&] { client.get("http://h/"); }); });
     channel->waitUntilBlocked();
     EXPECT_TRUE(client.busy());
     client.cancel();
-    session.join();
-    EXPECT_TRUE(canceled);
+    EXPECT_NE(outcome.get(), "no exception");
     EXPECT_TRUE(channel->closed());
     EXPECT_FALSE(client.busy());
     client.cancel(); // between exchanges: nothing to do
@@ -156,18 +139,11 @@ TEST(HttpClient, CancelEndsAHangingConnect) {
     auto channel = peer();
     channel->hangOnConnect();
     ScriptedClient client({channel});
-    std::atomic<bool> canceled{false};
-    std::thread session([&] {
-        try {
-            client.get("http://h/");
-        } catch (const CBlockSocket::Canceled&) {
-            canceled = true;
-        }
-    });
+    auto outcome =
+        std::async(std::launch::async, [&] { return failureOf([&] { client.get("http://h/"); }); });
     channel->waitUntilBlocked();
     client.cancel();
-    session.join();
-    EXPECT_TRUE(canceled);
+    EXPECT_EQ(outcome.get(), "Canceled");
     EXPECT_EQ(channel->written(), "") << "nothing is sent after a canceled connect";
     EXPECT_FALSE(client.busy());
 }

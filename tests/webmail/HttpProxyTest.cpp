@@ -3,8 +3,9 @@
 // file in a temporary folder, and stopped and removed afterwards.
 #include "webmail/HttpClient.h"
 
-#include "CaptureServer.h"
 #include "net/CBlockSocket.h"
+#include "support/FreePort.h"
+#include "support/ScriptedHttpServer.h"
 #include "webmail/HttpResponse.h"
 
 #include <gtest/gtest.h>
@@ -50,12 +51,7 @@ protected:
         std::random_device random;
         dir_ = fs::temp_directory_path() / ("quill-tinyproxy-" + std::to_string(random()));
         fs::create_directories(dir_);
-        // A port that was free a moment ago; tinyproxy binds it at once.
-        {
-            CBlockSocket free(5, 5);
-            free.listenAt(0);
-            port_ = free.localPort();
-        }
+        port_ = freePort(); // tinyproxy binds it at once
         std::ofstream(dir_ / "tinyproxy.conf")
             << "Port " << port_ << "\n"
             << "Listen 127.0.0.1\n"
@@ -111,18 +107,17 @@ fs::path HttpProxyTest::dir_;
 int HttpProxyTest::port_ = 0;
 
 TEST_F(HttpProxyTest, RightCredentialsReachTheOrigin) {
-    CaptureServer origin(std::vector<std::string>{
-        "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nSet-Cookie: s=1; path=/\r\n\r\nhello"});
+    ScriptedHttpServer origin({answer(200, "hello", "Set-Cookie: s=1; path=/\r\n")});
     HttpClient client;
     through(client, kUser, kPassword);
     const HttpResponse response(client.get(origin.url("/hello?x=1"), std::string("c=1; ")));
     EXPECT_EQ(response.statusCode(), 200);
     EXPECT_EQ(response.body(), "hello");
     EXPECT_EQ(response.setCookiePairs(), "s=1; ");
-    const std::vector<std::string> requests = origin.requests();
+    const std::vector<ScriptedHttpServer::Request> requests = origin.requests();
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].rfind("GET /hello?x=1 HTTP/1.", 0), 0u) << requests[0];
-    EXPECT_NE(requests[0].find("\r\nCookie: c=1; \r\n"), std::string::npos) << requests[0];
+    EXPECT_EQ(requests[0].raw.rfind("GET /hello?x=1 HTTP/1.", 0), 0u) << requests[0].raw;
+    EXPECT_EQ(requests[0].header("Cookie"), "c=1; ") << requests[0].raw;
 }
 
 TEST_F(HttpProxyTest, WrongOrMissingCredentialsGetTheProxysRefusal) {
@@ -150,8 +145,7 @@ TEST_F(HttpProxyTest, GzipPageThroughTheProxy) {
 #include "GzipSmall.inc"
               ) -
               1);
-    CaptureServer origin(
-        std::vector<std::string>{"HTTP/1.0 200 OK\r\nContent-Encoding: gzip\r\n\r\n" + gzipHello});
+    ScriptedHttpServer origin({"HTTP/1.0 200 OK\r\nContent-Encoding: gzip\r\n\r\n" + gzipHello});
     HttpClient client;
     through(client, kUser, kPassword);
     const HttpResponse response(client.get(origin.url("/page")));

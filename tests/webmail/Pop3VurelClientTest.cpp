@@ -1,9 +1,9 @@
 #include "webmail/Pop3VurelClient.h"
 
-#include "ScriptedSite.h"
 #include "codec/Md5Hex.h"
 #include "net/CBlockSocket.h"
 #include "support/RecordingWindow.h"
+#include "support/ScriptedHttpServer.h"
 #include "webmail/PasswordVerifier.h"
 #include "webmail/SmtpVurelClient.h"
 #include "webmail/WebmailAccess.h"
@@ -17,10 +17,7 @@
 namespace quill {
 namespace {
 
-using webtest::answer;
-using webtest::redirect;
-using webtest::ScriptedSite;
-using webtest::SeenRequest;
+using SeenRequest = ScriptedHttpServer::Request;
 using Events = std::vector<std::string>;
 
 const std::string kTitle = "<title>Vurel! Mail - ann@vurel.example</title>";
@@ -68,7 +65,7 @@ struct ServiceClients : ::testing::Test {
     }
 
     RecordingWindow window;
-    ScriptedSite site;
+    ScriptedHttpServer site;
     CookieJar jar;
 };
 
@@ -134,7 +131,7 @@ TEST_F(ServiceClients, SmtpClientShowsSignInAndSendingThenEachUrl) {
 }
 
 TEST_F(ServiceClients, ErrorsPassThroughTheWrappersUnchanged) {
-    ScriptedSite failing([](const SeenRequest&) { return answer(503, "busy"); });
+    ScriptedHttpServer failing([](const SeenRequest&) { return answer(503, "busy"); });
     Pop3VurelClient client(window, testSite(), jar);
     client.setProxy("127.0.0.1", failing.port(), "", "");
     CookieRecord record;
@@ -187,7 +184,7 @@ std::string passwordSite(const SeenRequest& r) {
 }
 
 TEST_F(ServiceClients, ASavedSessionOpensOnlyWithThePasswordThatSignedIn) {
-    ScriptedSite checking(passwordSite);
+    ScriptedHttpServer checking(passwordSite);
     Pop3VurelClient first(window, testSite(), jar);
     first.useProxy("127.0.0.1", checking.port(), "", "");
     first.login("ann", "pw");

@@ -1,6 +1,7 @@
 #include "webmail/SocketStream.h"
 
 #include "net/CBlockSocket.h"
+#include "support/FailureOf.h"
 #include "support/ScriptedPeer.h"
 
 #include <gtest/gtest.h>
@@ -124,16 +125,13 @@ TEST(SocketStream, FailureAtEveryOperation) {
         peer->failAt(failing);
         SocketStream stream(peer);
         std::vector<std::string> lines;
-        std::string error;
-        try {
+        const std::string error = failureOf([&] {
             lines.push_back(stream.readLine());
             lines.push_back(stream.readLine());
             stream.writeLine("reply");
             stream.flush();
             lines.push_back(stream.readLine());
-        } catch (const CBlockSocket::Error& e) {
-            error = e.what();
-        }
+        });
         const int operationsBeforeFlush = 4; // "a\r" "\nb" "b\r" "\n..."
         if (failing <= operationsBeforeFlush) {
             EXPECT_EQ(error, "receive") << "operation " << failing;
@@ -150,12 +148,7 @@ TEST(SocketStream, FailureAtEveryOperation) {
 
 TEST(SocketStream, TimeOutAndClose) {
     SocketStream timing(channel({"partial"}, 100, ScriptedPeer::AtEnd::TimeOut));
-    try {
-        timing.readLine();
-        FAIL() << "a silent peer must end the read";
-    } catch (const CBlockSocket::Error& e) {
-        EXPECT_STREQ(e.what(), "receive");
-    }
+    EXPECT_EQ(failureOf([&] { timing.readLine(); }), "receive") << "a silent peer ends the read";
     auto peer = channel({"x\r\n"});
     SocketStream closed(peer);
     closed.close();

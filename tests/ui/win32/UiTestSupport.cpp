@@ -1,5 +1,7 @@
 #include "ui/win32/UiTestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <set>
 #include <vector>
@@ -102,6 +104,18 @@ SIZE dialogUnitsToPixels(HWND dialog, int width, int height) {
     RECT r = {0, 0, width, height};
     MapDialogRect(dialog, &r);
     return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+SIZE expectClientInDialogUnits(HWND window, int width, int height) {
+    const SIZE client = dialogUnitsToPixels(window, width, height);
+    RECT c;
+    GetClientRect(window, &c);
+    EXPECT_EQ(c.right - c.left, client.cx);
+    EXPECT_EQ(c.bottom - c.top, client.cy);
+    RECT frame = {0, 0, client.cx, client.cy};
+    AdjustWindowRectEx(&frame, GetWindowLongA(window, GWL_STYLE), FALSE,
+                       GetWindowLongA(window, GWL_EXSTYLE));
+    return SIZE{frame.right - frame.left, frame.bottom - frame.top};
 }
 
 bool captureWindow(HWND window, const std::string& path) {

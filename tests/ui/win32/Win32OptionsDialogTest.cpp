@@ -170,14 +170,7 @@ TEST(Win32OptionsDialogTest, ScreenshotHasTheTemplatesSize) {
     SetForegroundWindow(d.window());
     RedrawWindow(d.window(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
 
-    SIZE client = dialogUnitsToPixels(d.window(), 196, 290);
-    RECT c;
-    GetClientRect(d.window(), &c);
-    EXPECT_EQ(c.right - c.left, client.cx);
-    EXPECT_EQ(c.bottom - c.top, client.cy);
-    RECT frame = {0, 0, client.cx, client.cy};
-    AdjustWindowRectEx(&frame, GetWindowLongA(d.window(), GWL_STYLE), FALSE,
-                       GetWindowLongA(d.window(), GWL_EXSTYLE));
+    const SIZE frame = expectClientInDialogUnits(d.window(), 196, 290);
 
     // The dialog paints on its own thread and the display catches up later:
     // take pictures until two in a row agree and show more than a blank face.
@@ -193,8 +186,8 @@ TEST(Win32OptionsDialogTest, ScreenshotHasTheTemplatesSize) {
         return stable;
     });
     ASSERT_TRUE(shot.valid);
-    EXPECT_EQ(shot.width, frame.right - frame.left);
-    EXPECT_EQ(shot.height, frame.bottom - frame.top);
+    EXPECT_EQ(shot.width, frame.cx);
+    EXPECT_EQ(shot.height, frame.cy);
     // A drawn dialog has a face, text, borders and check marks.
     EXPECT_GT(shot.distinctColours, 2);
     EXPECT_TRUE(d.finishWith(IDCANCEL));

@@ -178,21 +178,14 @@ TEST(Win32ProgressWindowTest, ScreenshotOfThePoppedUpWindowHasTheTemplatesSize) 
     RedrawWindow(f.hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     pumpUntil([] { return false; }, 200); // let the animation draw a frame or two
 
-    SIZE client = dialogUnitsToPixels(f.hwnd(), 250, 86);
-    RECT c;
-    GetClientRect(f.hwnd(), &c);
-    EXPECT_EQ(c.right - c.left, client.cx);
-    EXPECT_EQ(c.bottom - c.top, client.cy);
-    RECT frame = {0, 0, client.cx, client.cy};
-    AdjustWindowRectEx(&frame, GetWindowLongA(f.hwnd(), GWL_STYLE), FALSE,
-                       GetWindowLongA(f.hwnd(), GWL_EXSTYLE));
+    const SIZE frame = expectClientInDialogUnits(f.hwnd(), 250, 86);
 
     std::string path = screenshotPath("progress-window.bmp");
     ASSERT_TRUE(captureWindow(f.hwnd(), path));
     BmpInfo shot = readBmp(path);
     ASSERT_TRUE(shot.valid);
-    EXPECT_EQ(shot.width, frame.right - frame.left);
-    EXPECT_EQ(shot.height, frame.bottom - frame.top);
+    EXPECT_EQ(shot.width, frame.cx);
+    EXPECT_EQ(shot.height, frame.cy);
     EXPECT_GT(shot.distinctColours, 2);
 }
 

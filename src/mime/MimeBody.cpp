@@ -268,8 +268,6 @@ bool MimeBody::decodeContent(std::string_view body) {
     return true;
 }
 
-// Decodes a base64 body into the content piece by piece; stop is the offset of
-// the byte that ended decoding (or the body's size).
 bool MimeBody::decodeBase64(std::string_view body, std::size_t& stop) {
     const auto* data = reinterpret_cast<const unsigned char*>(body.data());
     try {

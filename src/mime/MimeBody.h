@@ -78,8 +78,17 @@ private:
     using Content =
         std::basic_string<char, std::char_traits<char>, platform::LargeBufferAllocator<char>>;
 
+    // Reads a child that runs past the parser's search window, when it is a
+    // base64 leaf, in the pass that finds its end; part runs from the child's
+    // start to the end of the parent's text. Returns the offset in part of the
+    // delimiter that ends the child (part.size() without one), or npos with
+    // the entity left empty when the child is to be read the ordinary way.
     std::size_t loadLongPart(std::string_view part, std::string_view delimiter, int depth);
+    // Decodes body with the transfer codec into the content. False (and no
+    // content) when memory runs out.
     bool decodeContent(std::string_view body);
+    // decodeContent() for base64, in pieces; stop is the offset of the byte
+    // that ended decoding (or the body's size).
     bool decodeBase64(std::string_view body, std::size_t& stop);
 
     Content content_;

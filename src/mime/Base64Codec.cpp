@@ -107,9 +107,22 @@ std::size_t Base64Codec::encodeSpan(const unsigned char* input, std::size_t leng
 
 std::size_t Base64Codec::decodeSpan(const unsigned char* input, std::size_t length, char* dest,
                                     std::size_t capacity) {
+    DecodeState state;
+    std::size_t consumed = 0;
+    std::size_t written = decodePiece(input, length, dest, capacity, state, consumed);
+    return written + finishPieces(state, dest + written, capacity - written);
+}
+
+std::size_t Base64Codec::decodePiece(const unsigned char* input, std::size_t length, char* dest,
+                                     std::size_t capacity, DecodeState& state,
+                                     std::size_t& consumed) {
+    consumed = 0;
+    if (state.stopped) {
+        return 0;
+    }
     std::size_t written = 0;
-    std::uint32_t acc = 0;
-    int have = 0;
+    std::uint32_t acc = state.bits;
+    int have = state.have;
     std::size_t i = 0;
     while (i < length) {
         // Fast path: whole groups of four alphabet bytes, up to the next
@@ -137,17 +150,24 @@ std::size_t Base64Codec::decodeSpan(const unsigned char* input, std::size_t leng
                 break;
             }
         }
-        std::uint8_t group = kTable[input[i++]];
-        if (group == kSkip) {
+        std::uint8_t value = kTable[input[i]];
+        if (value == kSkip) {
+            ++i;
             continue;
         }
-        if (group == kStop) {
+        if (value == kStop) {
+            state.stopped = true;
             break;
         }
-        acc = (acc << 6) | group;
+        ++i;
+        acc = (acc << 6) | value;
         if (++have == 4) {
             for (int digit = 2; digit >= 0; --digit) {
                 if (written == capacity) {
+                    // Out of room: nothing more is written, not even a
+                    // partial group.
+                    state = DecodeState{0, 0, true};
+                    consumed = i;
                     return written;
                 }
                 dest[written++] = static_cast<char>(acc >> (8 * digit));
@@ -156,12 +176,20 @@ std::size_t Base64Codec::decodeSpan(const unsigned char* input, std::size_t leng
             have = 0;
         }
     }
+    state.bits = acc;
+    state.have = have;
+    consumed = i;
+    return written;
+}
+
+std::size_t Base64Codec::finishPieces(const DecodeState& state, char* dest, std::size_t capacity) {
     // A final partial group: 2 values give 1 byte, 3 give 2.
-    if (have >= 2 && written < capacity) {
-        dest[written++] = static_cast<char>(acc >> (6 * have - 8));
+    std::size_t written = 0;
+    if (state.have >= 2 && written < capacity) {
+        dest[written++] = static_cast<char>(state.bits >> (6 * state.have - 8));
     }
-    if (have == 3 && written < capacity) {
-        dest[written++] = static_cast<char>(acc >> 2);
+    if (state.have == 3 && written < capacity) {
+        dest[written++] = static_cast<char>(state.bits >> 2);
     }
     return written;
 }

@@ -84,20 +84,16 @@ void EncodedWordCoder::encodeTo(std::string& out) const {
     };
     if (letter_ == 'B' || letter_ == 'b') {
         const std::size_t piece = std::max<std::size_t>(3, room / 4 * 3);
-        char buf[4 * 24 + 8];
         for (std::size_t i = 0; i < length_; i += piece) {
             if (i) {
                 out += ' ';
             }
             open('B');
             const std::size_t wordBytes = std::min(piece, length_ - i);
-            // Encode in chunks of at most 72 input bytes (96 characters).
-            for (std::size_t j = 0; j < wordBytes; j += 72) {
-                const std::size_t chunk = std::min<std::size_t>(72, wordBytes - j);
-                const std::size_t encoded =
-                    Base64Codec::encodeSpan(data + i + j, chunk, buf, sizeof buf, false);
-                out.append(buf, encoded);
-            }
+            const std::size_t at = out.size();
+            out.resize(at + (wordBytes + 2) / 3 * 4);
+            out.resize(at + Base64Codec::encodeSpan(data + i, wordBytes, &out[at], out.size() - at,
+                                                    false));
             out += "?=";
         }
         return;

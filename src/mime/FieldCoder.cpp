@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
-#include <vector>
 
 namespace quill {
 
@@ -196,14 +195,10 @@ std::size_t FieldCoder::encode(char* dest, std::size_t capacity) {
 }
 
 std::size_t FieldCoder::decode(char* dest, std::size_t capacity) {
-    EncodedWordCoder words;
-    words.setInput(input_, length_);
-    std::vector<char> buf(length_ + 1);
-    const std::size_t decoded = words.decode(buf.data(), length_);
-    charset_ = words.charset();
-    const std::size_t count = std::min(decoded, capacity);
+    const std::string out = decoded();
+    const std::size_t count = std::min(out.size(), capacity);
     if (count > 0) {
-        std::memcpy(dest, buf.data(), count);
+        std::memcpy(dest, out.data(), count);
     }
     return count;
 }

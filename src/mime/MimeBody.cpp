@@ -1,21 +1,34 @@
 #include "mime/MimeBody.h"
 
+#include "mime/Base64Codec.h"
 #include "mime/CodecRegistry.h"
 #include "mime/PartFactoryRegistry.h"
-#include "platform/LargeBuffer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
+#include <typeinfo>
 
 namespace quill {
 
 namespace {
 
-// Position of needle in [from, length) of data, or length. The walk is done by memchr on
-// one byte of the needle: its first dash where it has one (a delimiter line;
-// "-" never occurs in base64 and is rarer than CR in text), else its first.
-std::size_t findText(const char* data, std::size_t length, std::size_t from,
-                     std::string_view needle) {
+// A part whose next delimiter lies further than this from its start is a long
+// one: a base64 leaf is then decoded in the same pass that finds its end
+// (loadLongPart), instead of being read once by the search and once more,
+// from main memory, by the decoder.
+constexpr std::size_t kSearchWindow = std::size_t(256) << 10;
+
+// Base64 is decoded in pieces of this size: the room for a piece's output is
+// made (and zeroed) while it is in the CPU cache, right before it is written.
+constexpr std::size_t kPiece = std::size_t(32) << 10;
+
+// Position of needle in data at or after from, or data.size(). The walk is
+// done by memchr on one byte of the needle: its first dash where it has one
+// (a delimiter line; "-" never occurs in base64 and is rarer than CR in text),
+// else its first.
+std::size_t findText(std::string_view data, std::size_t from, std::string_view needle) {
+    const std::size_t length = data.size();
     const std::size_t needleLength = needle.size();
     if (needleLength == 0 || needleLength > length) {
         return length;
@@ -23,13 +36,14 @@ std::size_t findText(const char* data, std::size_t length, std::size_t from,
     const std::size_t dash = needle.find('-');
     const std::size_t anchor = dash == std::string_view::npos ? 0 : dash;
     while (from + needleLength <= length) {
-        const void* hit =
-            std::memchr(data + from + anchor, needle[anchor], length - from - needleLength + 1);
+        const void* hit = std::memchr(data.data() + from + anchor, needle[anchor],
+                                      length - from - needleLength + 1);
         if (!hit) {
             return length;
         }
-        std::size_t at = static_cast<std::size_t>(static_cast<const char*>(hit) - data) - anchor;
-        if (std::memcmp(data + at, needle.data(), needleLength) == 0) {
+        const std::size_t at =
+            static_cast<std::size_t>(static_cast<const char*>(hit) - data.data()) - anchor;
+        if (data.compare(at, needleLength, needle) == 0) {
             return at;
         }
         from = at + 1;
@@ -37,8 +51,8 @@ std::size_t findText(const char* data, std::size_t length, std::size_t from,
     return length;
 }
 
-std::unique_ptr<MimeCodec> codecFor(const MimeHeader& headerLength) {
-    const std::string* cte = headerLength.contentTransferEncoding();
+std::unique_ptr<MimeCodec> codecFor(const MimeHeader& header) {
+    const std::string* cte = header.contentTransferEncoding();
     return CodecRegistry::codecFor(cte ? std::string_view(*cte) : std::string_view());
 }
 
@@ -54,21 +68,18 @@ void MimeBody::clear() {
 }
 
 void MimeBody::clearContent() {
-    content_.reset();
-    contentLength_ = 0;
+    Content().swap(content_);
+    hasContent_ = false;
 }
 
 bool MimeBody::setContent(std::string_view bytes) {
-    std::unique_ptr<char[]> buf(new (std::nothrow) char[bytes.size() + 1]);
-    if (!buf) {
+    try {
+        Content copy(bytes.data(), bytes.size());
+        content_.swap(copy);
+    } catch (const std::bad_alloc&) {
         return false;
     }
-    if (!bytes.empty()) {
-        std::memcpy(buf.get(), bytes.data(), bytes.size());
-    }
-    buf[bytes.size()] = '\0';
-    content_ = std::move(buf);
-    contentLength_ = bytes.size();
+    hasContent_ = true;
     return true;
 }
 
@@ -124,6 +135,7 @@ std::ptrdiff_t MimeBody::loadNested(const char* data, std::size_t length, int de
         return headerLength;
     }
     clearContent();
+    const std::string_view text(data, length);
     std::size_t bodyStart = static_cast<std::size_t>(headerLength);
     std::size_t end = length;
 
@@ -135,7 +147,7 @@ std::ptrdiff_t MimeBody::loadNested(const char* data, std::size_t length, int de
             delimiter = "\r\n--" + boundaryText;
             // From two bytes back, so that a delimiter right after the empty
             // line (whose CR LF it shares) is found.
-            found = findText(data, length, bodyStart >= 2 ? bodyStart - 2 : 0, delimiter);
+            found = findText(text, bodyStart >= 2 ? bodyStart - 2 : 0, delimiter);
             if (found < length) {
                 end = found + 2;
             }
@@ -143,19 +155,9 @@ std::ptrdiff_t MimeBody::loadNested(const char* data, std::size_t length, int de
     }
 
     if (end > bodyStart) {
-        auto codec = codecFor(*this);
-        codec->setDirection(MimeCodec::Direction::Decode);
-        codec->setInput(data + bodyStart, end - bodyStart);
-        std::size_t bound = codec->decodedLength();
-        std::unique_ptr<char[]> buf(new (std::nothrow) char[bound + 4]);
-        if (!buf) {
+        if (!decodeContent(text.substr(bodyStart, end - bodyStart))) {
             return -1;
         }
-        platform::adviseLargeBuffer(buf.get(), bound + 4);
-        std::size_t result = codec->decode(buf.get(), bound);
-        buf[result] = '\0';
-        content_ = std::move(buf);
-        contentLength_ = result;
         bodyStart = end;
     }
     if (bodyStart >= length || found >= length) {
@@ -164,9 +166,9 @@ std::ptrdiff_t MimeBody::loadNested(const char* data, std::size_t length, int de
 
     const bool useFactory = !PartFactoryRegistry::empty();
     const std::size_t delimiterLength = delimiter.size();
-    std::size_t delimiterAt = findText(data, length, bodyStart - 2, delimiter);
+    std::size_t delimiterAt = findText(text, bodyStart - 2, delimiter);
     while (delimiterAt < length) {
-        std::size_t lineEnd = findText(data, length, delimiterAt + delimiterLength, "\r\n");
+        std::size_t lineEnd = findText(text, delimiterAt + delimiterLength, "\r\n");
         if (lineEnd >= length) {
             return static_cast<std::ptrdiff_t>(length);
         }
@@ -176,20 +178,27 @@ std::ptrdiff_t MimeBody::loadNested(const char* data, std::size_t length, int de
             data[delimiterAt + delimiterLength + 1] == '-') {
             return static_cast<std::ptrdiff_t>(childStart);
         }
-        std::size_t next = findText(data, length, childStart, delimiter);
-        std::size_t childEnd = next < length ? next : length;
 
         std::unique_ptr<MimeBody> child;
+        std::size_t next = std::string_view::npos;
+        if (!useFactory) {
+            // An entity of the library's own class: a long part may be read in one pass.
+            child = std::make_unique<MimeBody>();
+            next = child->loadLongPart(text.substr(childStart), delimiter, depth + 1);
+        }
+        if (next != std::string_view::npos) {
+            appendChild(std::move(child));
+            delimiterAt = childStart + next;
+            continue;
+        }
+        next = findText(text, childStart, delimiter);
         if (useFactory) {
             MimeHeader probe;
-            probe.load(data + childStart, childEnd - childStart);
+            probe.load(data + childStart, next - childStart);
             child = PartFactoryRegistry::create(probe.mediaTypeName());
-        } else {
-            child = std::make_unique<MimeBody>();
         }
         MimeBody& added = appendChild(std::move(child));
-        std::ptrdiff_t result =
-            added.loadNested(data + childStart, childEnd - childStart, depth + 1);
+        std::ptrdiff_t result = added.loadNested(data + childStart, next - childStart, depth + 1);
         if (result < 0) {
             children_.pop_back();
             return result;
@@ -199,12 +208,101 @@ std::ptrdiff_t MimeBody::loadNested(const char* data, std::size_t length, int de
     return static_cast<std::ptrdiff_t>(length);
 }
 
+std::size_t MimeBody::loadLongPart(std::string_view part, std::string_view delimiter, int depth) {
+    // No delimiter may begin inside the window: the header is then read from
+    // the window alone, and reads the same as from the part up to its end
+    // when it ends well inside the window.
+    if (part.size() <= kSearchWindow ||
+        findText(part.substr(0, kSearchWindow + delimiter.size() - 1), 0, delimiter) <
+            kSearchWindow) {
+        return std::string_view::npos;
+    }
+    const std::ptrdiff_t headerLength = loadFields(part.data(), kSearchWindow);
+    const auto bodyStart = static_cast<std::size_t>(headerLength);
+    const auto codec = codecFor(*this);
+    const MimeCodec& codecRef = *codec;
+    std::size_t stop = 0;
+    if (headerLength <= 0 || bodyStart + 4 > kSearchWindow ||
+        (mediaType() == MediaType::Multipart && depth < kMaxDepth) ||
+        typeid(codecRef) != typeid(Base64Codec) || !decodeBase64(part.substr(bodyStart), stop)) {
+        // Out of memory too: the ordinary way reserves less.
+        clear();
+        return std::string_view::npos;
+    }
+    // Base64 decoding stops at the first byte outside its alphabet, and every
+    // byte before it is in the alphabet or a line end. The delimiter's dashes
+    // are outside it: so it begins no earlier than the line end just before
+    // the stop, and the decoded content is that of the part up to it.
+    const std::size_t stopAt = bodyStart + stop;
+    const std::size_t next = findText(part, std::max(kSearchWindow, stopAt - 2), delimiter);
+    // What the reservation for the rest of the message left unused goes back
+    // when it is much (later parts follow).
+    if (content_.capacity() - content_.size() > content_.size() / 8 + kSearchWindow) {
+        content_.shrink_to_fit();
+    }
+    return next;
+}
+
+bool MimeBody::decodeContent(std::string_view body) {
+    const auto codec = codecFor(*this);
+    const MimeCodec& codecRef = *codec;
+    if (typeid(codecRef) == typeid(Base64Codec)) {
+        std::size_t stop = 0;
+        return decodeBase64(body, stop);
+    }
+    try {
+        if (typeid(codecRef) == typeid(MimeCodec)) {
+            // The pass-through: the content is the body.
+            content_.assign(body.data(), body.size());
+        } else {
+            codec->setDirection(MimeCodec::Direction::Decode);
+            codec->setInput(body.data(), body.size());
+            content_.resize(codec->decodedLength());
+            content_.resize(codec->decode(&content_[0], content_.size()));
+        }
+    } catch (const std::bad_alloc&) {
+        clearContent();
+        return false;
+    }
+    hasContent_ = true;
+    return true;
+}
+
+bool MimeBody::decodeBase64(std::string_view body, std::size_t& stop) {
+    const auto* data = reinterpret_cast<const unsigned char*>(body.data());
+    try {
+        // Every piece's room (3 bytes per 4 of it, plus 3) fits in this with
+        // what the pieces before it wrote.
+        content_.reserve(body.size() / 4 * 3 + 6);
+        Base64Codec::DecodeState state;
+        stop = 0;
+        while (stop < body.size() && !state.stopped) {
+            const std::size_t piece = std::min(kPiece, body.size() - stop);
+            const std::size_t room = piece / 4 * 3 + 3;
+            const std::size_t before = content_.size();
+            content_.resize(before + room);
+            std::size_t consumed = 0;
+            content_.resize(before + Base64Codec::decodePiece(data + stop, piece, &content_[before],
+                                                              room, state, consumed));
+            stop += consumed;
+        }
+        const std::size_t before = content_.size();
+        content_.resize(before + 2);
+        content_.resize(before + Base64Codec::finishPieces(state, &content_[before], 2));
+    } catch (const std::bad_alloc&) {
+        clearContent();
+        return false;
+    }
+    hasContent_ = true;
+    return true;
+}
+
 std::size_t MimeBody::storedLength() const {
     std::size_t total = MimeHeader::storedLength() + 2;
-    if (content_) {
+    if (hasContent_) {
         auto codec = codecFor(*this);
         codec->setDirection(MimeCodec::Direction::Encode);
-        codec->setInput(content_.get(), contentLength_);
+        codec->setInput(content_.data(), content_.size());
         total += codec->encodedLength();
     }
     if (!children_.empty()) {
@@ -224,10 +322,10 @@ std::ptrdiff_t MimeBody::store(char* dest, std::size_t capacity) const {
             return headerLength;
         }
         std::size_t written = static_cast<std::size_t>(headerLength);
-        if (content_) {
+        if (hasContent_) {
             auto codec = codecFor(*this);
             codec->setDirection(MimeCodec::Direction::Encode);
-            codec->setInput(content_.get(), contentLength_);
+            codec->setInput(content_.data(), content_.size());
             written += codec->encode(dest + written, capacity - written);
         }
         if (children_.empty()) {

@@ -9,6 +9,7 @@
 
 #include "mime/MediaType.h"
 #include "mime/MimeHeader.h"
+#include "platform/LargeBuffer.h"
 
 #include <cstddef>
 #include <memory>
@@ -49,12 +50,10 @@ public:
 
     // The decoded content; a NUL byte follows it in the buffer. Null and 0
     // when the entity has none.
-    bool hasContent() const { return content_ != nullptr; }
-    const char* content() const { return content_.get(); }
-    std::size_t contentLength() const { return contentLength_; }
-    std::string_view contentView() const {
-        return content_ ? std::string_view(content_.get(), contentLength_) : std::string_view();
-    }
+    bool hasContent() const { return hasContent_; }
+    const char* content() const { return hasContent_ ? content_.c_str() : nullptr; }
+    std::size_t contentLength() const { return content_.size(); }
+    std::string_view contentView() const { return content_; }
     // Replaces the content (composition). Returns false when memory runs out.
     bool setContent(std::string_view bytes);
     void clearContent();
@@ -75,8 +74,25 @@ protected:
     virtual std::ptrdiff_t loadNested(const char* data, std::size_t length, int depth);
 
 private:
-    std::unique_ptr<char[]> content_;
-    std::size_t contentLength_ = 0;
+    // Decoded contents run to tens of megabytes.
+    using Content =
+        std::basic_string<char, std::char_traits<char>, platform::LargeBufferAllocator<char>>;
+
+    // Reads a child that runs past the parser's search window, when it is a
+    // base64 leaf, in the pass that finds its end; part runs from the child's
+    // start to the end of the parent's text. Returns the offset in part of the
+    // delimiter that ends the child (part.size() without one), or npos with
+    // the entity left empty when the child is to be read the ordinary way.
+    std::size_t loadLongPart(std::string_view part, std::string_view delimiter, int depth);
+    // Decodes body with the transfer codec into the content. False (and no
+    // content) when memory runs out.
+    bool decodeContent(std::string_view body);
+    // decodeContent() for base64, in pieces; stop is the offset of the byte
+    // that ended decoding (or the body's size).
+    bool decodeBase64(std::string_view body, std::size_t& stop);
+
+    Content content_;
+    bool hasContent_ = false;
     std::vector<std::unique_ptr<MimeBody>> children_;
     std::size_t cursor_ = 0;
 };

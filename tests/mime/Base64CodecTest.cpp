@@ -61,6 +61,37 @@ TEST(Base64Codec, RandomRoundTripsWithinBound) {
     }
 }
 
+TEST(Base64Codec, PiecesDecodeAsTheWhole) {
+    // However the input is cut, its pieces decoded in turn give what the whole
+    // gives: partial groups, line breaks and a stop carry over.
+    test::TestRandom rnd(8);
+    for (int round = 0; round < 300; ++round) {
+        Base64Codec encoder;
+        std::string text = runCodec(encoder, rnd.bytes(rnd.below(200)), D::Encode);
+        if (round % 3 == 0)
+            text.insert(rnd.below(static_cast<std::uint32_t>(text.size() + 1)), "=");
+        const auto* data = reinterpret_cast<const unsigned char*>(text.data());
+        std::string whole(text.size(), '\0');
+        whole.resize(Base64Codec::decodeSpan(data, text.size(), &whole[0], whole.size()));
+        std::string pieces;
+        Base64Codec::DecodeState state;
+        std::size_t at = 0;
+        while (at < text.size() && !state.stopped) {
+            const std::size_t n = std::min<std::size_t>(1 + rnd.below(9), text.size() - at);
+            std::string room(n / 4 * 3 + 3, '\0');
+            std::size_t consumed = 0;
+            room.resize(
+                Base64Codec::decodePiece(data + at, n, &room[0], room.size(), state, consumed));
+            pieces += room;
+            at += consumed;
+        }
+        EXPECT_EQ(at, std::min(text.find('='), text.size())) << "round " << round;
+        char last[2];
+        pieces.append(last, Base64Codec::finishPieces(state, last, sizeof last));
+        EXPECT_EQ(pieces, whole) << "round " << round;
+    }
+}
+
 TEST(Base64Codec, NeverWritesPastCapacity) {
     std::string in = "aGVsbG8gd29ybGQ=";
     for (std::size_t cap = 0; cap < 12; ++cap) {

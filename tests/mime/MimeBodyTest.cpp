@@ -1,5 +1,6 @@
 #include "mime/MimeBody.h"
 
+#include "mime/Base64Codec.h"
 #include "mime/MimeMessage.h"
 #include "mime/MimeTestUtil.h"
 #include "mime/PartFactoryRegistry.h"
@@ -171,24 +172,6 @@ TEST(MimeBody, ChildCursorAndClear) {
     EXPECT_EQ(m.firstChild(), nullptr);
 }
 
-class TaggedBody : public MimeBody {};
-
-TEST(MimeBody, PartFactoryRegistryMakesRegisteredEntities) {
-    PartFactoryRegistry::registerFactory(
-        "IMAGE", []() -> std::unique_ptr<MimeBody> { return std::make_unique<TaggedBody>(); });
-    MimeMessage m;
-    loadAll(m, "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\nt\r\n--b\r\n"
-               "Content-Type: image/gif\r\n\r\ng\r\n--b--\r\n");
-    ASSERT_EQ(m.childCount(), 2u);
-    EXPECT_EQ(dynamic_cast<TaggedBody*>(m.child(0)), nullptr);
-    EXPECT_NE(dynamic_cast<TaggedBody*>(m.child(1)), nullptr);
-    EXPECT_EQ(content(m.child(1)), "g");
-    // Registering the name again replaces the entry.
-    PartFactoryRegistry::registerFactory(
-        "image", []() -> std::unique_ptr<MimeBody> { return std::make_unique<MimeBody>(); });
-    EXPECT_EQ(dynamic_cast<TaggedBody*>(PartFactoryRegistry::create("image").get()), nullptr);
-}
-
 std::unique_ptr<MimeBody> leaf(const std::string& type, const std::string& cte,
                                const std::string& bytes) {
     auto b = std::make_unique<MimeBody>();
@@ -249,6 +232,56 @@ TEST(MimeBody, ComposeThenParseGivesTheSameTree) {
     }
 }
 
+TEST(MimeBody, LongPartsReadAsTheirOwnText) {
+    // A part longer than the parser's search window (256 KiB) is decoded in
+    // the pass that finds its end; each part must still read as its own text
+    // read alone. The delimiter is put around the window's end, after a stop
+    // inside the body, and after parts that are read the ordinary way.
+    constexpr std::size_t kWindow = std::size_t(256) << 10;
+    test::TestRandom rnd(11);
+    Base64Codec encoder;
+    const std::string big =
+        test::runCodec(encoder, rnd.bytes(kWindow), MimeCodec::Direction::Encode);
+    const std::string b64 = "Content-Transfer-Encoding: base64\r\n\r\n";
+    const auto straddle = [&](std::size_t end) { return big.substr(0, end - b64.size()); };
+    struct Case {
+        std::vector<std::pair<std::string, std::string>> parts; // header, body
+        bool closed;
+    } cases[] = {
+        {{{b64, big}, {"\r\n", "small"}}, true},
+        {{{b64, big}, {b64, big.substr(0, 300001)}, {"\r\n", "x"}}, true},
+        {{{b64, straddle(kWindow - 5)}, {"\r\n", "y"}}, true}, // ends at the window's end
+        {{{b64, straddle(kWindow - 4)}, {"\r\n", "y"}}, true},
+        {{{b64, straddle(kWindow - 1)}, {"\r\n", "y"}}, true},
+        {{{b64, straddle(kWindow)}, {"\r\n", "y"}}, true},
+        {{{b64, straddle(kWindow + 1)}, {"\r\n", "y"}}, true},
+        {{{b64, big.substr(0, 1000) + "=\r\n" + big}}, false},
+        {{{b64, big.substr(0, 5000) + "\r\n--other\r\n" + big}, {b64, big}}, true},
+        {{{"Content-Transfer-Encoding: quoted-printable\r\n\r\n", big}}, true},
+        {{{"X: " + std::string(kWindow, 'h') + "\r\n" + b64, big}}, true},
+        {{{"Content-Type: multipart/mixed; boundary=c\r\n\r\n",
+           "--c\r\n" + b64 + big + "\r\n--c--"}},
+         true},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        std::string text = "Content-Type: multipart/mixed; boundary=b\r\n\r\n";
+        for (const auto& [header, body] : cases[i].parts)
+            text += "--b\r\n" + header + body + "\r\n";
+        if (cases[i].closed)
+            text += "--b--\r\n";
+        MimeMessage m;
+        EXPECT_EQ(loadAll(m, text), static_cast<std::ptrdiff_t>(text.size())) << "case " << i;
+        ASSERT_EQ(m.childCount(), cases[i].parts.size()) << "case " << i;
+        for (std::size_t p = 0; p < m.childCount(); ++p) {
+            const std::string own = cases[i].parts[p].first + cases[i].parts[p].second;
+            MimeBody alone;
+            loadAll(alone, own);
+            expectSameTree(*m.child(p), alone,
+                           "case " + std::to_string(i) + "/" + std::to_string(p));
+        }
+    }
+}
+
 TEST(MimeBody, StoreReportsMissingBoundaryAndCutsAtCapacity) {
     MimeMessage m;
     m.addField("Content-Type", "multipart/mixed");
@@ -270,6 +303,26 @@ TEST(MimeBody, StoreReportsMissingBoundaryAndCutsAtCapacity) {
         EXPECT_LE(r, static_cast<std::ptrdiff_t>(cap)) << "capacity " << cap;
         EXPECT_EQ(small.substr(cap), "########") << "capacity " << cap;
     }
+}
+
+// Registers a factory for the rest of the process (there is no way back): kept
+// last, so that the tests before it read parts as the library's own entities.
+class TaggedBody : public MimeBody {};
+
+TEST(MimeBody, PartFactoryRegistryMakesRegisteredEntities) {
+    PartFactoryRegistry::registerFactory(
+        "IMAGE", []() -> std::unique_ptr<MimeBody> { return std::make_unique<TaggedBody>(); });
+    MimeMessage m;
+    loadAll(m, "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\nt\r\n--b\r\n"
+               "Content-Type: image/gif\r\n\r\ng\r\n--b--\r\n");
+    ASSERT_EQ(m.childCount(), 2u);
+    EXPECT_EQ(dynamic_cast<TaggedBody*>(m.child(0)), nullptr);
+    EXPECT_NE(dynamic_cast<TaggedBody*>(m.child(1)), nullptr);
+    EXPECT_EQ(content(m.child(1)), "g");
+    // Registering the name again replaces the entry.
+    PartFactoryRegistry::registerFactory(
+        "image", []() -> std::unique_ptr<MimeBody> { return std::make_unique<MimeBody>(); });
+    EXPECT_EQ(dynamic_cast<TaggedBody*>(PartFactoryRegistry::create("image").get()), nullptr);
 }
 
 } // namespace

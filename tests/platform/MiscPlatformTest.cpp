@@ -55,6 +55,22 @@ TEST(LargeBuffer, TheHintLeavesEveryBufferAsItWas) {
     }
 }
 
+TEST(LargeBuffer, TheAllocatorGivesTheWholeBlockAndTakesItBack) {
+    // Small, heap-sized and past the size that is placed on huge pages.
+    using LargeString = std::basic_string<char, std::char_traits<char>, LargeBufferAllocator<char>>;
+    for (std::size_t size :
+         {std::size_t(1), std::size_t(9u << 20) + 3, std::size_t(40u << 20) + 5}) {
+        LargeString buffer(size, 'q');
+        buffer.back() = 'r';
+        LargeString copy(buffer);
+        buffer.clear();
+        buffer.shrink_to_fit();
+        EXPECT_EQ(copy.size(), size);
+        EXPECT_EQ(copy.front(), size == 1 ? 'r' : 'q') << size;
+        EXPECT_EQ(copy.back(), 'r') << size;
+    }
+}
+
 TEST(TextCompare, OrdersVersionTexts) {
     struct Case {
         const char* a;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -332,6 +333,53 @@ TEST(CBlockSocket, ManyCancelsNeverTouchAReusedSocket) {
         EXPECT_EQ(fresh.server.receive(buf, sizeof buf), 2u) << "round " << round;
         ASSERT_EQ(blocked.wait_for(kPrompt), std::future_status::ready) << "round " << round;
         EXPECT_EQ(blocked.get(), Outcome::Canceled) << "round " << round;
+    }
+}
+
+TEST(CBlockSocket, CloseRacingTheOwnersLastCallReleasesTheHandleOnce) {
+    // The owner's last call (a receive that the peer's byte ends at any
+    // moment) and its own close race a second thread's close(); meanwhile a
+    // new connection is opened, likely on the number being released. A handle
+    // released twice would close that connection under it.
+    Listener listener;
+    for (int round = 0; round < 200; ++round) {
+        CBlockSocket peer{120, 120};
+        peer.connect("127.0.0.1", listener.port);
+        std::atomic<int> ready{0};
+        auto together = [&ready] {
+            ready.fetch_add(1);
+            while (ready.load() < 3)
+                std::this_thread::yield();
+        };
+        std::future<Outcome> owner;
+        std::thread closer;
+        {
+            CBlockSocket accepted = listener.socket.accept();
+            peer.write("x", 1);
+            owner = std::async(std::launch::async, [s = accepted, together]() mutable {
+                together();
+                char b[4];
+                Outcome o = runCatching([&] { s.receive(b, sizeof b); });
+                s.close();
+                return o;
+            });
+            closer = std::thread([s = accepted, together]() mutable {
+                together();
+                s.close();
+            });
+        }
+        together();
+        CBlockSocket fresh{120, 120};
+        fresh.connect("127.0.0.1", listener.port);
+        CBlockSocket freshServer = listener.socket.accept();
+        closer.join();
+        ASSERT_EQ(owner.wait_for(kPrompt), std::future_status::ready) << "round " << round;
+        EXPECT_NE(owner.get(), Outcome::Error) << "round " << round;
+        fresh.write("ok", 2);
+        freshServer.write("back", 4);
+        char buf[8];
+        EXPECT_EQ(freshServer.receive(buf, sizeof buf), 2u) << "round " << round;
+        EXPECT_EQ(fresh.receive(buf, sizeof buf), 4u) << "round " << round;
     }
 }
 

@@ -10,11 +10,16 @@ namespace quill {
 
 std::unique_ptr<SmtpService> makeSmtpServer(const ServiceSettings& settings, ServiceWindow& window,
                                             CookieJar& jar, ListenerService::Options options) {
-    auto factory = [&settings, &window, &jar](CBlockSocket connection) -> std::unique_ptr<Session> {
+    const int timeoutMs = options.webmailTimeoutMs;
+    auto factory = [&settings, &window, &jar,
+                    timeoutMs](CBlockSocket connection) -> std::unique_ptr<Session> {
         // The site addresses are taken afresh for each conversation.
-        return std::make_unique<SmtpSession>(
-            std::make_shared<CBlockSocket>(connection),
-            std::make_unique<SmtpVurelClient>(window, SiteConfig::current(), jar), settings);
+        auto webmail = std::make_unique<SmtpVurelClient>(window, SiteConfig::current(), jar);
+        if (timeoutMs > 0) {
+            webmail->setTimeoutsMs(timeoutMs, timeoutMs);
+        }
+        return std::make_unique<SmtpSession>(std::make_shared<CBlockSocket>(connection),
+                                             std::move(webmail), settings);
     };
     return std::make_unique<SmtpService>(settings, window, std::move(factory), std::move(options));
 }

@@ -253,7 +253,7 @@ bool CVurelClient::isMailPage(const std::string& page) const {
 MessageList CVurelClient::listInbox() {
     MessageList messages;
     const std::string base = mailUrl("/vm/ShowFolder?box=Inbox&Nview=a&Npos=");
-    for (int page = 0; page < kMaxListPages; ++page) {
+    for (int page = 0; page < maxListPages_; ++page) {
         const std::string url = base + std::to_string(page);
         const HttpResponse reply(get(url, session_));
         if (reply.statusCode() != 200) {

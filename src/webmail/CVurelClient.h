@@ -17,7 +17,8 @@
 // ever or from shaping our requests:
 // - a sign-in follows at most kMaxRedirects redirects after the login form;
 //   a longer chain throws Error with the last URL requested;
-// - a listing reads at most kMaxListPages pages and returns what they gave;
+// - a listing reads at most kMaxListPages pages (or the bound set with
+//   setListPageBound) and returns what they gave;
 // - a value scraped from a page (challenge, crumb, message id, compose token,
 //   Location) that holds CR, LF or NUL is treated as missing, so it never
 //   reaches a request line or header.
@@ -79,6 +80,10 @@ public:
     // from any thread; never throws.
     void cancel() noexcept override;
     bool canceled() const noexcept { return canceled_.load(); }
+
+    // Pages a listing reads at most (kMaxListPages unless set; tests lower it
+    // so that an endless listing ends sooner). Values below 1 count as 1.
+    void setListPageBound(int pages) { maxListPages_ = pages < 1 ? 1 : pages; }
 
     const CookieRecord& session() const { return session_; }
     const std::string& crumb() const { return crumb_; }
@@ -152,6 +157,7 @@ private:
     ServiceWindow* const window_;
     CookieJar* const jar_;
     std::atomic<bool> canceled_{false};
+    int maxListPages_ = kMaxListPages;
 };
 
 } // namespace quill

@@ -114,6 +114,9 @@ TEST_P(Pop3FaultMatrix, RowGetsItsReplyAndTheNextConversationIsServed) {
         c->tryCommand("QUIT");
     }
     EXPECT_EQ(row.reply, got) << row.name;
+    if (row.fault.gzipBombBytes > 0) {
+        EXPECT_TRUE(s->logged("failed: answer too large")) << row.name; // stopped at the bound
+    }
 
     s->sim.site().clearFaults();
     s->bringSiteBack();

@@ -46,6 +46,8 @@ public:
         stream_.write(bytes);
         stream_.flush();
     }
+    // Ends the client's side in order: the service reads the end of the stream.
+    void endInput() { socket_.shutdownSend(); }
     // True when the service closes (or resets) without sending anything more.
     bool closedSilently() {
         try {

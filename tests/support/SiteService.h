@@ -2,13 +2,14 @@
 // The site simulator with one user ("ann", password "secret") and one service
 // of the plug-in, POP3 or SMTP, that reaches it as its HTTP proxy, both on
 // ephemeral loopback ports: the services end to end. The conversations report
-// to a RecordingWindow (whose Cancel ends the one in flight) and keep their
-// sign-ins in a jar of their own. The site faults below apply to the next
-// matching request only, unless they say otherwise.
+// to a RecordingWindow (whose Cancel ends the one in flight), keep their
+// sign-ins in a jar of their own, and write the diagnostic log to the fixture. The site faults
+// below apply to the next matching request only, unless they say otherwise.
 //
 // Threads: made, used and destroyed on the test's thread; the service and the
 // simulator run on their own.
 
+#include "net/DiagnosticLog.h"
 #include "pop3/Pop3Server.h"
 #include "site/SiteSimulator.h"
 #include "smtp/SmtpServer.h"
@@ -21,8 +22,10 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace quill {
 
@@ -54,8 +57,9 @@ inline site::Fault malformed() {
     f.malformed = true;
     return f;
 }
+// Every matching request redirects to itself.
 inline site::Fault loop() {
-    site::Fault f = once();
+    site::Fault f;
     f.redirectLoop = true;
     return f;
 }
@@ -89,6 +93,10 @@ public:
     // out after webmailTimeoutMs. Throws std::runtime_error when the service
     // does not listen.
     explicit SiteService(Kind kind, int webmailTimeoutMs = 20000) : sim(annOnly()) {
+        DiagnosticLog::instance().openSink([this](const std::string& line) {
+            std::lock_guard<std::mutex> lock(logMutex_);
+            log_.push_back(line);
+        });
         settings.v.pop3Port = 0; // any free port
         settings.v.smtpPort = 0;
         settings.v.inbox = true;
@@ -114,6 +122,7 @@ public:
     ~SiteService() {
         service->stop();
         sim.stop();
+        DiagnosticLog::instance().close();
     }
     SiteService(const SiteService&) = delete;
     SiteService& operator=(const SiteService&) = delete;
@@ -156,6 +165,17 @@ public:
         }
     }
 
+    // True when a line of the diagnostic log holds text.
+    bool logged(const std::string& text) const {
+        std::lock_guard<std::mutex> lock(logMutex_);
+        for (const std::string& line : log_) {
+            if (line.find(text) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+
     site::SiteSimulator sim;
     FixedSettings settings;
     RecordingWindow window;
@@ -168,6 +188,9 @@ private:
         config.users = {{"ann", "secret"}};
         return config;
     }
+
+    mutable std::mutex logMutex_;
+    std::vector<std::string> log_;
 };
 
 } // namespace quill

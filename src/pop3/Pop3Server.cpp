@@ -8,17 +8,19 @@ namespace quill {
 
 std::unique_ptr<Pop3Service> makePop3Server(const ServiceSettings& settings, ServiceWindow& window,
                                             CookieJar& jar, ListenerService::Options options) {
-    const int timeoutMs = options.webmailTimeoutMs;
-    const int listPages = options.webmailListPages;
-    auto factory = [&settings, &window, &jar, timeoutMs,
-                    listPages](CBlockSocket connection) -> std::unique_ptr<Session> {
+    const auto bounds = options.webmail;
+    auto factory = [&settings, &window, &jar,
+                    bounds](CBlockSocket connection) -> std::unique_ptr<Session> {
         // The site addresses are taken afresh for each conversation.
         auto webmail = std::make_unique<Pop3VurelClient>(window, SiteConfig::current(), jar);
-        if (timeoutMs > 0) {
-            webmail->setTimeoutsMs(timeoutMs, timeoutMs);
+        if (bounds.timeoutMs > 0) {
+            webmail->setTimeoutsMs(bounds.timeoutMs, bounds.timeoutMs);
         }
-        if (listPages > 0) {
-            webmail->setListPageBound(listPages);
+        if (bounds.inflatedBytes > 0) {
+            webmail->setInflatedBound(bounds.inflatedBytes);
+        }
+        if (bounds.listPages > 0) {
+            webmail->setListPageBound(bounds.listPages);
         }
         return std::make_unique<Pop3Session>(std::make_shared<CBlockSocket>(connection),
                                              std::move(webmail), settings, window);

@@ -10,13 +10,16 @@ namespace quill {
 
 std::unique_ptr<SmtpService> makeSmtpServer(const ServiceSettings& settings, ServiceWindow& window,
                                             CookieJar& jar, ListenerService::Options options) {
-    const int timeoutMs = options.webmailTimeoutMs;
+    const auto bounds = options.webmail;
     auto factory = [&settings, &window, &jar,
-                    timeoutMs](CBlockSocket connection) -> std::unique_ptr<Session> {
+                    bounds](CBlockSocket connection) -> std::unique_ptr<Session> {
         // The site addresses are taken afresh for each conversation.
         auto webmail = std::make_unique<SmtpVurelClient>(window, SiteConfig::current(), jar);
-        if (timeoutMs > 0) {
-            webmail->setTimeoutsMs(timeoutMs, timeoutMs);
+        if (bounds.timeoutMs > 0) {
+            webmail->setTimeoutsMs(bounds.timeoutMs, bounds.timeoutMs);
+        }
+        if (bounds.inflatedBytes > 0) {
+            webmail->setInflatedBound(bounds.inflatedBytes);
         }
         return std::make_unique<SmtpSession>(std::make_shared<CBlockSocket>(connection),
                                              std::move(webmail), settings);

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <ostream>
 #include <string>
 
 namespace quill {
@@ -32,6 +33,11 @@ struct Row {
     const char* reply; // "closed": the service ends the conversation silently
     Twist twist = Twist::None;
 };
+
+// A failing row is named, not dumped byte by byte.
+void PrintTo(const Row& row, std::ostream* out) {
+    *out << row.name;
+}
 
 using namespace faults;
 const char* const kList = "/vm/ShowFolder";

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,11 @@ struct Row {
     bool posted;       // the site took the message
     Twist twist = Twist::None;
 };
+
+// A failing row is named, not dumped byte by byte.
+void PrintTo(const Row& row, std::ostream* out) {
+    *out << row.name;
+}
 
 using namespace faults;
 const char* const kLoginFailed = "535 authentication failed";

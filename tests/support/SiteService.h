@@ -13,7 +13,6 @@
 #include "pop3/Pop3Server.h"
 #include "site/SiteSimulator.h"
 #include "smtp/SmtpServer.h"
-#include "webmail/AnswerLimits.h"
 #include "webmail/CookieJar.h"
 
 #include "support/FixedSettings.h"
@@ -21,6 +20,7 @@
 #include "support/RecordingWindow.h"
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -28,6 +28,12 @@
 #include <vector>
 
 namespace quill {
+
+// The web-mail bounds of the fixture's service, far below the client's own
+// so that an endless listing or a gzip bomb ends within a second: a listing
+// reads 50 pages at most, a gzip body inflates to 8 MiB at most.
+constexpr int kFixtureListPages = 50;
+constexpr std::size_t kFixtureInflatedBytes = 8u << 20;
 
 namespace faults {
 
@@ -68,10 +74,10 @@ inline site::Fault stall(std::chrono::milliseconds delay) {
     f.delay = delay;
     return f;
 }
-// A body that inflates 1 MiB past the bridge's bound.
+// A body that inflates 1 MiB past the fixture's bound.
 inline site::Fault gzipBomb() {
     site::Fault f = once();
-    f.gzipBombBytes = kMaxInflatedBytes + (1u << 20);
+    f.gzipBombBytes = kFixtureInflatedBytes + (1u << 20);
     return f;
 }
 // Every listing page claims one more page.
@@ -86,8 +92,6 @@ inline site::Fault endlessListing() {
 class SiteService {
 public:
     enum class Kind { Pop3, Smtp };
-    // Pages a listing reads at most: an endless listing ends there.
-    static constexpr int kListPages = 50;
 
     // Starts the site, then the service, whose exchanges with the site time
     // out after webmailTimeoutMs. Throws std::runtime_error when the service
@@ -107,8 +111,9 @@ public:
         ListenerService::Options options;
         options.receiveTimeoutMs = 20000;
         options.sendTimeoutMs = 20000;
-        options.webmailTimeoutMs = webmailTimeoutMs;
-        options.webmailListPages = kListPages;
+        options.webmail.timeoutMs = webmailTimeoutMs;
+        options.webmail.listPages = kFixtureListPages;
+        options.webmail.inflatedBytes = kFixtureInflatedBytes;
         if (kind == Kind::Pop3) {
             service = makePop3Server(settings, window, jar, options);
         } else {

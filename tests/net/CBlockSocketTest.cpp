@@ -314,33 +314,12 @@ TEST(CBlockSocket, CloseFromAnotherThreadReleasesBlockedCalls) {
     }
 }
 
-TEST(CBlockSocket, ManyCancelsNeverTouchAReusedSocket) {
-    // Close races with a blocked receive while new sockets are made at once;
-    // a stray call on a reused number would disturb the fresh pair.
-    for (int round = 0; round < 30; ++round) {
-        Pair p;
-        CBlockSocket s = p.server;
-        auto blocked = std::async(std::launch::async, [s]() mutable {
-            return runCatching([&] {
-                char b[4];
-                s.receive(b, sizeof b);
-            });
-        });
-        p.server.close();
-        Pair fresh;
-        fresh.client.write("ok", 2);
-        char buf[4];
-        EXPECT_EQ(fresh.server.receive(buf, sizeof buf), 2u) << "round " << round;
-        ASSERT_EQ(blocked.wait_for(kPrompt), std::future_status::ready) << "round " << round;
-        EXPECT_EQ(blocked.get(), Outcome::Canceled) << "round " << round;
-    }
-}
-
 TEST(CBlockSocket, CloseRacingTheOwnersLastCallReleasesTheHandleOnce) {
-    // The owner's last call (a receive that the peer's byte ends at any
-    // moment) and its own close race a second thread's close(); meanwhile a
-    // new connection is opened, likely on the number being released. A handle
-    // released twice would close that connection under it.
+    // The owner's last call (a receive that only the close ends, or in every
+    // other round one that the peer's byte ends at any moment) and its own
+    // close race a second thread's close(); meanwhile a new connection is
+    // opened, likely on the number being released. A handle released twice,
+    // or a call on a released one, would disturb that connection.
     Listener listener;
     for (int round = 0; round < 200; ++round) {
         CBlockSocket peer{120, 120};
@@ -355,7 +334,8 @@ TEST(CBlockSocket, CloseRacingTheOwnersLastCallReleasesTheHandleOnce) {
         std::thread closer;
         {
             CBlockSocket accepted = listener.socket.accept();
-            peer.write("x", 1);
+            if (round % 2 == 0)
+                peer.write("x", 1);
             owner = std::async(std::launch::async, [s = accepted, together]() mutable {
                 together();
                 char b[4];
@@ -374,7 +354,9 @@ TEST(CBlockSocket, CloseRacingTheOwnersLastCallReleasesTheHandleOnce) {
         CBlockSocket freshServer = listener.socket.accept();
         closer.join();
         ASSERT_EQ(owner.wait_for(kPrompt), std::future_status::ready) << "round " << round;
-        EXPECT_NE(owner.get(), Outcome::Error) << "round " << round;
+        const Outcome o = owner.get();
+        EXPECT_TRUE(o == Outcome::Canceled || (round % 2 == 0 && o == Outcome::Returned))
+            << "round " << round;
         fresh.write("ok", 2);
         freshServer.write("back", 4);
         char buf[8];

@@ -8,9 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <chrono>
-#include <future>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -21,9 +19,7 @@ namespace {
 using namespace std::chrono_literals;
 
 enum class Step { SignIn, Stat, Retr };
-// Besides the fault: nothing, Cancel pressed while the faulty request is in
-// flight, or the site down (its port refuses connections).
-enum class Twist { None, Cancel, SiteDown };
+using Twist = SiteService::Twist;
 
 struct Row {
     const char* name;
@@ -85,23 +81,6 @@ protected:
 
 TEST_P(Pop3FaultMatrix, RowGetsItsReplyAndTheNextConversationIsServed) {
     const Row& row = GetParam();
-    // The reply to text, with the row's fault and twist in place.
-    auto ask = [&](MailClient& c, const std::string& text, bool multiLine) {
-        s->arm(row.path, row.fault);
-        if (row.twist == Twist::SiteDown) {
-            s->takeSiteDown();
-        }
-        std::future<bool> pressed;
-        if (row.twist == Twist::Cancel) {
-            pressed =
-                std::async(std::launch::async, [&] { return s->cancelOnceReceived(row.path); });
-        }
-        const std::string reply = multiLine ? c.multiLine(text) : c.tryCommand(text);
-        if (pressed.valid()) {
-            EXPECT_TRUE(pressed.get()) << row.name;
-        }
-        return reply;
-    };
     std::string got;
     {
         auto c = s->connect();
@@ -109,9 +88,11 @@ TEST_P(Pop3FaultMatrix, RowGetsItsReplyAndTheNextConversationIsServed) {
         ASSERT_EQ(0u, c->command("USER ann").find("+OK"));
         if (row.step == Step::Retr) {
             ASSERT_EQ("+OK User password accepted", c->command("PASS secret"));
-            got = ask(*c, "RETR 1", true);
+            got = s->underFault(row.path, row.fault, row.twist,
+                                [&] { return c->multiLine("RETR 1"); });
         } else {
-            got = ask(*c, "PASS secret", false);
+            got = s->underFault(row.path, row.fault, row.twist,
+                                [&] { return c->tryCommand("PASS secret"); });
             if (row.step == Step::Stat) {
                 ASSERT_EQ("+OK User password accepted", got);
                 got = c->tryCommand("STAT");
@@ -124,8 +105,7 @@ TEST_P(Pop3FaultMatrix, RowGetsItsReplyAndTheNextConversationIsServed) {
         EXPECT_TRUE(s->logged("failed: answer too large")) << row.name; // stopped at the bound
     }
 
-    s->sim.site().clearFaults();
-    s->bringSiteBack();
+    s->endFault();
     auto next = s->connect();
     EXPECT_EQ(0u, next->line().find("+OK")) << row.name;
     next->command("USER ann");
@@ -134,14 +114,7 @@ TEST_P(Pop3FaultMatrix, RowGetsItsReplyAndTheNextConversationIsServed) {
     EXPECT_EQ(0u, next->command("QUIT").find("+OK")) << row.name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, Pop3FaultMatrix, ::testing::ValuesIn(kRows),
-                         [](const ::testing::TestParamInfo<Row>& info) {
-                             std::string name;
-                             for (const char* c = info.param.name; *c; ++c) {
-                                 name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
-                             }
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Rows, Pop3FaultMatrix, ::testing::ValuesIn(kRows), rowName<Row>);
 
 } // namespace
 } // namespace quill

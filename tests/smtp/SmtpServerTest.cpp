@@ -11,9 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <chrono>
-#include <future>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -72,7 +70,7 @@ TEST_F(SmtpServerTest, SubmissionReachesTheSiteAndShowsEachStep) {
 }
 
 TEST_F(SmtpServerTest, RefusedSendAnswers554AndTheConversationGoesOn) {
-    s.arm("/vm/Compose?YY=", faults::malformed()); // no "Message Sent" on the reply page
+    s.sim.site().setFault("/vm/Compose?YY=", faults::malformed()); // no "Message Sent"
     auto c = signedIn(s);
     EXPECT_EQ("250 OK", c->command("MAIL FROM:<ann@vurel.example>"));
     EXPECT_EQ("354 OK", c->command("DATA"));
@@ -94,10 +92,7 @@ TEST_F(SmtpServerTest, ADataCutOffIsNeverPosted) {
 }
 
 enum class Step { SignIn, Send };
-// Besides the fault: nothing, the site down (its port refuses connections),
-// Cancel pressed while the faulty request is in flight (the site holds it), or
-// Cancel pressed as its URL is shown, before it goes out.
-enum class Twist { None, SiteDown, Cancel, CancelAsSent };
+using Twist = SiteService::Twist;
 
 struct Row {
     const char* name;
@@ -157,24 +152,8 @@ protected:
 
 TEST_P(SmtpFaultMatrix, RowGetsItsReplyAndTheNextConversationIsServed) {
     const Row& row = GetParam();
-    // The reply to text, with the row's fault and twist in place.
     auto ask = [&](MailClient& c, const std::string& text) {
-        s.arm(row.path, row.fault);
-        if (row.twist == Twist::SiteDown) {
-            s.takeSiteDown();
-        } else if (row.twist == Twist::CancelAsSent) {
-            s.window.cancelOnDetail(row.path);
-        }
-        std::future<bool> pressed;
-        if (row.twist == Twist::Cancel) {
-            pressed =
-                std::async(std::launch::async, [&] { return s.cancelOnceReceived(row.path); });
-        }
-        const std::string reply = c.tryCommand(text);
-        if (pressed.valid()) {
-            EXPECT_TRUE(pressed.get()) << row.name;
-        }
-        return reply;
+        return s.underFault(row.path, row.fault, row.twist, [&] { return c.tryCommand(text); });
     };
     std::string got;
     {
@@ -196,9 +175,7 @@ TEST_P(SmtpFaultMatrix, RowGetsItsReplyAndTheNextConversationIsServed) {
     }
     EXPECT_EQ(row.posted ? 1u : 0u, s.sim.site().sentMessages().size()) << row.name;
 
-    s.sim.site().clearFaults();
-    s.window.cancelOnDetail("");
-    s.bringSiteBack();
+    s.endFault();
     auto next = signedIn(s);
     EXPECT_EQ("354 OK", next->command("DATA")) << row.name;
     EXPECT_EQ("250 OK", next->command("To: b@x.example\r\n\r\nnext\r\n.")) << row.name;
@@ -208,14 +185,7 @@ TEST_P(SmtpFaultMatrix, RowGetsItsReplyAndTheNextConversationIsServed) {
     EXPECT_EQ("b@x.example", sent.back().to) << row.name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, SmtpFaultMatrix, ::testing::ValuesIn(kRows),
-                         [](const ::testing::TestParamInfo<Row>& info) {
-                             std::string name;
-                             for (const char* c = info.param.name; *c; ++c) {
-                                 name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
-                             }
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Rows, SmtpFaultMatrix, ::testing::ValuesIn(kRows), rowName<Row>);
 
 } // namespace
 } // namespace quill

@@ -3,8 +3,8 @@
 // of the plug-in, POP3 or SMTP, that reaches it as its HTTP proxy, both on
 // ephemeral loopback ports: the services end to end. The conversations report
 // to a RecordingWindow (whose Cancel ends the one in flight), keep their
-// sign-ins in a jar of their own, and write the diagnostic log to the fixture. The site faults
-// below apply to the next matching request only, unless they say otherwise.
+// sign-ins in a jar of their own, and write the diagnostic log to the
+// fixture.
 //
 // Threads: made, used and destroyed on the test's thread; the service and the
 // simulator run on their own.
@@ -19,8 +19,12 @@
 #include "support/MailClient.h"
 #include "support/RecordingWindow.h"
 
+#include <gtest/gtest.h>
+
+#include <cctype>
 #include <chrono>
 #include <cstddef>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -37,57 +41,53 @@ constexpr std::size_t kFixtureInflatedBytes = 8u << 20;
 
 namespace faults {
 
-inline site::Fault once() {
+// A fault made by set, for the next matching request (times: how many of
+// them; -1, all).
+template <class Set> site::Fault make(Set set, int times = 1) {
     site::Fault f;
-    f.times = 1;
+    f.times = times;
+    set(f);
     return f;
 }
 // No fault at all (for rows whose trouble lies elsewhere).
 inline site::Fault none() {
-    site::Fault f;
-    f.times = 0;
-    return f;
+    return make([](site::Fault&) {}, 0);
 }
 inline site::Fault status(int code) {
-    site::Fault f = once();
-    f.status = code;
-    return f;
+    return make([=](site::Fault& f) { f.status = code; });
 }
 inline site::Fault cut(long bytes) {
-    site::Fault f = once();
-    f.closeAfterBytes = bytes;
-    return f;
+    return make([=](site::Fault& f) { f.closeAfterBytes = bytes; });
 }
 inline site::Fault malformed() {
-    site::Fault f = once();
-    f.malformed = true;
-    return f;
-}
-// Every matching request redirects to itself.
-inline site::Fault loop() {
-    site::Fault f;
-    f.redirectLoop = true;
-    return f;
+    return make([](site::Fault& f) { f.malformed = true; });
 }
 inline site::Fault stall(std::chrono::milliseconds delay) {
-    site::Fault f = once();
-    f.delay = delay;
-    return f;
+    return make([=](site::Fault& f) { f.delay = delay; });
 }
 // A body that inflates 1 MiB past the fixture's bound.
 inline site::Fault gzipBomb() {
-    site::Fault f = once();
-    f.gzipBombBytes = kFixtureInflatedBytes + (1u << 20);
-    return f;
+    return make([](site::Fault& f) { f.gzipBombBytes = kFixtureInflatedBytes + (1u << 20); });
+}
+// Every matching request redirects to itself.
+inline site::Fault loop() {
+    return make([](site::Fault& f) { f.redirectLoop = true; }, -1);
 }
 // Every listing page claims one more page.
 inline site::Fault endlessListing() {
-    site::Fault f;
-    f.endlessCounter = true;
-    return f;
+    return make([](site::Fault& f) { f.endlessCounter = true; }, -1);
 }
 
 } // namespace faults
+
+// The test name of a table row: its name with '_' for all but letters and digits.
+template <class Row> std::string rowName(const ::testing::TestParamInfo<Row>& info) {
+    std::string name;
+    for (const char* c = info.param.name; *c; ++c) {
+        name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+    }
+    return name;
+}
 
 class SiteService {
 public:
@@ -136,37 +136,40 @@ public:
         return std::make_unique<MailClient>(service->boundPort());
     }
 
-    // Applies fault to the requests whose path begins with prefix, and forgets
-    // the requests so far (cancelOnceReceived looks at those that follow).
-    void arm(const std::string& prefix, const site::Fault& fault) {
+    // Besides a fault: nothing, the site down (it stops; its port then refuses
+    // connections), Cancel pressed while the faulty request is in flight (the
+    // site holds it, its answer delayed), or Cancel pressed as the request's
+    // URL is shown, before it goes out.
+    enum class Twist { None, SiteDown, Cancel, CancelAsSent };
+
+    // Applies fault to the requests whose path begins with prefix, with its
+    // twist, and returns what ask (the mail client's command) got, or
+    // "Cancel not pressed" when a Cancel found no request to cancel.
+    template <class Ask>
+    std::string underFault(const std::string& prefix, const site::Fault& fault, Twist twist,
+                           Ask ask) {
         sim.site().clearRequests();
         sim.site().setFault(prefix, fault);
+        if (twist == Twist::SiteDown) {
+            sim.stop();
+        } else if (twist == Twist::CancelAsSent) {
+            window.cancelOnDetail(prefix);
+        }
+        std::future<bool> pressed;
+        if (twist == Twist::Cancel) {
+            pressed = std::async(std::launch::async, [&] { return cancelOnceReceived(prefix); });
+        }
+        const std::string reply = ask();
+        return pressed.valid() && !pressed.get() ? "Cancel not pressed" : reply;
     }
-
-    // The site stops (its port then refuses connections; what it holds is
-    // kept), and starts again on a new port that the service is pointed at.
-    void takeSiteDown() { sim.stop(); }
-    void bringSiteBack() {
+    // Ends the fault and its twist: a stopped site starts again on a new port
+    // that the service is pointed at, keeping what it holds.
+    void endFault() {
+        sim.site().clearFaults();
+        window.cancelOnDetail("");
         if (!sim.running()) {
             const int port = sim.start();
             settings.change([port](SettingsValues& v) { v.proxyPort = port; });
-        }
-    }
-
-    // Presses Cancel once the site has received a request (since arm) whose
-    // path begins with prefix: that request is in flight, its answer held back
-    // by a delay. False when none came within 20 s or nothing was running.
-    bool cancelOnceReceived(const std::string& prefix) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        for (std::size_t n = 1;; ++n) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            if (!sim.site().waitForRequests(n, left)) {
-                return false;
-            }
-            if (sim.site().requests()[n - 1].path.compare(0, prefix.size(), prefix) == 0) {
-                return window.cancel();
-            }
         }
     }
 
@@ -188,6 +191,23 @@ public:
     std::unique_ptr<ListenerService> service;
 
 private:
+    // Presses Cancel once the site has received a request (since the fault
+    // was set) whose path begins with prefix. False when none came within
+    // 20 s or no conversation was running.
+    bool cancelOnceReceived(const std::string& prefix) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        for (std::size_t n = 1;; ++n) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (!sim.site().waitForRequests(n, left)) {
+                return false;
+            }
+            if (sim.site().requests()[n - 1].path.compare(0, prefix.size(), prefix) == 0) {
+                return window.cancel();
+            }
+        }
+    }
+
     static site::SiteConfig annOnly() {
         site::SiteConfig config;
         config.users = {{"ann", "secret"}};

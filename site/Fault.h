@@ -5,6 +5,7 @@
 // cut short on the wire.
 
 #include <chrono>
+#include <cstddef>
 
 namespace quill::site {
 
@@ -25,6 +26,9 @@ struct Fault {
     // Listing pages claim one page more than shown, so their counter never
     // reaches its end; rows repeat the real ones.
     bool endlessCounter = false;
+    // Non-zero: answer 200 with a gzip body of about a thousandth of this
+    // size that inflates to this many bytes of zeros (a gzip bomb).
+    std::size_t gzipBombBytes = 0;
     // How many matching requests the fault applies to; negative: all of them.
     int times = -1;
 };

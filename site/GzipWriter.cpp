@@ -80,4 +80,18 @@ std::string gzipCompress(const std::string& data, int members, bool headerFields
     return out;
 }
 
+std::string gzipOfZeros(std::size_t bytes) {
+    constexpr std::size_t kMember = 1u << 20;
+    static const std::string whole = member(std::string(kMember, '\0'), false);
+    std::string out;
+    out.reserve((bytes / kMember + 1) * whole.size());
+    for (; bytes >= kMember; bytes -= kMember) {
+        out += whole;
+    }
+    if (bytes > 0) {
+        out += member(std::string(bytes, '\0'), false);
+    }
+    return out;
+}
+
 } // namespace quill::site

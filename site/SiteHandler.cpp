@@ -4,6 +4,7 @@
 #include "codec/Md5Hex.h"
 #include "platform/LargeBuffer.h"
 #include "site/FormFields.h"
+#include "site/GzipWriter.h"
 #include "site/TextUtil.h"
 
 #include <algorithm>
@@ -304,6 +305,7 @@ SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, std::string r
     Reply reply;
     HttpAnswer answer;
     bool answered = false;
+    bool bomb = false;
     if (request.proxyForm && !config_.proxyUser.empty()) {
         std::string expected = config_.proxyUser + ":" + config_.proxyPassword;
         std::string auth = request.header("Proxy-Authorization");
@@ -334,6 +336,11 @@ SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, std::string r
                     HttpAnswer(fault->status, kHtml,
                                SitePages::status(fault->status, HttpAnswer::reason(fault->status)));
                 answered = true;
+            } else if (fault->gzipBombBytes > 0) {
+                answer = HttpAnswer(200, kHtml, gzipOfZeros(fault->gzipBombBytes));
+                answer.addHeader("Content-Encoding", "gzip");
+                bomb = true; // already compressed: never compressed again
+                answered = true;
             } else if (fault->redirectLoop) {
                 std::string host = record.host.empty() ? config_.frontHost : record.host;
                 answer = redirect("http://" + host + request.path);
@@ -352,7 +359,7 @@ SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, std::string r
     }
 
     int members = 0;
-    if (config_.gzipMembers > 0 &&
+    if (config_.gzipMembers > 0 && !bomb &&
         toLowerAscii(request.header("Accept-Encoding")).find("gzip") != std::string::npos) {
         members = config_.gzipMembers;
     }

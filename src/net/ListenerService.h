@@ -45,6 +45,18 @@ public:
         // after the receive time-out.
         int receiveTimeoutMs = 120 * 1000;
         int sendTimeoutMs = 120 * 1000;
+        // Bounds of each conversation's web-mail client, handed to it by the
+        // session factory (the listener does not use them); 0 keeps the
+        // client's own.
+        struct WebmailBounds {
+            // Receive and send time-out of each exchange with the site: a site
+            // that stalls longer fails that exchange (120 s).
+            int timeoutMs = 0;
+            // Listing pages read at most (POP3 only; 10,000).
+            int listPages = 0;
+            // Bytes a gzip body may inflate to (128 MiB).
+            std::size_t inflatedBytes = 0;
+        } webmail;
         // The loopback address to bind.
         std::string address = "127.0.0.1";
     };

@@ -8,12 +8,22 @@ namespace quill {
 
 std::unique_ptr<Pop3Service> makePop3Server(const ServiceSettings& settings, ServiceWindow& window,
                                             CookieJar& jar, ListenerService::Options options) {
-    auto factory = [&settings, &window, &jar](CBlockSocket connection) -> std::unique_ptr<Session> {
+    const auto bounds = options.webmail;
+    auto factory = [&settings, &window, &jar,
+                    bounds](CBlockSocket connection) -> std::unique_ptr<Session> {
         // The site addresses are taken afresh for each conversation.
-        return std::make_unique<Pop3Session>(
-            std::make_shared<CBlockSocket>(connection),
-            std::make_unique<Pop3VurelClient>(window, SiteConfig::current(), jar), settings,
-            window);
+        auto webmail = std::make_unique<Pop3VurelClient>(window, SiteConfig::current(), jar);
+        if (bounds.timeoutMs > 0) {
+            webmail->setTimeoutsMs(bounds.timeoutMs, bounds.timeoutMs);
+        }
+        if (bounds.inflatedBytes > 0) {
+            webmail->setInflatedBound(bounds.inflatedBytes);
+        }
+        if (bounds.listPages > 0) {
+            webmail->setListPageBound(bounds.listPages);
+        }
+        return std::make_unique<Pop3Session>(std::make_shared<CBlockSocket>(connection),
+                                             std::move(webmail), settings, window);
     };
     return std::make_unique<Pop3Service>(settings, window, std::move(factory), std::move(options));
 }

@@ -18,7 +18,8 @@ class ServiceSettings;
 class ServiceWindow;
 
 // settings, window and jar must outlive the server. options: the time-outs of
-// accepted connections and the address to bind (tests shorten and vary them).
+// accepted connections, of the conversations' web-mail exchanges, and the
+// address to bind (tests shorten and vary them).
 std::unique_ptr<Pop3Service> makePop3Server(const ServiceSettings& settings, ServiceWindow& window,
                                             CookieJar& jar, ListenerService::Options options = {});
 

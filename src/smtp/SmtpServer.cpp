@@ -10,11 +10,19 @@ namespace quill {
 
 std::unique_ptr<SmtpService> makeSmtpServer(const ServiceSettings& settings, ServiceWindow& window,
                                             CookieJar& jar, ListenerService::Options options) {
-    auto factory = [&settings, &window, &jar](CBlockSocket connection) -> std::unique_ptr<Session> {
+    const auto bounds = options.webmail;
+    auto factory = [&settings, &window, &jar,
+                    bounds](CBlockSocket connection) -> std::unique_ptr<Session> {
         // The site addresses are taken afresh for each conversation.
-        return std::make_unique<SmtpSession>(
-            std::make_shared<CBlockSocket>(connection),
-            std::make_unique<SmtpVurelClient>(window, SiteConfig::current(), jar), settings);
+        auto webmail = std::make_unique<SmtpVurelClient>(window, SiteConfig::current(), jar);
+        if (bounds.timeoutMs > 0) {
+            webmail->setTimeoutsMs(bounds.timeoutMs, bounds.timeoutMs);
+        }
+        if (bounds.inflatedBytes > 0) {
+            webmail->setInflatedBound(bounds.inflatedBytes);
+        }
+        return std::make_unique<SmtpSession>(std::make_shared<CBlockSocket>(connection),
+                                             std::move(webmail), settings);
     };
     return std::make_unique<SmtpService>(settings, window, std::move(factory), std::move(options));
 }

@@ -179,7 +179,7 @@ void CVurelClient::login(const std::string& user, const std::string& password) {
     std::string cookies;
     cookies.reserve(1024);
 
-    const HttpResponse front(get(site_.frontPage));
+    const HttpResponse front(get(site_.frontPage), maxInflated_);
     if (front.statusCode() != 200) {
         throw Error(site_.frontPage);
     }
@@ -201,7 +201,7 @@ void CVurelClient::login(const std::string& user, const std::string& password) {
 
     const std::string form = ".tries=1&.src=vm&.intl=us&login=" + user + "&passwd=" + answer +
                              "&.hash=1&.md5=1&.js=1&.challenge=" + challenge;
-    const HttpResponse posted(post(site_.loginPage, cookies, form));
+    const HttpResponse posted(post(site_.loginPage, cookies, form), maxInflated_);
     if (posted.statusCode() != 302) {
         logEvent("sign-in: the login form was answered " + std::to_string(posted.statusCode()) +
                  " where a redirect means success");
@@ -215,7 +215,7 @@ void CVurelClient::login(const std::string& user, const std::string& password) {
         if (!requestable(next)) {
             throw Error(next);
         }
-        const HttpResponse reply(get(next, cookies));
+        const HttpResponse reply(get(next, cookies), maxInflated_);
         const int status = reply.statusCode();
         if (status != 302) {
             if (status != 200) {
@@ -253,9 +253,9 @@ bool CVurelClient::isMailPage(const std::string& page) const {
 MessageList CVurelClient::listInbox() {
     MessageList messages;
     const std::string base = mailUrl("/vm/ShowFolder?box=Inbox&Nview=a&Npos=");
-    for (int page = 0; page < kMaxListPages; ++page) {
+    for (int page = 0; page < maxListPages_; ++page) {
         const std::string url = base + std::to_string(page);
-        const HttpResponse reply(get(url, session_));
+        const HttpResponse reply(get(url, session_), maxInflated_);
         if (reply.statusCode() != 200) {
             throw Error(url);
         }
@@ -330,7 +330,7 @@ MessageList CVurelClient::listInbox() {
 std::string CVurelClient::fetchPart(const MessageRef& message, const std::string& part) {
     const std::string url = mailUrl("/vm/ShowLetter?box=Inbox&PRINT=1&Nhead=f&toc=1&MsgId=") +
                             message.id() + "&bodyPart=" + part;
-    HttpResponse reply(get(url, session_));
+    HttpResponse reply(get(url, session_), maxInflated_);
     if (reply.statusCode() != 200) {
         throw Error(url);
     }
@@ -353,7 +353,7 @@ void CVurelClient::deleteMessages(const MessageList& messages) {
     }
     url += "&.crumb=";
     url += crumb_;
-    const HttpResponse reply(get(url, session_));
+    const HttpResponse reply(get(url, session_), maxInflated_);
     if (reply.statusCode() != 200) {
         throw Error(url);
     }
@@ -361,7 +361,7 @@ void CVurelClient::deleteMessages(const MessageList& messages) {
 
 void CVurelClient::emptyTrash() {
     const std::string url = mailUrl("/vm/ShowFolder?ET=1&.crumb=") + crumb_ + "&reset=1";
-    const HttpResponse reply(get(url, session_));
+    const HttpResponse reply(get(url, session_), maxInflated_);
     if (reply.statusCode() != 200) {
         throw Error(url);
     }

@@ -17,7 +17,10 @@
 // ever or from shaping our requests:
 // - a sign-in follows at most kMaxRedirects redirects after the login form;
 //   a longer chain throws Error with the last URL requested;
-// - a listing reads at most kMaxListPages pages and returns what they gave;
+// - a listing reads at most kMaxListPages pages (or the bound set with
+//   setListPageBound) and returns what they gave;
+// - a gzip body inflates to kMaxInflatedBytes at most (or the bound set with
+//   setInflatedBound), beyond which the page fails with AnswerTooLarge;
 // - a value scraped from a page (challenge, crumb, message id, compose token,
 //   Location) that holds CR, LF or NUL is treated as missing, so it never
 //   reaches a request line or header.
@@ -79,6 +82,13 @@ public:
     // from any thread; never throws.
     void cancel() noexcept override;
     bool canceled() const noexcept { return canceled_.load(); }
+
+    // Pages a listing reads at most (kMaxListPages unless set), and bytes a
+    // gzip body may inflate to (kMaxInflatedBytes unless set). Tests lower
+    // them, so that an endless listing or a gzip bomb ends sooner; values
+    // below 1 count as 1.
+    void setListPageBound(int pages) { maxListPages_ = pages < 1 ? 1 : pages; }
+    void setInflatedBound(std::size_t bytes) { maxInflated_ = bytes < 1 ? 1 : bytes; }
 
     const CookieRecord& session() const { return session_; }
     const std::string& crumb() const { return crumb_; }
@@ -152,6 +162,8 @@ private:
     ServiceWindow* const window_;
     CookieJar* const jar_;
     std::atomic<bool> canceled_{false};
+    int maxListPages_ = kMaxListPages;
+    std::size_t maxInflated_ = kMaxInflatedBytes;
 };
 
 } // namespace quill

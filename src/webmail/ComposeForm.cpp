@@ -37,7 +37,7 @@ void CVurelClient::sendMessage(const std::string& to, const std::string& cc, con
     std::string yy;
     std::string crumb;
     {
-        const HttpResponse page(get(composeUrl, session_.Cookie));
+        const HttpResponse page(get(composeUrl, session_.Cookie), maxInflated_);
         if (page.statusCode() != 200) {
             throw Error(composeUrl);
         }
@@ -83,7 +83,7 @@ void CVurelClient::sendMessage(const std::string& to, const std::string& cc, con
     form += kFormTail;
 
     const std::string postUrl = mailUrl("/vm/Compose?YY=" + yy);
-    const HttpResponse reply(post(postUrl, session_.Cookie, form));
+    const HttpResponse reply(post(postUrl, session_.Cookie, form), maxInflated_);
     if (reply.statusCode() != 200) {
         throw Error(postUrl);
     }

@@ -10,9 +10,10 @@
 
 namespace quill {
 
-HttpResponse::HttpResponse(const std::string& raw) : HttpResponse(std::string(raw)) {}
+HttpResponse::HttpResponse(const std::string& raw, std::size_t maxInflated)
+    : HttpResponse(std::string(raw), maxInflated) {}
 
-HttpResponse::HttpResponse(std::string&& raw) {
+HttpResponse::HttpResponse(std::string&& raw, std::size_t maxInflated) {
     static const std::string kHeaderEnd = "\r\n\r\n";
     const std::size_t end = raw.find(kHeaderEnd);
     if (end == std::string::npos) {
@@ -37,7 +38,7 @@ HttpResponse::HttpResponse(std::string&& raw) {
         return;
     }
     try {
-        body_ = GzipReader::decode(body_.data() + magic, body_.size() - magic, kMaxInflatedBytes);
+        body_ = GzipReader::decode(body_.data() + magic, body_.size() - magic, maxInflated);
     } catch (const GzipReader::TooLarge&) {
         throw AnswerTooLarge();
     }

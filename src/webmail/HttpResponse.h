@@ -2,8 +2,12 @@
 // One raw HTTP response split into header and body, the body gzip-decoded
 // when the header says "Content-Encoding: gzip". A value the caller owns.
 // Never throws on bad input: a response without an empty line is all header.
-// A gzip body that inflates beyond kMaxInflatedBytes throws AnswerTooLarge.
+// A gzip body that inflates beyond its bound (kMaxInflatedBytes unless the
+// reader sets another) throws AnswerTooLarge.
 
+#include "webmail/AnswerLimits.h"
+
+#include <cstddef>
 #include <string>
 #include <utility>
 
@@ -11,10 +15,10 @@ namespace quill {
 
 class HttpResponse {
 public:
-    explicit HttpResponse(const std::string& raw);
+    explicit HttpResponse(const std::string& raw, std::size_t maxInflated = kMaxInflatedBytes);
     // Takes over raw's buffer: the body is moved down over the header in
     // place, so a large response is copied once at most and never duplicated.
-    explicit HttpResponse(std::string&& raw);
+    explicit HttpResponse(std::string&& raw, std::size_t maxInflated = kMaxInflatedBytes);
 
     // The number between the first two blanks of the header (its leading
     // digits; 0 when there are none, saturating at the largest int); -1 when

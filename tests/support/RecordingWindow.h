@@ -2,7 +2,9 @@
 // The one fake progress window of the tests: records every call as an event,
 // in order ("status <text>", "detail <text>", "hide", "popup on", "popup off",
 // "target set", "target cleared"), and plays the Cancel button: cancel()
-// aborts the session that is the current cancel target.
+// aborts the session that is the current cancel target, and cancelOnDetail
+// presses it as a detail line holding a text is shown (on the thread that
+// shows it, so before that request goes out).
 //
 // Threads: any; the events under one lock, the target under its own (cancel
 // calls abort while holding it, as the real window does).
@@ -22,7 +24,17 @@ namespace quill {
 class RecordingWindow : public ServiceWindow {
 public:
     void setStatus(const std::string& text) override { add("status " + text); }
-    void setDetail(const std::string& text) override { add("detail " + text); }
+    void setDetail(const std::string& text) override {
+        add("detail " + text);
+        std::string at;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            at = cancelAt_;
+        }
+        if (!at.empty() && text.find(at) != std::string::npos) {
+            cancel();
+        }
+    }
     void hide() override { add("hide"); }
     void setPopup(bool on) override {
         popup_ = on;
@@ -45,6 +57,12 @@ public:
         }
         target_->abort();
         return true;
+    }
+
+    // Presses Cancel when a detail line holding text is shown; empty: never.
+    void cancelOnDetail(const std::string& text) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        cancelAt_ = text;
     }
 
     std::vector<std::string> events() const {
@@ -92,6 +110,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::string> events_;
+    std::string cancelAt_;
     std::atomic<bool> popup_{false};
     std::mutex targetMutex_;
     Session* target_ = nullptr;

@@ -1,7 +1,5 @@
 #include "ui/win32/UiTestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <set>
 #include <vector>
@@ -106,16 +104,17 @@ SIZE dialogUnitsToPixels(HWND dialog, int width, int height) {
     return SIZE{r.right - r.left, r.bottom - r.top};
 }
 
-SIZE expectClientInDialogUnits(HWND window, int width, int height) {
-    const SIZE client = dialogUnitsToPixels(window, width, height);
+ClientSize clientInDialogUnits(HWND window, int width, int height) {
+    ClientSize size;
+    size.expected = dialogUnitsToPixels(window, width, height);
     RECT c;
     GetClientRect(window, &c);
-    EXPECT_EQ(c.right - c.left, client.cx);
-    EXPECT_EQ(c.bottom - c.top, client.cy);
-    RECT frame = {0, 0, client.cx, client.cy};
+    size.actual = SIZE{c.right - c.left, c.bottom - c.top};
+    RECT frame = {0, 0, size.expected.cx, size.expected.cy};
     AdjustWindowRectEx(&frame, GetWindowLongA(window, GWL_STYLE), FALSE,
                        GetWindowLongA(window, GWL_EXSTYLE));
-    return SIZE{frame.right - frame.left, frame.bottom - frame.top};
+    size.frame = SIZE{frame.right - frame.left, frame.bottom - frame.top};
+    return size;
 }
 
 bool captureWindow(HWND window, const std::string& path) {

@@ -33,10 +33,15 @@ int countDialogs(DWORD threadId);
 // The pixel size of a rectangle of dialog units in `dialog`'s font.
 SIZE dialogUnitsToPixels(HWND dialog, int width, int height);
 
-// Expects `window`'s client area to be width x height dialog units and
-// returns the whole window's size (frame included) around such a client area:
+// `window`'s client size, the pixel size of width x height dialog units in
+// its font, and the whole window's size (frame included) around the latter:
 // what a screenshot of the window must measure.
-SIZE expectClientInDialogUnits(HWND window, int width, int height);
+struct ClientSize {
+    SIZE actual;
+    SIZE expected;
+    SIZE frame;
+};
+ClientSize clientInDialogUnits(HWND window, int width, int height);
 
 // Copies what the screen shows of `window` (its whole window rectangle) into
 // a 24-bit BMP file at `path`; returns false when the capture fails.

@@ -170,7 +170,9 @@ TEST(Win32OptionsDialogTest, ScreenshotHasTheTemplatesSize) {
     SetForegroundWindow(d.window());
     RedrawWindow(d.window(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
 
-    const SIZE frame = expectClientInDialogUnits(d.window(), 196, 290);
+    const ClientSize size = clientInDialogUnits(d.window(), 196, 290);
+    EXPECT_EQ(size.actual.cx, size.expected.cx);
+    EXPECT_EQ(size.actual.cy, size.expected.cy);
 
     // The dialog paints on its own thread and the display catches up later:
     // take pictures until two in a row agree and show more than a blank face.
@@ -186,8 +188,8 @@ TEST(Win32OptionsDialogTest, ScreenshotHasTheTemplatesSize) {
         return stable;
     });
     ASSERT_TRUE(shot.valid);
-    EXPECT_EQ(shot.width, frame.cx);
-    EXPECT_EQ(shot.height, frame.cy);
+    EXPECT_EQ(shot.width, size.frame.cx);
+    EXPECT_EQ(shot.height, size.frame.cy);
     // A drawn dialog has a face, text, borders and check marks.
     EXPECT_GT(shot.distinctColours, 2);
     EXPECT_TRUE(d.finishWith(IDCANCEL));

@@ -178,14 +178,16 @@ TEST(Win32ProgressWindowTest, ScreenshotOfThePoppedUpWindowHasTheTemplatesSize) 
     RedrawWindow(f.hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     pumpUntil([] { return false; }, 200); // let the animation draw a frame or two
 
-    const SIZE frame = expectClientInDialogUnits(f.hwnd(), 250, 86);
+    const ClientSize size = clientInDialogUnits(f.hwnd(), 250, 86);
+    EXPECT_EQ(size.actual.cx, size.expected.cx);
+    EXPECT_EQ(size.actual.cy, size.expected.cy);
 
     std::string path = screenshotPath("progress-window.bmp");
     ASSERT_TRUE(captureWindow(f.hwnd(), path));
     BmpInfo shot = readBmp(path);
     ASSERT_TRUE(shot.valid);
-    EXPECT_EQ(shot.width, frame.cx);
-    EXPECT_EQ(shot.height, frame.cy);
+    EXPECT_EQ(shot.width, size.frame.cx);
+    EXPECT_EQ(shot.height, size.frame.cy);
     EXPECT_GT(shot.distinctColours, 2);
 }
 

@@ -2,7 +2,8 @@
 // must grow linearly (the Complexity line reports O(N) and its coefficient).
 // A listing of message links whose cells never close, and a header of cookie
 // lines without attributes, used to cost time quadratic in the page.
-#include "webmail/CVurelClient.h"
+#include "tests/support/OpenVurelClient.h"
+#include "tests/support/ScriptedPeer.h"
 #include "webmail/HttpResponse.h"
 
 #include <benchmark/benchmark.h>
@@ -15,25 +16,6 @@
 namespace quill {
 namespace {
 
-// Sends one canned answer, then the end of the stream.
-class CannedChannel : public ByteChannel {
-public:
-    explicit CannedChannel(const std::string& answer) : answer_(answer) {}
-    void connect(const std::string&, int) override {}
-    std::size_t receive(void* buffer, std::size_t capacity) override {
-        const std::size_t count = std::min(capacity, answer_.size() - sent_);
-        std::memcpy(buffer, answer_.data() + sent_, count);
-        sent_ += count;
-        return count;
-    }
-    void write(const void*, std::size_t) override {}
-    void close() noexcept override {}
-
-private:
-    const std::string& answer_;
-    std::size_t sent_ = 0;
-};
-
 void BM_ListingOfUnclosedLinks(benchmark::State& state) {
     const std::size_t size = static_cast<std::size_t>(state.range(0));
     std::string answer = "HTTP/1.0 200 OK\r\n\r\n<title>Vurel! Mail - a@vurel.example</title>"
@@ -43,11 +25,12 @@ void BM_ListingOfUnclosedLinks(benchmark::State& state) {
     }
     SiteConfig site;
     site.mailDomain = "vurel.example";
-    CVurelClient client(site);
+    OpenVurelClient client(site);
     CookieRecord record;
     record.set("a", "S=1; ", "m.test", 1700000000);
     client.adoptSession(record);
-    client.setChannelFactory([&] { return std::make_shared<CannedChannel>(answer); });
+    client.setChannelFactory(
+        [&] { return std::make_shared<ScriptedPeer>(std::vector<std::string>{answer}); });
     for (auto _ : state) {
         benchmark::DoNotOptimize(client.listInbox());
     }

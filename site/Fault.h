@@ -17,6 +17,11 @@ struct Fault {
     // >= 0: send only this many bytes of the answer, then close the
     // connection in order (0 closes without answering at all).
     long closeAfterBytes = -1;
+    // With closeAfterBytes: end with a reset (an abortive close) instead.
+    // Systems differ in what a client sees of it (an error, or the end of the
+    // stream, and the bytes before it or not), so a client must fail the
+    // same either way only where the answer was cut inside its length.
+    bool reset = false;
     // Serve the page with the markers a client reads broken (challenge field,
     // counter, message links, trash link, compose tokens, "Message Sent");
     // a print view answers an HTML error page instead of the raw bytes.

@@ -329,6 +329,7 @@ SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, std::string r
         if (fault != nullptr) {
             reply.delay = fault->delay;
             reply.closeAfterBytes = fault->closeAfterBytes;
+            reply.reset = fault->reset && fault->closeAfterBytes >= 0;
             c.malformed = fault->malformed;
             c.endlessCounter = fault->endlessCounter;
             if (fault->status != 0) {

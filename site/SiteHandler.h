@@ -70,6 +70,7 @@ public:
         // Wire faults, served by whoever sends the bytes.
         std::chrono::milliseconds delay{0};
         long closeAfterBytes = -1;
+        bool reset = false;
 
         std::size_t size() const { return bytes.size() + part.size(); }
     };

@@ -204,9 +204,14 @@ void SiteSimulator::answer(CBlockSocket& socket, const SiteHandler::Reply& reply
         }
         allowed -= n;
     }
-    // A cut answer ends in order too: every system then shows the client the
-    // end of the stream after the bytes sent, where a reset reaches it as the
-    // end on one system and as an error on another.
+    // A cut answer ends in order too, unless the fault asks for a reset:
+    // every system then shows the client the end of the stream after the
+    // bytes sent, where a reset reaches it as the end on one system and as an
+    // error on another.
+    if (reply.reset) {
+        socket.close();
+        return;
+    }
     finish(socket);
 }
 

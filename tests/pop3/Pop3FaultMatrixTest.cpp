@@ -58,6 +58,7 @@ const Row kRows[] = {
     {"print view wrong status", kLetter, status(500), Step::Retr, kNotRetrieved},
     {"print view closed unanswered", kLetter, cut(0), Step::Retr, kNotRetrieved},
     {"print view cut mid-answer", kLetter, cut(150), Step::Retr, kNotRetrieved},
+    {"print view reset mid-answer", kLetter, reset(150), Step::Retr, kNotRetrieved},
     // An HTML error page in place of the raw text cannot be told from a
     // message's text: it is delivered as one.
     {"print view garbage", kLetter, malformed(), Step::Retr, "+OK"},

@@ -59,6 +59,12 @@ inline site::Fault status(int code) {
 inline site::Fault cut(long bytes) {
     return make([=](site::Fault& f) { f.closeAfterBytes = bytes; });
 }
+inline site::Fault reset(long bytes) {
+    return make([=](site::Fault& f) {
+        f.closeAfterBytes = bytes;
+        f.reset = true;
+    });
+}
 inline site::Fault malformed() {
     return make([](site::Fault& f) { f.malformed = true; });
 }

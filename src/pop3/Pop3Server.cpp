@@ -13,15 +13,7 @@ std::unique_ptr<Pop3Service> makePop3Server(const ServiceSettings& settings, Ser
                     bounds](CBlockSocket connection) -> std::unique_ptr<Session> {
         // The site addresses are taken afresh for each conversation.
         auto webmail = std::make_unique<Pop3VurelClient>(window, SiteConfig::current(), jar);
-        if (bounds.timeoutMs > 0) {
-            webmail->setTimeoutsMs(bounds.timeoutMs, bounds.timeoutMs);
-        }
-        if (bounds.inflatedBytes > 0) {
-            webmail->setInflatedBound(bounds.inflatedBytes);
-        }
-        if (bounds.listPages > 0) {
-            webmail->setListPageBound(bounds.listPages);
-        }
+        webmail->applyBounds(bounds);
         return std::make_unique<Pop3Session>(std::make_shared<CBlockSocket>(connection),
                                              std::move(webmail), settings, window);
     };

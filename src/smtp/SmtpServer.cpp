@@ -15,12 +15,7 @@ std::unique_ptr<SmtpService> makeSmtpServer(const ServiceSettings& settings, Ser
                     bounds](CBlockSocket connection) -> std::unique_ptr<Session> {
         // The site addresses are taken afresh for each conversation.
         auto webmail = std::make_unique<SmtpVurelClient>(window, SiteConfig::current(), jar);
-        if (bounds.timeoutMs > 0) {
-            webmail->setTimeoutsMs(bounds.timeoutMs, bounds.timeoutMs);
-        }
-        if (bounds.inflatedBytes > 0) {
-            webmail->setInflatedBound(bounds.inflatedBytes);
-        }
+        webmail->applyBounds(bounds);
         return std::make_unique<SmtpSession>(std::make_shared<CBlockSocket>(connection),
                                              std::move(webmail), settings);
     };

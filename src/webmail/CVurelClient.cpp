@@ -125,6 +125,18 @@ void CVurelClient::cancel() noexcept {
     HttpClient::stop();
 }
 
+void CVurelClient::applyBounds(const ListenerService::Options::WebmailBounds& bounds) {
+    if (bounds.timeoutMs > 0) {
+        setTimeoutsMs(bounds.timeoutMs, bounds.timeoutMs);
+    }
+    if (bounds.listPages > 0) {
+        setListPageBound(bounds.listPages);
+    }
+    if (bounds.inflatedBytes > 0) {
+        setInflatedBound(bounds.inflatedBytes);
+    }
+}
+
 std::string CVurelClient::request(const std::string& method, const std::string& url,
                                   const std::string* cookie, const std::string& headerBlock,
                                   const char* body, std::size_t bodyLength) {

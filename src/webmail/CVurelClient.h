@@ -35,6 +35,7 @@
 // only. The one call allowed from another thread is cancel (the progress
 // window's Cancel through the session's abort).
 
+#include "net/ListenerService.h"
 #include "webmail/CookieJar.h"
 #include "webmail/CookieRecord.h"
 #include "webmail/HttpClient.h"
@@ -89,6 +90,9 @@ public:
     // below 1 count as 1.
     void setListPageBound(int pages) { maxListPages_ = pages < 1 ? 1 : pages; }
     void setInflatedBound(std::size_t bytes) { maxInflated_ = bytes < 1 ? 1 : bytes; }
+    // A service's bounds for its conversations' clients (time-out, listing
+    // pages, inflated bytes); a 0 keeps the client's own.
+    void applyBounds(const ListenerService::Options::WebmailBounds& bounds);
 
     const CookieRecord& session() const { return session_; }
     const std::string& crumb() const { return crumb_; }

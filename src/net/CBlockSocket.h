@@ -89,7 +89,11 @@ public:
     static constexpr int kFinishMs = 1000;
     static constexpr std::size_t kFinishBytes = 1u << 20;
     // Abortive close (linger 0); harmless when already closed; never throws.
-    // Safe from another thread while a blocking call is in progress.
+    // Safe from another thread while a blocking call is in progress. On
+    // Windows the system call that wakes a blocked call also gives the handle
+    // back, so a call that begins in the same instant (counted in, but not yet
+    // inside the system) can run on a number the system hands out again; on
+    // POSIX the handle is kept until the last call is out.
     void close() noexcept override;
 
     bool isOpen() const noexcept;

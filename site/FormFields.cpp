@@ -18,7 +18,9 @@ FormFields::FormFields(const std::string& encoded) {
             }
             Field field;
             field.name = formDecode(encoded.substr(pos, eq - pos));
-            field.raw = eq == end ? std::string() : encoded.substr(eq + 1, end - eq - 1);
+            field.raw = eq == end
+                            ? std::string()
+                            : largeCopy(std::string_view(encoded).substr(eq + 1, end - eq - 1));
             field.value = formDecode(field.raw);
             fields_.push_back(std::move(field));
         }
@@ -38,22 +40,26 @@ bool FormFields::has(const std::string& name) const {
     return false;
 }
 
-std::string FormFields::value(const std::string& name) const {
+namespace {
+const std::string kEmpty;
+} // namespace
+
+const std::string& FormFields::value(const std::string& name) const {
     for (const auto& f : fields_) {
         if (f.name == name) {
             return f.value;
         }
     }
-    return std::string();
+    return kEmpty;
 }
 
-std::string FormFields::raw(const std::string& name) const {
+const std::string& FormFields::raw(const std::string& name) const {
     for (const auto& f : fields_) {
         if (f.name == name) {
             return f.raw;
         }
     }
-    return std::string();
+    return kEmpty;
 }
 
 std::vector<std::string> FormFields::rawAll(const std::string& name) const {

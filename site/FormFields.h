@@ -22,9 +22,9 @@ public:
 
     bool has(const std::string& name) const;
     // The decoded value of the first field of that name, or empty.
-    std::string value(const std::string& name) const;
+    const std::string& value(const std::string& name) const;
     // The raw value of the first field of that name, or empty.
-    std::string raw(const std::string& name) const;
+    const std::string& raw(const std::string& name) const;
     // The raw values of every field of that name, in order.
     std::vector<std::string> rawAll(const std::string& name) const;
     const std::vector<Field>& fields() const { return fields_; }

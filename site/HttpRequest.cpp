@@ -168,7 +168,7 @@ HttpRequest::Parse HttpRequest::parse(const std::string& bytes, std::size_t maxB
     if (bytes.size() < consumed) {
         return Parse::Incomplete;
     }
-    body = bytes.substr(bodyStart, length);
+    body = largeCopy(std::string_view(bytes).substr(bodyStart, length));
     return Parse::Complete;
 }
 

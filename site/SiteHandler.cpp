@@ -751,11 +751,11 @@ HttpAnswer SiteHandler::composePost(Context& c) {
     m.cc = f.value("Cc");
     m.bcc = f.value("Bcc");
     m.subject = f.value("Subj");
-    m.body = f.value("Body");
+    m.body = largeCopy(f.value("Body"));
     m.format = f.value("Format");
     m.saveCopy = f.value("SaveCopy") == "yes";
     for (const auto& field : f.fields()) {
-        m.fields.emplace_back(field.name, field.value);
+        m.fields.emplace_back(field.name, largeCopy(field.value));
     }
     if (trim(m.to).empty() && trim(m.cc).empty() && trim(m.bcc).empty()) {
         return failureAnswer(*s, "Your mail could not be sent",

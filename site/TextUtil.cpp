@@ -84,6 +84,14 @@ std::string formDecode(const std::string& text) {
     return out;
 }
 
+std::string largeCopy(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    platform::adviseLargeBuffer(&out[0], out.capacity());
+    out.assign(text.data(), text.size());
+    return out;
+}
+
 std::string httpDate(std::int64_t seconds) {
     static const char* const days[] = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};
     static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace quill::site {
 
@@ -17,6 +18,10 @@ std::string trim(const std::string& text);
 std::string htmlEscape(const std::string& text);
 // "+" as space and "%XX" as the byte; a "%" without two hex digits stays as it is.
 std::string formDecode(const std::string& text);
+// A copy of text whose storage, when it is large (a posted message), is given
+// huge pages before it is filled: a plain copy of tens of megabytes would fault
+// in its pages one by one.
+std::string largeCopy(std::string_view text);
 // "Tue, 08 Dec 2026 03:04:05 GMT" for seconds since 1970-01-01 UTC.
 std::string httpDate(std::int64_t seconds);
 // Every occurrence of from replaced by to.

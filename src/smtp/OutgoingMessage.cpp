@@ -1,6 +1,7 @@
 #include "smtp/OutgoingMessage.h"
 
 #include "mime/MimeMessage.h"
+#include "platform/LargeBuffer.h"
 
 #include <new>
 
@@ -78,8 +79,12 @@ OutgoingMessage::OutgoingMessage(std::string_view text) {
         subject_ = fieldValue(message, "Subject");
         bool html = false;
         const MimeBody* chosen = choosePart(message, html);
-        if (chosen && chosen->hasContent())
+        if (chosen && chosen->hasContent()) {
+            // A body of tens of megabytes: huge pages before it is filled.
+            body_.reserve(chosen->contentLength());
+            platform::adviseLargeBuffer(&body_[0], body_.capacity());
             body_.assign(chosen->content(), chosen->contentLength());
+        }
         if (chosen && html)
             format_ = "html";
     } catch (const std::bad_alloc&) {

@@ -5,6 +5,7 @@
 
 #include "codec/FormEncode.h"
 #include "net/DiagnosticLog.h"
+#include "platform/LargeBuffer.h"
 #include "webmail/CVurelClient.h"
 #include "webmail/HttpResponse.h"
 #include "webmail/TextScanner.h"
@@ -62,6 +63,8 @@ void CVurelClient::sendMessage(const std::string& to, const std::string& cc, con
     form.reserve(formEncodedLength(body) +
                  3 * (to.size() + cc.size() + bcc.size() + subject.size()) + crumb.size() +
                  format.size() + 1024);
+    // A long message's form: huge pages before it is filled.
+    platform::adviseLargeBuffer(&form[0], form.capacity());
     form += ".crumb=";
     form += crumb;
     form += "&To=";

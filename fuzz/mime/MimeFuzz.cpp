@@ -1,6 +1,8 @@
 // libFuzzer target: loads arbitrary bytes as a message, walks every part,
-// composes the tree again and runs the outgoing-message analysis. Any crash,
-// sanitizer report, or a composition longer than its own bound is a finding.
+// loads the structure alone and decodes each body after it, composes the tree
+// again and runs the outgoing-message analysis. Any crash, sanitizer report, a
+// tree that differs between the two loads, or a composition longer than its
+// own bound is a finding.
 
 #include "mime/FieldCoderRegistry.h"
 #include "mime/MimeMessage.h"
@@ -9,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -38,6 +41,19 @@ void walk(const quill::MimeBody& b, int depth) {
         walk(*b.child(i), depth + 1);
 }
 
+// Decodes every body that loadStructure() located and compares it with what
+// load() decoded.
+bool sameContents(const quill::MimeBody& decoded, quill::MimeBody& located, std::string_view text) {
+    if (!located.decodeBody(text) || located.hasContent() != decoded.hasContent() ||
+        located.contentView() != decoded.contentView() ||
+        located.childCount() != decoded.childCount())
+        return false;
+    for (std::size_t i = 0; i < decoded.childCount(); ++i)
+        if (!sameContents(*decoded.child(i), *located.child(i), text))
+            return false;
+    return true;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -48,6 +64,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (r > static_cast<std::ptrdiff_t>(size))
         std::abort();
     walk(m, 0);
+    quill::MimeMessage located;
+    if (located.loadStructure(buf.data(), buf.size()) != r ||
+        !sameContents(m, located, {buf.data(), buf.size()}))
+        std::abort(); // reading the structure first must come to the same tree
 
     std::size_t bound = m.storedLength();
     if (bound < (std::size_t(1) << 26)) {

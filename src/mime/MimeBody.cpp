@@ -70,6 +70,8 @@ void MimeBody::clear() {
 void MimeBody::clearContent() {
     Content().swap(content_);
     hasContent_ = false;
+    bodyOffset_ = 0;
+    bodyLength_ = 0;
 }
 
 bool MimeBody::setContent(std::string_view bytes) {
@@ -123,13 +125,32 @@ MimeBody& MimeBody::appendChild(std::unique_ptr<MimeBody> child) {
 
 std::ptrdiff_t MimeBody::load(const char* data, std::size_t length) {
     try {
-        return loadNested(data, length, 0);
+        return loadNested(data, length, LoadPass{data, true}, 0);
     } catch (const std::bad_alloc&) {
         return -1;
     }
 }
 
-std::ptrdiff_t MimeBody::loadNested(const char* data, std::size_t length, int depth) {
+std::ptrdiff_t MimeBody::loadStructure(const char* data, std::size_t length) {
+    try {
+        return loadNested(data, length, LoadPass{data, false}, 0);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+}
+
+bool MimeBody::decodeBody(std::string_view loaded) {
+    if (bodyLength_ == 0) {
+        return true;
+    }
+    if (bodyOffset_ > loaded.size() || bodyLength_ > loaded.size() - bodyOffset_) {
+        return false;
+    }
+    return decodeContent(loaded.substr(bodyOffset_, bodyLength_));
+}
+
+std::ptrdiff_t MimeBody::loadNested(const char* data, std::size_t length, const LoadPass& pass,
+                                    int depth) {
     std::ptrdiff_t headerLength = loadFields(data, length);
     if (headerLength <= 0) {
         return headerLength;
@@ -155,7 +176,10 @@ std::ptrdiff_t MimeBody::loadNested(const char* data, std::size_t length, int de
     }
 
     if (end > bodyStart) {
-        if (!decodeContent(text.substr(bodyStart, end - bodyStart))) {
+        if (!pass.decode) {
+            bodyOffset_ = static_cast<std::size_t>(data - pass.buffer) + bodyStart;
+            bodyLength_ = end - bodyStart;
+        } else if (!decodeContent(text.substr(bodyStart, end - bodyStart))) {
             return -1;
         }
         bodyStart = end;
@@ -182,9 +206,11 @@ std::ptrdiff_t MimeBody::loadNested(const char* data, std::size_t length, int de
         std::unique_ptr<MimeBody> child;
         std::size_t next = std::string_view::npos;
         if (!useFactory) {
-            // An entity of the library's own class: a long part may be read in one pass.
             child = std::make_unique<MimeBody>();
-            next = child->loadLongPart(text.substr(childStart), delimiter, depth + 1);
+            if (pass.decode) {
+                // An entity of the library's own class: a long part may be read in one pass.
+                next = child->loadLongPart(text.substr(childStart), delimiter, depth + 1);
+            }
         }
         if (next != std::string_view::npos) {
             appendChild(std::move(child));
@@ -198,7 +224,8 @@ std::ptrdiff_t MimeBody::loadNested(const char* data, std::size_t length, int de
             child = PartFactoryRegistry::create(probe.mediaTypeName());
         }
         MimeBody& added = appendChild(std::move(child));
-        std::ptrdiff_t result = added.loadNested(data + childStart, next - childStart, depth + 1);
+        std::ptrdiff_t result =
+            added.loadNested(data + childStart, next - childStart, pass, depth + 1);
         if (result < 0) {
             children_.pop_back();
             return result;
@@ -271,6 +298,7 @@ bool MimeBody::decodeContent(std::string_view body) {
 bool MimeBody::decodeBase64(std::string_view body, std::size_t& stop) {
     const auto* data = reinterpret_cast<const unsigned char*>(body.data());
     try {
+        content_.clear();
         // Every piece's room (3 bytes per 4 of it, plus 3) fits in this with
         // what the pieces before it wrote.
         content_.reserve(body.size() / 4 * 3 + 6);

@@ -41,6 +41,18 @@ public:
     // during the call. Returns the bytes consumed, or 0 or a negative value
     // when the header could not be read (the fields before the fault stay).
     std::ptrdiff_t load(const char* data, std::size_t length) override;
+    // Parses as load() does but decodes no content: each entity notes where
+    // its encoded body lies in the buffer, and decodeBody() decodes the ones
+    // that are wanted. A reader that needs the structure and one part of a
+    // large message so never decodes its attachments; they are only scanned
+    // for the delimiter that ends them.
+    std::ptrdiff_t loadStructure(const char* data, std::size_t length);
+    // Gives the entity the content that load() would have given it, decoded
+    // from the buffer that loadStructure() read (it must hold the same bytes
+    // still). True also for an entity without a body, which then has no
+    // content; false when the buffer is too short for the body or memory runs
+    // out.
+    bool decodeBody(std::string_view loaded);
 
     // The code of the Content-Type value; Text without Content-Type.
     MediaType mediaType() const;
@@ -70,8 +82,15 @@ public:
     MimeBody& appendChild(std::unique_ptr<MimeBody> child);
 
 protected:
+    // What one load() or loadStructure() call shares with all its entities:
+    // the start of the buffer and whether contents are decoded.
+    struct LoadPass {
+        const char* buffer;
+        bool decode;
+    };
     // load() at a nesting depth (0 for the top-level entity).
-    virtual std::ptrdiff_t loadNested(const char* data, std::size_t length, int depth);
+    virtual std::ptrdiff_t loadNested(const char* data, std::size_t length, const LoadPass& pass,
+                                      int depth);
 
 private:
     // Decoded contents run to tens of megabytes.
@@ -93,6 +112,9 @@ private:
 
     Content content_;
     bool hasContent_ = false;
+    // Where loadStructure() found the encoded body: offset in its buffer and length.
+    std::size_t bodyOffset_ = 0;
+    std::size_t bodyLength_ = 0;
     std::vector<std::unique_ptr<MimeBody>> children_;
     std::size_t cursor_ = 0;
 };

@@ -29,9 +29,9 @@ std::string fieldValue(const MimeHeader& h, const char* name) {
 
 // The part whose content becomes the body, or null; html tells whether it is
 // a text/html part.
-const MimeBody* choosePart(const MimeBody& message, bool& html) {
+MimeBody* choosePart(MimeBody& message, bool& html) {
     html = false;
-    const MimeBody* p = &message;
+    MimeBody* p = &message;
     for (;;) {
         MediaType type = p->mediaType();
         if (type == MediaType::Text) {
@@ -48,20 +48,22 @@ const MimeBody* choosePart(const MimeBody& message, bool& html) {
     }
 }
 
-// Loads the message; false when its header cannot be read. A message of
-// header lines only lost the CR LF of its last line with the terminator: it
-// is read again with that line end restored.
-bool loadMessage(MimeMessage& message, std::string_view text) {
-    if (text.empty() || message.load(text.data(), text.size()) > 0) {
+// Reads the message's structure, without decoding any part; false when its
+// header cannot be read. A message of header lines only lost the CR LF of its
+// last line with the terminator: it is read again from a copy with that line
+// end restored, and loaded then views that copy instead of the text.
+bool loadMessage(MimeMessage& message, std::string_view& loaded, std::string& ended) {
+    if (loaded.empty() || message.loadStructure(loaded.data(), loaded.size()) > 0) {
         return true;
     }
-    if (text.size() >= 2 && text.substr(text.size() - 2) == "\r\n") {
+    if (loaded.size() >= 2 && loaded.substr(loaded.size() - 2) == "\r\n") {
         return false;
     }
     message.clear();
-    std::string ended(text);
+    ended.assign(loaded.data(), loaded.size());
     ended += "\r\n";
-    return message.load(ended.data(), ended.size()) > 0;
+    loaded = ended;
+    return message.loadStructure(ended.data(), ended.size()) > 0;
 }
 
 } // namespace
@@ -69,7 +71,9 @@ bool loadMessage(MimeMessage& message, std::string_view text) {
 OutgoingMessage::OutgoingMessage(std::string_view text) {
     try {
         MimeMessage message;
-        if (!loadMessage(message, text)) {
+        std::string_view loaded = text;
+        std::string ended;
+        if (!loadMessage(message, loaded, ended)) {
             analysed_ = false;
             return;
         }
@@ -78,7 +82,12 @@ OutgoingMessage::OutgoingMessage(std::string_view text) {
         bcc_ = withoutCrLf(fieldValue(message, "BCC"));
         subject_ = fieldValue(message, "Subject");
         bool html = false;
-        const MimeBody* chosen = choosePart(message, html);
+        // Only the chosen part is decoded: attachments are dropped unread.
+        MimeBody* chosen = choosePart(message, html);
+        if (chosen && !chosen->decodeBody(loaded)) {
+            analysed_ = false;
+            return;
+        }
         if (chosen && chosen->hasContent()) {
             // A body of tens of megabytes: huge pages before it is filled.
             body_.reserve(chosen->contentLength());

@@ -3,6 +3,10 @@
 #include "codec/Pbkdf2.h"
 #include "platform/Random.h"
 
+#include <array>
+#include <cstring>
+#include <mutex>
+
 namespace quill {
 
 namespace {
@@ -57,6 +61,71 @@ bool equalInConstantTime(const std::string& a, const std::string& b) {
     return difference == 0;
 }
 
+// The pairs of verifier and password found to match in this process, as
+// HMAC-SHA256 tags under a key drawn when the first is kept. A mail client
+// that checks for mail every minute adopts its saved session in microseconds
+// instead of repeating the key derivation each time. A wrong password still
+// pays the full derivation, so guessing costs what it did; the tags are of no
+// use outside this process, and nothing about them goes to the cookie file.
+class MatchMemo {
+public:
+    static MatchMemo& instance() {
+        static MatchMemo memo;
+        return memo;
+    }
+
+    bool contains(const std::string& verifier, const std::string& password) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Tag tag;
+        if (count_ == 0 || !tagOf(verifier, password, tag)) {
+            return false;
+        }
+        bool found = false;
+        for (std::size_t i = 0; i < count_; ++i) {
+            found |= std::memcmp(tags_[i].data(), tag.data(), tag.size()) == 0;
+        }
+        return found;
+    }
+
+    void keep(const std::string& verifier, const std::string& password) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (key_.empty()) {
+            std::uint8_t key[32];
+            if (!platform::fillRandom(key, sizeof key)) {
+                return; // no key: every check derives
+            }
+            key_.assign(reinterpret_cast<const char*>(key), sizeof key);
+        }
+        Tag tag;
+        tagOf(verifier, password, tag);
+        tags_[next_] = tag;
+        next_ = (next_ + 1) % tags_.size();
+        count_ = count_ < tags_.size() ? count_ + 1 : count_;
+    }
+
+private:
+    using Tag = std::array<std::uint8_t, 32>;
+
+    // One round of PBKDF2 is one HMAC of its salt under the password: here,
+    // of the pair (the verifier holds no NUL byte) under the process's key.
+    bool tagOf(const std::string& verifier, const std::string& password, Tag& tag) const {
+        if (key_.empty()) {
+            return false;
+        }
+        std::string message = verifier;
+        message += '\0';
+        message += password;
+        pbkdf2HmacSha256(key_, message, 1, tag.data(), tag.size());
+        return true;
+    }
+
+    std::mutex mutex_;
+    std::string key_;
+    std::array<Tag, 16> tags_{}; // the most recent pairs, one per user at most
+    std::size_t next_ = 0;
+    std::size_t count_ = 0;
+};
+
 } // namespace
 
 std::string PasswordVerifier::make(const std::string& password) {
@@ -97,9 +166,16 @@ bool PasswordVerifier::matches(const std::string& verifier, const std::string& p
         stored.size() != kKeyBytes) {
         return false;
     }
+    if (MatchMemo::instance().contains(verifier, password)) {
+        return true;
+    }
     std::uint8_t key[kKeyBytes];
     pbkdf2HmacSha256(password, salt, kRounds, key, sizeof key);
-    return equalInConstantTime(std::string(reinterpret_cast<const char*>(key), sizeof key), stored);
+    if (!equalInConstantTime(std::string(reinterpret_cast<const char*>(key), sizeof key), stored)) {
+        return false;
+    }
+    MatchMemo::instance().keep(verifier, password);
+    return true;
 }
 
 } // namespace quill

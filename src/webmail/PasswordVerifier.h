@@ -14,7 +14,9 @@ class PasswordVerifier {
 public:
     // Rounds of the key derivation: each guess of a stolen verifier costs
     // 2 x kRounds SHA-256 compressions; a check takes 10 to 20 ms in a
-    // release build, once per conversation that adopts a saved session.
+    // release build. A pair that matched is remembered for the process's
+    // life (a keyed tag in memory), so later conversations that adopt the
+    // same saved session with the same password skip the derivation.
     static constexpr std::uint32_t kRounds = 20000;
     static constexpr std::size_t kSaltBytes = 16;
     static constexpr std::size_t kKeyBytes = 32;

@@ -223,6 +223,7 @@ TEST(PasswordVerifierTest, MatchesOnlyItsOwnWellFormedPassword) {
     EXPECT_EQ(made, "pbkdf2-sha256$20000$5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a$"
                     "5fbf10b64615bcf0442b4b91f72c6bd55d85045527297672ef669173deb2983d");
     EXPECT_TRUE(PasswordVerifier::matches(made, "pw"));
+    EXPECT_TRUE(PasswordVerifier::matches(made, "pw")); // now from the remembered match
     const std::string random1 = PasswordVerifier::make("pw");
     EXPECT_NE(random1, PasswordVerifier::make("pw")); // a fresh salt each time
     EXPECT_TRUE(PasswordVerifier::matches(random1, "pw"));

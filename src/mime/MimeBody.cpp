@@ -3,6 +3,7 @@
 #include "mime/Base64Codec.h"
 #include "mime/CodecRegistry.h"
 #include "mime/PartFactoryRegistry.h"
+#include "platform/LargeBuffer.h"
 
 #include <algorithm>
 #include <cstring>
@@ -54,6 +55,58 @@ std::size_t findText(std::string_view data, std::size_t from, std::string_view n
 std::unique_ptr<MimeCodec> codecFor(const MimeHeader& header) {
     const std::string* cte = header.contentTransferEncoding();
     return CodecRegistry::codecFor(cte ? std::string_view(*cte) : std::string_view());
+}
+
+// Decodes base64 into out (emptied first), in pieces; stop is the offset of
+// the byte that ended decoding (or the body's size). Throws std::bad_alloc.
+template <class Out> void decodeBase64Into(std::string_view body, Out& out, std::size_t& stop) {
+    const auto* data = reinterpret_cast<const unsigned char*>(body.data());
+    out.clear();
+    // Every piece's room (3 bytes per 4 of it, plus 3) fits in this with what
+    // the pieces before it wrote.
+    out.reserve(body.size() / 4 * 3 + 6);
+    platform::adviseLargeBuffer(&out[0], out.capacity());
+    Base64Codec::DecodeState state;
+    stop = 0;
+    while (stop < body.size() && !state.stopped) {
+        const std::size_t piece = std::min(kPiece, body.size() - stop);
+        const std::size_t room = piece / 4 * 3 + 3;
+        const std::size_t before = out.size();
+        out.resize(before + room);
+        std::size_t consumed = 0;
+        out.resize(before + Base64Codec::decodePiece(data + stop, piece, &out[before], room, state,
+                                                     consumed));
+        stop += consumed;
+    }
+    const std::size_t before = out.size();
+    out.resize(before + 2);
+    out.resize(before + Base64Codec::finishPieces(state, &out[before], 2));
+}
+
+// Decodes body with the header's transfer codec into out (emptied first).
+// Throws std::bad_alloc.
+template <class Out> void decodeInto(const MimeHeader& header, std::string_view body, Out& out) {
+    const auto codec = codecFor(header);
+    const MimeCodec& codecRef = *codec;
+    if (typeid(codecRef) == typeid(Base64Codec)) {
+        std::size_t stop = 0;
+        decodeBase64Into(body, out, stop);
+        return;
+    }
+    out.clear();
+    if (typeid(codecRef) == typeid(MimeCodec)) {
+        // The pass-through: the content is the body.
+        out.reserve(body.size());
+        platform::adviseLargeBuffer(&out[0], out.capacity());
+        out.assign(body.data(), body.size());
+        return;
+    }
+    codec->setDirection(MimeCodec::Direction::Decode);
+    codec->setInput(body.data(), body.size());
+    out.reserve(codec->decodedLength());
+    platform::adviseLargeBuffer(&out[0], out.capacity());
+    out.resize(codec->decodedLength());
+    out.resize(codec->decode(&out[0], out.size()));
 }
 
 } // namespace
@@ -139,14 +192,38 @@ std::ptrdiff_t MimeBody::loadStructure(const char* data, std::size_t length) {
     }
 }
 
+bool MimeBody::locatedBody(std::string_view loaded, std::string_view& body) const {
+    if (bodyOffset_ > loaded.size() || bodyLength_ > loaded.size() - bodyOffset_) {
+        return false;
+    }
+    body = loaded.substr(bodyOffset_, bodyLength_);
+    return true;
+}
+
 bool MimeBody::decodeBody(std::string_view loaded) {
     if (bodyLength_ == 0) {
         return true;
     }
-    if (bodyOffset_ > loaded.size() || bodyLength_ > loaded.size() - bodyOffset_) {
+    std::string_view body;
+    return locatedBody(loaded, body) && decodeContent(body);
+}
+
+bool MimeBody::decodeBodyInto(std::string_view loaded, std::string& out) const {
+    out.clear();
+    if (bodyLength_ == 0) {
+        return true;
+    }
+    std::string_view body;
+    if (!locatedBody(loaded, body)) {
         return false;
     }
-    return decodeContent(loaded.substr(bodyOffset_, bodyLength_));
+    try {
+        decodeInto(*this, body, out);
+    } catch (const std::bad_alloc&) {
+        std::string().swap(out);
+        return false;
+    }
+    return true;
 }
 
 std::ptrdiff_t MimeBody::loadNested(const char* data, std::size_t length, const LoadPass& pass,
@@ -271,22 +348,8 @@ std::size_t MimeBody::loadLongPart(std::string_view part, std::string_view delim
 }
 
 bool MimeBody::decodeContent(std::string_view body) {
-    const auto codec = codecFor(*this);
-    const MimeCodec& codecRef = *codec;
-    if (typeid(codecRef) == typeid(Base64Codec)) {
-        std::size_t stop = 0;
-        return decodeBase64(body, stop);
-    }
     try {
-        if (typeid(codecRef) == typeid(MimeCodec)) {
-            // The pass-through: the content is the body.
-            content_.assign(body.data(), body.size());
-        } else {
-            codec->setDirection(MimeCodec::Direction::Decode);
-            codec->setInput(body.data(), body.size());
-            content_.resize(codec->decodedLength());
-            content_.resize(codec->decode(&content_[0], content_.size()));
-        }
+        decodeInto(*this, body, content_);
     } catch (const std::bad_alloc&) {
         clearContent();
         return false;
@@ -296,27 +359,8 @@ bool MimeBody::decodeContent(std::string_view body) {
 }
 
 bool MimeBody::decodeBase64(std::string_view body, std::size_t& stop) {
-    const auto* data = reinterpret_cast<const unsigned char*>(body.data());
     try {
-        content_.clear();
-        // Every piece's room (3 bytes per 4 of it, plus 3) fits in this with
-        // what the pieces before it wrote.
-        content_.reserve(body.size() / 4 * 3 + 6);
-        Base64Codec::DecodeState state;
-        stop = 0;
-        while (stop < body.size() && !state.stopped) {
-            const std::size_t piece = std::min(kPiece, body.size() - stop);
-            const std::size_t room = piece / 4 * 3 + 3;
-            const std::size_t before = content_.size();
-            content_.resize(before + room);
-            std::size_t consumed = 0;
-            content_.resize(before + Base64Codec::decodePiece(data + stop, piece, &content_[before],
-                                                              room, state, consumed));
-            stop += consumed;
-        }
-        const std::size_t before = content_.size();
-        content_.resize(before + 2);
-        content_.resize(before + Base64Codec::finishPieces(state, &content_[before], 2));
+        decodeBase64Into(body, content_, stop);
     } catch (const std::bad_alloc&) {
         clearContent();
         return false;

@@ -53,6 +53,9 @@ public:
     // content; false when the buffer is too short for the body or memory runs
     // out.
     bool decodeBody(std::string_view loaded);
+    // decodeBody() into out, which is emptied first, leaving the entity as it
+    // is: a reader that takes the bytes away saves a copy of them.
+    bool decodeBodyInto(std::string_view loaded, std::string& out) const;
 
     // The code of the Content-Type value; Text without Content-Type.
     MediaType mediaType() const;
@@ -103,6 +106,9 @@ private:
     // delimiter that ends the child (part.size() without one), or npos with
     // the entity left empty when the child is to be read the ordinary way.
     std::size_t loadLongPart(std::string_view part, std::string_view delimiter, int depth);
+    // The part of loaded where loadStructure() found the body; false when
+    // loaded is too short for it.
+    bool locatedBody(std::string_view loaded, std::string_view& body) const;
     // Decodes body with the transfer codec into the content. False (and no
     // content) when memory runs out.
     bool decodeContent(std::string_view body);

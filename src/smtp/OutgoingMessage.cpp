@@ -1,7 +1,6 @@
 #include "smtp/OutgoingMessage.h"
 
 #include "mime/MimeMessage.h"
-#include "platform/LargeBuffer.h"
 
 #include <new>
 
@@ -29,9 +28,9 @@ std::string fieldValue(const MimeHeader& h, const char* name) {
 
 // The part whose content becomes the body, or null; html tells whether it is
 // a text/html part.
-MimeBody* choosePart(MimeBody& message, bool& html) {
+const MimeBody* choosePart(const MimeBody& message, bool& html) {
     html = false;
-    MimeBody* p = &message;
+    const MimeBody* p = &message;
     for (;;) {
         MediaType type = p->mediaType();
         if (type == MediaType::Text) {
@@ -82,17 +81,12 @@ OutgoingMessage::OutgoingMessage(std::string_view text) {
         bcc_ = withoutCrLf(fieldValue(message, "BCC"));
         subject_ = fieldValue(message, "Subject");
         bool html = false;
-        // Only the chosen part is decoded: attachments are dropped unread.
-        MimeBody* chosen = choosePart(message, html);
-        if (chosen && !chosen->decodeBody(loaded)) {
+        // Only the chosen part is decoded, straight into the body: attachments
+        // are dropped unread.
+        const MimeBody* chosen = choosePart(message, html);
+        if (chosen && !chosen->decodeBodyInto(loaded, body_)) {
             analysed_ = false;
             return;
-        }
-        if (chosen && chosen->hasContent()) {
-            // A body of tens of megabytes: huge pages before it is filled.
-            body_.reserve(chosen->contentLength());
-            platform::adviseLargeBuffer(&body_[0], body_.capacity());
-            body_.assign(chosen->content(), chosen->contentLength());
         }
         if (chosen && html)
             format_ = "html";

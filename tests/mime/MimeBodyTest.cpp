@@ -152,7 +152,12 @@ TEST(MimeBody, DecodeBodyNeedsTheBufferItWasLocatedIn) {
     MimeBody b;
     ASSERT_GT(b.loadStructure(text.data(), text.size()), 0);
     EXPECT_FALSE(b.hasContent());
+    std::string out = "old";
     EXPECT_FALSE(b.decodeBody(std::string_view(text).substr(0, text.size() - 1)));
+    EXPECT_FALSE(b.decodeBodyInto(std::string_view(text).substr(0, text.size() - 1), out));
+    EXPECT_TRUE(b.decodeBodyInto(text, out));
+    EXPECT_EQ(out, "hello");
+    EXPECT_FALSE(b.hasContent()); // decoded into out only
     EXPECT_TRUE(b.decodeBody(text));
     EXPECT_TRUE(b.decodeBody(text)); // a second time: the content is still there once
     EXPECT_EQ(b.contentView(), "hello");

@@ -4,7 +4,7 @@
 
 namespace quill::site {
 
-FormFields::FormFields(const std::string& encoded) {
+FormFields::FormFields(std::string_view encoded) {
     std::size_t pos = 0;
     while (pos <= encoded.size()) {
         std::size_t amp = encoded.find('&', pos);
@@ -18,9 +18,7 @@ FormFields::FormFields(const std::string& encoded) {
             }
             Field field;
             field.name = formDecode(encoded.substr(pos, eq - pos));
-            field.raw = eq == end
-                            ? std::string()
-                            : largeCopy(std::string_view(encoded).substr(eq + 1, end - eq - 1));
+            field.raw = eq == end ? std::string_view() : encoded.substr(eq + 1, end - eq - 1);
             field.value = formDecode(field.raw);
             fields_.push_back(std::move(field));
         }
@@ -53,20 +51,20 @@ const std::string& FormFields::value(const std::string& name) const {
     return kEmpty;
 }
 
-const std::string& FormFields::raw(const std::string& name) const {
+std::string_view FormFields::raw(const std::string& name) const {
     for (const auto& f : fields_) {
         if (f.name == name) {
             return f.raw;
         }
     }
-    return kEmpty;
+    return std::string_view();
 }
 
 std::vector<std::string> FormFields::rawAll(const std::string& name) const {
     std::vector<std::string> out;
     for (const auto& f : fields_) {
         if (f.name == name) {
-            out.push_back(f.raw);
+            out.emplace_back(f.raw);
         }
     }
     return out;

@@ -34,7 +34,6 @@ HttpRequest::Parse HttpRequest::parse(const std::string& bytes, std::size_t maxB
     *this = HttpRequest();
     // End of the header: the first empty line, CR LF or LF style.
     std::size_t end = std::string::npos;
-    std::size_t bodyStart = 0;
     for (std::size_t i = bytes.find('\n'); i != std::string::npos; i = bytes.find('\n', i + 1)) {
         if (i + 1 < bytes.size() && bytes[i + 1] == '\n') {
             end = i + 1;
@@ -168,7 +167,6 @@ HttpRequest::Parse HttpRequest::parse(const std::string& bytes, std::size_t maxB
     if (bytes.size() < consumed) {
         return Parse::Incomplete;
     }
-    body = largeCopy(std::string_view(bytes).substr(bodyStart, length));
     return Parse::Complete;
 }
 

@@ -40,7 +40,9 @@ public:
     std::string route; // path without query
     std::string query; // after "?", raw
     std::vector<std::pair<std::string, std::string>> headers;
-    std::string body;
+    // Where the body begins in the parsed bytes; it runs from there to
+    // consumed. Not copied out: a post can be tens of megabytes.
+    std::size_t bodyStart = 0;
     // Bytes of header and body; once an incomplete request's header is in,
     // the size the whole request will have (0 before).
     std::size_t consumed = 0;

@@ -282,15 +282,17 @@ Fault* SiteHandler::matchFault(const std::string& path) {
 
 SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, std::string raw) {
     std::unique_lock<std::mutex> guard(lock_);
+    // The record keeps the request's bytes; the form's raw values view its
+    // body, the end of them, until the record is filed after the answer.
+    RecordedRequest record;
+    record.raw = std::move(raw);
     Context c{request, FormFields(request.query), FormFields(), parseCookies(request)};
     c.now = clockNow();
     if (request.method == "POST" &&
         toLowerAscii(request.header("Content-Type")).find("multipart/") == std::string::npos) {
-        c.form = FormFields(request.body);
+        c.form = FormFields(
+            std::string_view(record.raw).substr(std::min(request.bodyStart, record.raw.size())));
     }
-
-    RecordedRequest record;
-    record.raw = std::move(raw);
     record.method = request.method;
     record.target = request.target;
     record.path = request.path;
@@ -502,7 +504,7 @@ SessionTable::Session* SiteHandler::session(Context& c) {
     for (const auto& y : cookieValues(c.cookies, "Y")) {
         FormFields fields(y);
         SessionTable::Session* s =
-            sessions_.find(fields.raw("n"), c.now, config_.sessionTtlSeconds);
+            sessions_.find(std::string(fields.raw("n")), c.now, config_.sessionTtlSeconds);
         if (s == nullptr) {
             continue;
         }
@@ -519,7 +521,7 @@ HttpAnswer SiteHandler::hop(Context& c) {
     // Hops only need the session cookie of the login POST: the ticket comes last.
     SessionTable::Session* s = nullptr;
     for (const auto& y : cookieValues(c.cookies, "Y")) {
-        s = sessions_.find(FormFields(y).raw("n"), c.now, config_.sessionTtlSeconds);
+        s = sessions_.find(std::string(FormFields(y).raw("n")), c.now, config_.sessionTtlSeconds);
         if (s != nullptr) {
             break;
         }
@@ -552,7 +554,7 @@ HttpAnswer SiteHandler::hop(Context& c) {
 
 HttpAnswer SiteHandler::logout(Context& c) {
     for (const auto& y : cookieValues(c.cookies, "Y")) {
-        sessions_.close(FormFields(y).raw("n"));
+        sessions_.close(std::string(FormFields(y).raw("n")));
     }
     return signInAnswer(c, "You are now signed out.");
 }
@@ -670,7 +672,7 @@ HttpAnswer SiteHandler::showLetter(Context& c) {
         return signInAnswer(c, "Please sign in to read your mail.");
     }
     std::string box = c.query.has("box") ? c.query.value("box") : std::string("Inbox");
-    const std::string id = c.query.raw("MsgId");
+    const std::string id(c.query.raw("MsgId"));
     std::shared_ptr<const StoredMessage> m =
         Mailbox::isFolder(box) ? mailbox_.find(s->user, box, id) : nullptr;
     if (m == nullptr) {
@@ -735,8 +737,8 @@ HttpAnswer SiteHandler::composePost(Context& c) {
     if (s == nullptr) {
         return signInAnswer(c, "Please sign in to send mail.");
     }
-    const FormFields& f = c.form;
-    if (!sessions_.takeCompose(*s, c.query.raw("YY"), f.raw(".crumb"))) {
+    FormFields& f = c.form;
+    if (!sessions_.takeCompose(*s, std::string(c.query.raw("YY")), std::string(f.raw(".crumb")))) {
         ++rejectedForms_;
         return failureAnswer(*s, "Your mail could not be sent",
                              "The form has expired. Please go back, reload the page and try "
@@ -754,8 +756,9 @@ HttpAnswer SiteHandler::composePost(Context& c) {
     m.body = largeCopy(f.value("Body"));
     m.format = f.value("Format");
     m.saveCopy = f.value("SaveCopy") == "yes";
-    for (const auto& field : f.fields()) {
-        m.fields.emplace_back(field.name, largeCopy(field.value));
+    // The form is not read after this: its values move into the record.
+    for (auto& field : f.takeFields()) {
+        m.fields.emplace_back(std::move(field.name), std::move(field.value));
     }
     if (trim(m.to).empty() && trim(m.cc).empty() && trim(m.bcc).empty()) {
         return failureAnswer(*s, "Your mail could not be sent",

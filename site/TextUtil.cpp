@@ -64,23 +64,33 @@ std::string htmlEscape(const std::string& text) {
     return out;
 }
 
-std::string formDecode(const std::string& text) {
+std::string formDecode(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    // A posted message text can be tens of megabytes.
+    // A posted message text can be tens of megabytes: huge pages, and one
+    // pass that writes through a pointer.
     platform::adviseLargeBuffer(&out[0], out.capacity());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
+    out.resize(text.size());
+    char* to = &out[0];
+    const char* from = text.data();
+    const char* const end = from + text.size();
+    while (from < end) {
+        const char c = *from;
+        int high = 0;
+        int low = 0;
         if (c == '+') {
-            out += ' ';
-        } else if (c == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-                   hexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
-            i += 2;
+            *to++ = ' ';
+            ++from;
+        } else if (c == '%' && end - from > 2 && (high = hexValue(from[1])) >= 0 &&
+                   (low = hexValue(from[2])) >= 0) {
+            *to++ = static_cast<char>(high * 16 + low);
+            from += 3;
         } else {
-            out += c;
+            *to++ = c;
+            ++from;
         }
     }
+    out.resize(static_cast<std::size_t>(to - out.data()));
     return out;
 }
 

@@ -17,7 +17,7 @@ std::string trim(const std::string& text);
 // &, <, > and " as entities, for text put into pages and attribute values.
 std::string htmlEscape(const std::string& text);
 // "+" as space and "%XX" as the byte; a "%" without two hex digits stays as it is.
-std::string formDecode(const std::string& text);
+std::string formDecode(std::string_view text);
 // A copy of text whose storage, when it is large (a posted message), is given
 // huge pages before it is filled: a plain copy of tens of megabytes would fault
 // in its pages one by one.

@@ -146,8 +146,9 @@ TEST(TextUtilTest, HttpDatesAndFormDecoding) {
         const char* in;
         const char* out;
     };
-    const Case cases[] = {{"a+b", "a b"}, {"%41%2b", "A+"}, {"%", "%"}, {"%4", "%4"},
-                          {"%zz", "%zz"}, {"%E9", "\xe9"},  {"", ""}};
+    const Case cases[] = {{"a+b", "a b"}, {"%41%2b", "A+"}, {"%", "%"},
+                          {"%4", "%4"},   {"%zz", "%zz"},   {"%E9", "\xe9"},
+                          {"", ""},       {"%%41", "%A"},   {"1%4+", "1%4 "}};
     for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         EXPECT_EQ(cases[i].out, formDecode(cases[i].in)) << i;
     }

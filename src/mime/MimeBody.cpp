@@ -226,6 +226,30 @@ bool MimeBody::decodeBodyInto(std::string_view loaded, std::string& out) const {
     return true;
 }
 
+bool MimeBody::decodeBodyInPlace(std::string& loaded) const {
+    if (bodyLength_ == 0) {
+        std::string().swap(loaded);
+        return true;
+    }
+    std::string_view body;
+    if (!locatedBody(loaded, body)) {
+        return false;
+    }
+    const auto codec = codecFor(*this);
+    const MimeCodec& codecRef = *codec;
+    if (typeid(codecRef) == typeid(MimeCodec)) {
+        loaded.erase(0, bodyOffset_);
+        loaded.resize(bodyLength_);
+        return true;
+    }
+    std::string out;
+    if (!decodeBodyInto(loaded, out)) {
+        return false;
+    }
+    loaded.swap(out);
+    return true;
+}
+
 std::ptrdiff_t MimeBody::loadNested(const char* data, std::size_t length, const LoadPass& pass,
                                     int depth) {
     std::ptrdiff_t headerLength = loadFields(data, length);

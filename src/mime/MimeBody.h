@@ -56,6 +56,10 @@ public:
     // decodeBody() into out, which is emptied first, leaving the entity as it
     // is: a reader that takes the bytes away saves a copy of them.
     bool decodeBodyInto(std::string_view loaded, std::string& out) const;
+    // decodeBodyInto() for a reader that owns the buffer loadStructure() read
+    // and needs it no more: loaded becomes the content. A body without
+    // transfer encoding is moved to the front of it instead of copied.
+    bool decodeBodyInPlace(std::string& loaded) const;
 
     // The code of the Content-Type value; Text without Content-Type.
     MediaType mediaType() const;

@@ -68,6 +68,14 @@ bool loadMessage(MimeMessage& message, std::string_view& loaded, std::string& en
 } // namespace
 
 OutgoingMessage::OutgoingMessage(std::string_view text) {
+    analyse(text, nullptr);
+}
+
+OutgoingMessage::OutgoingMessage(std::string&& text) {
+    analyse(text, &text);
+}
+
+void OutgoingMessage::analyse(std::string_view text, std::string* owned) {
     try {
         MimeMessage message;
         std::string_view loaded = text;
@@ -84,7 +92,15 @@ OutgoingMessage::OutgoingMessage(std::string_view text) {
         // Only the chosen part is decoded, straight into the body: attachments
         // are dropped unread.
         const MimeBody* chosen = choosePart(message, html);
-        if (chosen && !chosen->decodeBodyInto(loaded, body_)) {
+        bool decoded = true;
+        if (chosen && owned != nullptr && loaded.data() == owned->data()) {
+            body_.swap(*owned);
+            decoded = chosen->decodeBodyInPlace(body_);
+        } else if (chosen) {
+            decoded = chosen->decodeBodyInto(loaded, body_);
+        }
+        if (!decoded) {
+            body_.clear();
             analysed_ = false;
             return;
         }

@@ -24,6 +24,9 @@ public:
     // stuffing undone). Never throws: what cannot be found stays empty, and a
     // message that cannot be analysed at all is marked so.
     explicit OutgoingMessage(std::string_view messageText);
+    // The same for a text the caller gives away: a body without transfer
+    // encoding becomes the body where it lies, instead of a copy.
+    explicit OutgoingMessage(std::string&& messageText);
 
     // False when the message could not be analysed (its header could not be
     // read, or memory ran out): it must not be posted, since what would go
@@ -42,6 +45,10 @@ public:
     const std::string& format() const { return format_; }
 
 private:
+    // Fills the members from text; owned, when not null, holds text and may
+    // be taken over for the body.
+    void analyse(std::string_view text, std::string* owned);
+
     std::string to_;
     std::string cc_;
     std::string bcc_;

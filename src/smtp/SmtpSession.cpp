@@ -10,7 +10,6 @@
 #include "webmail/SocketStream.h"
 
 #include <cstring>
-#include <memory>
 #include <utility>
 
 namespace quill {
@@ -200,8 +199,9 @@ void SmtpSession::onData(const std::string&) {
     // size. Nothing is lost: the client waits for our reply, and the reply's
     // flush would discard any unread input anyway.
     stream_ = std::make_unique<SocketStream>(connection_);
-    const OutgoingMessage message(text);
-    std::string().swap(text); // a long message is not held twice while it is posted
+    // The text goes to the analysis: a plain text becomes the body where it lies.
+    const OutgoingMessage message(std::move(text));
+    std::string().swap(text); // whatever it left is not held while the message is posted
     if (!message.analysed()) {
         logEvent("the message could not be analysed; nothing was posted");
         reply(kNotSent); // the client keeps the message; nothing was posted

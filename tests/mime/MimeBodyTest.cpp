@@ -30,13 +30,17 @@ void expectSameTree(const MimeBody& a, const MimeBody& b, const std::string& whe
 }
 
 void decodeEveryBody(MimeBody& b, std::string_view text) {
+    std::string own(text);
+    EXPECT_TRUE(b.decodeBodyInPlace(own));
     EXPECT_TRUE(b.decodeBody(text));
+    EXPECT_EQ(own, b.contentView());
     for (std::size_t i = 0; i < b.childCount(); ++i)
         decodeEveryBody(*b.child(i), text);
 }
 
 // load(), checking on the way that loadStructure() and then decodeBody() on
-// every entity give the same answer and the same tree.
+// every entity give the same answer and the same tree (and decodeBodyInPlace()
+// the same contents).
 std::ptrdiff_t loadAll(MimeBody& m, const std::string& text) {
     const std::ptrdiff_t result = m.load(text.data(), text.size());
     MimeBody located;

@@ -70,8 +70,10 @@ TEST(OutgoingMessage, AnalysesTable) {
         {"", {"", "", "", "", "", ""}},
         {"garbage without any structure", {"", "", "", "", "", ""}},
     };
-    for (std::size_t i = 0; i < std::size(cases); ++i)
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
         check(OutgoingMessage(cases[i].text), cases[i].e, i);
+        check(OutgoingMessage(std::string(cases[i].text)), cases[i].e, i); // a text given away
+    }
 }
 
 // A message whose header cannot be read must not be posted at all.
@@ -85,7 +87,8 @@ TEST(OutgoingMessage, TellsWhetherTheMessageCouldBeAnalysed) {
         {" \t", false},       {" x\r\n", false},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
-        EXPECT_EQ(OutgoingMessage(cases[i].text).analysed(), cases[i].analysed) << "case " << i;
+        EXPECT_EQ(OutgoingMessage(std::string_view(cases[i].text)).analysed(), cases[i].analysed)
+            << "case " << i;
     }
 }
 

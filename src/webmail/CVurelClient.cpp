@@ -139,14 +139,14 @@ void CVurelClient::applyBounds(const ListenerService::Options::WebmailBounds& bo
 
 std::string CVurelClient::request(const std::string& method, const std::string& url,
                                   const std::string* cookie, const std::string& headerBlock,
-                                  const char* body, std::size_t bodyLength) {
+                                  const RequestBody* body) {
     if (window_ != nullptr) {
         window_->setDetail(url);
     }
     if (canceled_) {
         throw CBlockSocket::Canceled();
     }
-    std::string answer = HttpClient::request(method, url, cookie, headerBlock, body, bodyLength);
+    std::string answer = HttpClient::request(method, url, cookie, headerBlock, body);
     if (HttpResponse::cutShort(answer)) {
         throw Error(url); // the site's connection ended inside the answer
     }

@@ -102,8 +102,8 @@ public:
     // URL in the window (when there is one), then HttpClient's exchange; an
     // answer shorter than its Content-Length throws Error with the URL.
     std::string request(const std::string& method, const std::string& url,
-                        const std::string* cookie, const std::string& headerBlock, const char* body,
-                        std::size_t bodyLength) override;
+                        const std::string* cookie, const std::string& headerBlock,
+                        const RequestBody* body) override;
 
 protected:
     // A signed-out client for the given site addresses. window (shown each

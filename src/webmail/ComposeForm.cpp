@@ -3,11 +3,10 @@
 // format, and the reply page tells whether the site sent the message. The
 // form never carries attachments.
 
-#include "codec/FormEncode.h"
 #include "net/DiagnosticLog.h"
-#include "platform/LargeBuffer.h"
 #include "webmail/CVurelClient.h"
 #include "webmail/HttpResponse.h"
+#include "webmail/RequestBody.h"
 #include "webmail/TextScanner.h"
 
 #include <string>
@@ -59,31 +58,18 @@ void CVurelClient::sendMessage(const std::string& to, const std::string& cc, con
         }
     }
 
-    std::string form;
-    form.reserve(formEncodedLength(body) +
-                 3 * (to.size() + cc.size() + bcc.size() + subject.size()) + crumb.size() +
-                 format.size() + 1024);
-    // A long message's form: huge pages before it is filled.
-    platform::adviseLargeBuffer(&form[0], form.capacity());
-    form += ".crumb=";
-    form += crumb;
-    form += "&To=";
-    appendFormEncoded(form, to);
-    form += "&Cc=";
-    appendFormEncoded(form, cc);
-    form += "&Bcc=";
-    appendFormEncoded(form, bcc);
-    form += "&Subj=";
-    appendFormEncoded(form, subject);
-    form += "&Body=";
-    appendFormEncoded(form, body);
-    form += "&Format=";
-    form += format;
-    form += "&SaveCopy=";
-    if (saveCopy) {
-        form += "yes";
-    }
-    form += kFormTail;
+    // The form is sent as it is made: the message text is encoded slice by
+    // slice on its way out, never as a whole second copy.
+    RequestBody form;
+    form.append(".crumb=").append(crumb);
+    form.append("&To=").appendFormEncoded(to);
+    form.append("&Cc=").appendFormEncoded(cc);
+    form.append("&Bcc=").appendFormEncoded(bcc);
+    form.append("&Subj=").appendFormEncoded(subject);
+    form.append("&Body=").appendFormEncoded(body);
+    form.append("&Format=").append(format);
+    form.append("&SaveCopy=").append(saveCopy ? "yes" : "");
+    form.append(kFormTail);
 
     const std::string postUrl = mailUrl("/vm/Compose?YY=" + yy);
     const HttpResponse reply(post(postUrl, session_.Cookie, form), maxInflated_);

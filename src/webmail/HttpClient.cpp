@@ -3,6 +3,7 @@
 #include "codec/Base64.h"
 #include "net/CBlockSocket.h"
 #include "net/DiagnosticLog.h"
+#include "webmail/RequestBody.h"
 #include "webmail/SocketStream.h"
 #include "webmail/Url.h"
 
@@ -144,7 +145,7 @@ void HttpClient::reserveForBody(SocketStream& stream) {
 
 std::string HttpClient::request(const std::string& method, const std::string& url,
                                 const std::string* cookie, const std::string& headerBlock,
-                                const char* body, std::size_t bodyLength) {
+                                const RequestBody* body) {
     const auto started = std::chrono::steady_clock::now();
     std::shared_ptr<ByteChannel> channel = openChannel();
     {
@@ -183,7 +184,7 @@ std::string HttpClient::request(const std::string& method, const std::string& ur
         head += "\r\n";
         head += headerBlock;
         if (body != nullptr) {
-            head += "Content-Length: " + std::to_string(bodyLength) + "\r\n";
+            head += "Content-Length: " + std::to_string(body->length()) + "\r\n";
         }
         if (cookie != nullptr) {
             head += "Cookie: ";
@@ -195,15 +196,16 @@ std::string HttpClient::request(const std::string& method, const std::string& ur
         stream.write(head);
         if (body != nullptr) {
             // A long body (a form with a message of tens of megabytes) goes out
-            // in slices through a buffer that stays in cache, not as a second
-            // whole copy beside the caller's.
-            constexpr std::size_t kSlice = 256 * 1024;
-            for (std::size_t at = 0; at < bodyLength; at += kSlice) {
-                if (at > 0) {
+            // in slices, each sent before the next is made; a short one goes
+            // with the head.
+            bool first = true;
+            body->produce([&](const char* bytes, std::size_t length) {
+                if (!first) {
                     stream.flush();
                 }
-                stream.write(body + at, std::min(kSlice, bodyLength - at));
-            }
+                first = false;
+                stream.write(bytes, length);
+            });
             stream.write("\r\n");
         }
         stream.flush();
@@ -260,16 +262,22 @@ void HttpClient::logExchange(const std::string& method, const std::string& url,
 }
 
 std::string HttpClient::get(const std::string& url) {
-    return request("GET", url, nullptr, kGetHeaders, nullptr, 0);
+    return request("GET", url, nullptr, kGetHeaders, nullptr);
 }
 
 std::string HttpClient::get(const std::string& url, const std::string& cookie) {
-    return request("GET", url, &cookie, kGetHeaders, nullptr, 0);
+    return request("GET", url, &cookie, kGetHeaders, nullptr);
 }
 
 std::string HttpClient::post(const std::string& url, const std::string& cookie,
                              const std::string& body) {
-    return request("POST", url, &cookie, kPostHeaders, body.data(), body.size());
+    const RequestBody whole(body);
+    return request("POST", url, &cookie, kPostHeaders, &whole);
+}
+
+std::string HttpClient::post(const std::string& url, const std::string& cookie,
+                             const RequestBody& body) {
+    return request("POST", url, &cookie, kPostHeaders, &body);
 }
 
 } // namespace quill

@@ -25,6 +25,7 @@
 
 namespace quill {
 
+class RequestBody;
 class SocketStream;
 
 class HttpClient {
@@ -47,7 +48,7 @@ public:
     // Content-Length and no body. headerBlock is sent exactly as given.
     virtual std::string request(const std::string& method, const std::string& url,
                                 const std::string* cookie, const std::string& headerBlock,
-                                const char* body, std::size_t bodyLength);
+                                const RequestBody* body);
 
     // GET without a cookie.
     std::string get(const std::string& url);
@@ -55,6 +56,7 @@ public:
     std::string get(const std::string& url, const std::string& cookie);
     // POST of a form body with a Cookie line carrying cookie.
     std::string post(const std::string& url, const std::string& cookie, const std::string& body);
+    std::string post(const std::string& url, const std::string& cookie, const RequestBody& body);
     // The same with the record's Cookie string.
     std::string get(const std::string& url, const CookieRecord& record) {
         return get(url, record.Cookie);

@@ -1,9 +1,11 @@
 #include "webmail/HttpClient.h"
 
+#include "codec/FormEncode.h"
 #include "net/CBlockSocket.h"
 #include "support/FailureOf.h"
 #include "support/ScriptedPeer.h"
 #include "webmail/CookieRecord.h"
+#include "webmail/RequestBody.h"
 
 #include <gtest/gtest.h>
 
@@ -65,9 +67,39 @@ TEST(HttpClient, BinaryBodyAndCustomRequest) {
     auto channel = peer();
     ScriptedClient client({channel});
     const std::string body("\0\r\n\xff", 4);
-    client.request("PUT", "http://h/", nullptr, "X: y\r\n", body.data(), body.size());
+    const RequestBody whole(body);
+    client.request("PUT", "http://h/", nullptr, "X: y\r\n", &whole);
     EXPECT_EQ(channel->written(),
               "PUT / HTTP/1.0\r\nHost: h\r\nX: y\r\nContent-Length: 4\r\n\r\n" + body + "\r\n");
+}
+
+TEST(HttpClient, RequestBodyGoesOutAsItsPiecesInSlices) {
+    // Pieces around and across the slice size, encoded ones ending at a NUL.
+    std::string large(RequestBody::kSlice + 70001, 'x');
+    for (std::size_t i = 0; i < large.size(); i += 7) {
+        large[i] = static_cast<char>(i % 251 + 1); // escapes and "+", no NUL
+    }
+    const std::string withNul("a b\0c", 5);
+    RequestBody body;
+    body.append("head=").appendFormEncoded(large).append("&raw=").append(large);
+    body.appendFormEncoded(withNul).appendFormEncoded("").append("");
+    const std::string expected =
+        "head=" + formEncode(large) + "&raw=" + large + formEncode(withNul);
+    std::string produced;
+    std::vector<std::size_t> slices;
+    body.produce([&](const char* bytes, std::size_t length) {
+        produced.append(bytes, length);
+        slices.push_back(length);
+    });
+    EXPECT_TRUE(produced == expected);
+    EXPECT_EQ(body.length(), expected.size());
+    ASSERT_FALSE(slices.empty());
+    for (std::size_t i = 0; i + 1 < slices.size(); ++i) {
+        EXPECT_GE(slices[i], RequestBody::kSlice) << i;
+    }
+    int calls = 0;
+    RequestBody().produce([&](const char*, std::size_t) { ++calls; });
+    EXPECT_EQ(calls, 0);
 }
 
 TEST(HttpClient, ResponseComesBackByteForByteWhateverItsLengthHeaderSays) {

@@ -121,10 +121,14 @@ void MimeBody::clear() {
 }
 
 void MimeBody::clearContent() {
-    Content().swap(content_);
-    hasContent_ = false;
+    dropContent();
     bodyOffset_ = 0;
     bodyLength_ = 0;
+}
+
+void MimeBody::dropContent() {
+    Content().swap(content_);
+    hasContent_ = false;
 }
 
 bool MimeBody::setContent(std::string_view bytes) {
@@ -375,7 +379,7 @@ bool MimeBody::decodeContent(std::string_view body) {
     try {
         decodeInto(*this, body, content_);
     } catch (const std::bad_alloc&) {
-        clearContent();
+        dropContent();
         return false;
     }
     hasContent_ = true;
@@ -386,7 +390,7 @@ bool MimeBody::decodeBase64(std::string_view body, std::size_t& stop) {
     try {
         decodeBase64Into(body, content_, stop);
     } catch (const std::bad_alloc&) {
-        clearContent();
+        dropContent();
         return false;
     }
     hasContent_ = true;

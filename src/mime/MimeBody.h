@@ -113,6 +113,9 @@ private:
     // The part of loaded where loadStructure() found the body; false when
     // loaded is too short for it.
     bool locatedBody(std::string_view loaded, std::string_view& body) const;
+    // Frees the content; where loadStructure() found the body stays known, so
+    // that a decodeBody() that ran out of memory can be tried again.
+    void dropContent();
     // Decodes body with the transfer codec into the content. False (and no
     // content) when memory runs out.
     bool decodeContent(std::string_view body);

@@ -121,7 +121,7 @@ private:
 
     std::mutex mutex_;
     std::string key_;
-    std::array<Tag, 16> tags_{}; // the most recent pairs, one per user at most
+    std::array<Tag, 16> tags_{}; // the 16 most recent pairs
     std::size_t next_ = 0;
     std::size_t count_ = 0;
 };

@@ -33,10 +33,6 @@ const FormTable& table() {
     return kTable;
 }
 
-std::string_view upToZero(std::string_view text) {
-    return text.substr(0, std::min(text.find('\0'), text.size()));
-}
-
 } // namespace
 
 std::string formEncode(std::string_view text) {
@@ -48,7 +44,6 @@ std::string formEncode(std::string_view text) {
 
 void appendFormEncoded(std::string& out, std::string_view text) {
     const FormTable& t = table();
-    text = upToZero(text);
     // Three output bytes at most per input byte, and the last code's fourth.
     constexpr std::size_t kSlice = 8 * 1024;
     char buffer[3 * kSlice + 1];
@@ -67,7 +62,7 @@ void appendFormEncoded(std::string& out, std::string_view text) {
 std::size_t formEncodedLength(std::string_view text) {
     const FormTable& t = table();
     std::size_t length = 0;
-    for (const char c : upToZero(text)) {
+    for (const char c : text) {
         length += t.width[static_cast<unsigned char>(c)];
     }
     return length;

@@ -1,7 +1,7 @@
 #pragma once
 // application/x-www-form-urlencoded encoding of one field value: letters and
-// digits unchanged, space as "+", every other byte as "%XX" (upper-case hex).
-// Encoding stops at the first zero byte of the text; the output is never cut.
+// digits unchanged, space as "+", every other byte as "%XX" (upper-case hex),
+// a zero byte included ("%00"): a text is encoded whole, whatever it holds.
 
 #include <cstddef>
 #include <string>

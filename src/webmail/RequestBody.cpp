@@ -2,7 +2,6 @@
 
 #include "codec/FormEncode.h"
 
-#include <algorithm>
 #include <string>
 
 namespace quill {
@@ -23,9 +22,6 @@ RequestBody& RequestBody::append(std::string_view bytes) {
 }
 
 RequestBody& RequestBody::appendFormEncoded(std::string_view text) {
-    // Encoding ends at the first zero byte: cut there once, so that the steps
-    // of produce() do not each end at it and go on after it.
-    text = text.substr(0, std::min(text.find('\0'), text.size()));
     if (!text.empty()) {
         pieces_.push_back({text, true});
         length_ += formEncodedLength(text);

@@ -25,8 +25,8 @@ public:
 
     // Adds bytes sent as they are.
     RequestBody& append(std::string_view bytes);
-    // Adds text sent form-encoded (see codec/FormEncode.h: it ends at the
-    // text's first zero byte).
+    // Adds text sent form-encoded, whole (see codec/FormEncode.h: a zero
+    // byte goes out as "%00").
     RequestBody& appendFormEncoded(std::string_view text);
 
     // The bytes that produce() hands over, in all.

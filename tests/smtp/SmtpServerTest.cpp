@@ -80,6 +80,25 @@ TEST_F(SmtpServerTest, RefusedSendAnswers554AndTheConversationGoesOn) {
     c->command("QUIT");
 }
 
+TEST_F(SmtpServerTest, NulBytesAndBinaryBodiesReachTheSiteWhole) {
+    const std::string text("BodyLineOne\r\nAfterNul:\0HiddenTail", 34);
+    const std::string image("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\xff", 18);
+    const std::string messages[] = {
+        "To: a@x.example\r\n\r\n" + text + "\r\n.",
+        "To: a@x.example\r\nContent-Type: image/png\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+            encodeBase64(image) + "\r\n.",
+    };
+    auto c = signedIn(s);
+    for (const std::string& message : messages) {
+        EXPECT_EQ("354 OK", c->command("DATA"));
+        EXPECT_EQ("250 OK", c->command(message));
+    }
+    const auto sent = s.sim.site().sentMessages();
+    ASSERT_EQ(2u, sent.size());
+    EXPECT_TRUE(sent[0].body == text) << sent[0].body.size();
+    EXPECT_TRUE(sent[1].body == image) << sent[1].body.size();
+}
+
 TEST_F(SmtpServerTest, ADataCutOffIsNeverPosted) {
     auto c = signedIn(s);
     EXPECT_EQ("354 OK", c->command("DATA"));

@@ -225,10 +225,13 @@ void Pop3Session::onTop(const std::string& args) {
         lines = 0;
     }
     try {
-        const std::string header = pop3text::closeHeader(webmail_->fetchHeader(*message));
+        // Line ends are made CR LF before the header is closed and the lines
+        // are counted, so that the size announced is the size sent.
+        const std::string header =
+            pop3text::closeHeader(pop3text::withCrLf(webmail_->fetchHeader(*message)));
         std::string body;
         if (lines > 0) {
-            body = pop3text::firstLines(webmail_->fetchText(*message), lines);
+            body = pop3text::withCrLf(pop3text::firstLines(webmail_->fetchText(*message), lines));
         }
         stream_->writeLine("+OK " + std::to_string(header.size() + body.size()));
         writeMessage(header, body);
@@ -257,7 +260,8 @@ void Pop3Session::onRetr(const std::string& args) {
     std::string header;
     std::string text;
     try {
-        header = pop3text::closeHeader(webmail_->fetchHeader(*message));
+        // The text's bare LFs become CR LF as it is stuffed, without a copy.
+        header = pop3text::closeHeader(pop3text::withCrLf(webmail_->fetchHeader(*message)));
         text = webmail_->fetchText(*message);
     } catch (const CVurelClient::Error& e) {
         logFailure("RETR", e);

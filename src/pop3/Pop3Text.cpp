@@ -18,36 +18,44 @@ bool endsWith(const std::string& text, const char* tail, std::size_t n) {
     return text.size() >= n && text.compare(text.size() - n, n, tail) == 0;
 }
 
-// The index of the next "." that follows an LF, searched from `from` (at
-// least 1) to size; size when there is none. Text lines are short, so a
+// The index of the next byte the framing changes, searched from `from` (at
+// least 1) to size: a bare LF (it gets a CR) or a "." right after an LF (it
+// gets another "."); size when there is none. Text lines are short, so a
 // search line by line would pay a call per line: where the processor has
 // 16-byte vectors, 16 positions are tested at once.
-std::size_t nextDotAfterLf(const char* bytes, std::size_t from, std::size_t size) {
+std::size_t nextMark(const char* bytes, std::size_t from, std::size_t size) {
     std::size_t i = from;
 #if defined(__SSE2__)
     const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i cr = _mm_set1_epi8('\r');
     const __m128i dot = _mm_set1_epi8('.');
     for (; i + 16 <= size; i += 16) {
         const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
         const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i - 1));
-        const int hits =
-            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(here, dot), _mm_cmpeq_epi8(before, lf)));
+        const __m128i bareLf =
+            _mm_andnot_si128(_mm_cmpeq_epi8(before, cr), _mm_cmpeq_epi8(here, lf));
+        const __m128i lineDot =
+            _mm_and_si128(_mm_cmpeq_epi8(here, dot), _mm_cmpeq_epi8(before, lf));
+        const int hits = _mm_movemask_epi8(_mm_or_si128(bareLf, lineDot));
         if (hits != 0) {
             return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(hits)));
         }
     }
 #endif
-    while (i < size) {
-        const void* found = std::memchr(bytes + i - 1, '\n', size - i);
+    // From the byte before i: an LF there may precede a "." at i.
+    for (std::size_t at = i - 1; at < size;) {
+        const void* found = std::memchr(bytes + at, '\n', size - at);
         if (found == nullptr) {
             return size;
         }
-        const std::size_t at =
-            static_cast<std::size_t>(static_cast<const char*>(found) - bytes) + 1;
-        if (bytes[at] == '.') {
-            return at;
+        const std::size_t lf = static_cast<std::size_t>(static_cast<const char*>(found) - bytes);
+        if (lf >= i && bytes[lf - 1] != '\r') {
+            return lf;
         }
-        i = at + 1;
+        if (lf + 1 < size && bytes[lf + 1] == '.') {
+            return lf + 1;
+        }
+        at = lf + 1;
     }
     return size;
 }
@@ -81,6 +89,25 @@ bool parseNumber(const std::string& word, unsigned long& number) {
     return true;
 }
 
+std::string withCrLf(std::string text) {
+    std::size_t bare = 0;
+    for (std::size_t lf = text.find('\n'); lf != std::string::npos; lf = text.find('\n', lf + 1)) {
+        bare += lf == 0 || text[lf - 1] != '\r' ? 1 : 0;
+    }
+    if (bare == 0) {
+        return text;
+    }
+    std::string out;
+    out.reserve(text.size() + bare);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) {
+            out += '\r';
+        }
+        out += text[i];
+    }
+    return out;
+}
+
 std::string closeHeader(std::string header) {
     if (header.empty()) {
         header = "\r\n"; // an empty header block still ends with its empty line
@@ -97,11 +124,11 @@ std::string closeHeader(std::string header) {
 std::string firstLines(const std::string& body, unsigned long lines) {
     std::size_t end = 0;
     for (unsigned long i = 0; i < lines; ++i) {
-        const std::size_t lf = body.find("\r\n", end);
+        const std::size_t lf = body.find('\n', end);
         if (lf == std::string::npos) {
             return body;
         }
-        end = lf + 2;
+        end = lf + 1;
     }
     return body.substr(0, end);
 }
@@ -112,22 +139,21 @@ void DotStuffer::feed(const std::string& data) {
     if (size == 0) {
         return;
     }
-    // A line begins after CR LF; the CR of the first one may have ended the
-    // data fed before.
+    // The first byte is judged by what the data fed before ended with.
     std::size_t segment = 0; // start of the bytes not yet handed on
-    if (atLineStart_ && bytes[0] == '.') {
+    if (bytes[0] == '\n' && !afterCr_) {
+        sink_("\r", 1);
+    } else if (bytes[0] == '.' && atLineStart_) {
         sink_(".", 1); // the extra dot; the line's own dot follows
     }
-    for (std::size_t dot = nextDotAfterLf(bytes, 1, size); dot < size;
-         dot = nextDotAfterLf(bytes, dot + 1, size)) {
-        if (dot >= 2 ? bytes[dot - 2] == '\r' : afterCr_) {
-            sink_(bytes + segment, dot - segment);
-            sink_(".", 1);
-            segment = dot;
-        }
+    for (std::size_t mark = nextMark(bytes, 1, size); mark < size;
+         mark = nextMark(bytes, mark + 1, size)) {
+        sink_(bytes + segment, mark - segment);
+        sink_(bytes[mark] == '\n' ? "\r" : ".", 1);
+        segment = mark;
     }
     sink_(bytes + segment, size - segment);
-    atLineStart_ = bytes[size - 1] == '\n' && (size >= 2 ? bytes[size - 2] == '\r' : afterCr_);
+    atLineStart_ = bytes[size - 1] == '\n';
     afterCr_ = bytes[size - 1] == '\r';
 }
 

@@ -319,6 +319,15 @@ TEST_F(Pop3SessionTest, RetrSendsHeaderAndTextByteStuffed) {
                        "+OK\r\nSubject: three\r\n\r\nThird\r\n.\r\n" + kBye);
 }
 
+TEST_F(Pop3SessionTest, BareLineFeedsBecomeCrLfBeforeHeaderLinesAndDotsAreSeen) {
+    inbox = {{"lf", 50, "Subject: lf\nX: y\n", "second line\n.\r\n+OK injected\r\nlast\n"}};
+    const std::string out = converse(login({"RETR 1\r\n", "TOP 1 2\r\n", "QUIT\r\n"}));
+    EXPECT_EQ(out, std::string(kGreeting) + kUserOk + kPassOk +
+                       "+OK\r\nSubject: lf\r\nX: y\r\n\r\nsecond line\r\n..\r\n+OK injected\r\n"
+                       "last\r\n.\r\n" +
+                       "+OK 37\r\nSubject: lf\r\nX: y\r\n\r\nsecond line\r\n..\r\n.\r\n" + kBye);
+}
+
 TEST_F(Pop3SessionTest, LargeTextsGoOutWholeInBoundedPieces) {
     // A 3 MB text: a 1.5 MB run without a dot line (more than the output
     // buffer holds), then dot lines every few bytes, so stuffed dots fall on

@@ -62,24 +62,29 @@ TEST(Pop3TextTest, MessageNumbersAreLeadingDigits) {
     }
 }
 
-TEST(Pop3TextTest, HeaderAlwaysEndsWithItsEmptyLine) {
+TEST(Pop3TextTest, HeaderGetsCrLfLineEndsAndItsEmptyLine) {
     struct Case {
         std::string in, out;
     } cases[] = {
-        {"Subject: a\r\n\r\n", "Subject: a\r\n\r\n"}, {"Subject: a\r\n", "Subject: a\r\n\r\n"},
-        {"Subject: a", "Subject: a\r\n\r\n"},         {"", "\r\n"},
+        {"Subject: a\r\n\r\n", "Subject: a\r\n\r\n"},
+        {"Subject: a\r\n", "Subject: a\r\n\r\n"},
+        {"Subject: a", "Subject: a\r\n\r\n"},
+        {"", "\r\n"},
         {"Subject: a\r", "Subject: a\r\r\n\r\n"},
+        {"A: 1\nB: 2\n", "A: 1\r\nB: 2\r\n\r\n"},
+        {"A: 1\r\n\n", "A: 1\r\n\r\n"},
+        {"\n\r\n", "\r\n\r\n"},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
-        EXPECT_EQ(closeHeader(cases[i].in), cases[i].out) << "case " << i;
+        EXPECT_EQ(closeHeader(withCrLf(cases[i].in)), cases[i].out) << "case " << i;
     }
 }
 
 TEST(Pop3TextTest, FirstLinesOfABody) {
-    const std::string body = "one\r\ntwo\r\nthree";
+    const std::string body = "one\r\ntwo\nthree";
     EXPECT_EQ(firstLines(body, 0), "");
     EXPECT_EQ(firstLines(body, 1), "one\r\n");
-    EXPECT_EQ(firstLines(body, 2), "one\r\ntwo\r\n");
+    EXPECT_EQ(firstLines(body, 2), "one\r\ntwo\n"); // a bare LF ends a line too
     EXPECT_EQ(firstLines(body, 3), body);
     EXPECT_EQ(firstLines(body, 99999999), body);
 }
@@ -104,11 +109,14 @@ TEST(Pop3TextTest, DotStuffingOfLinesThatBeginWithADot) {
         {{".x\r\n"}, "..x\r\n", true},
         {{"a\r\n..\r\n"}, "a\r\n...\r\n", true},
         {{"a.b\r\n x.\r\n"}, "a.b\r\n x.\r\n", true},
-        // A lone LF or CR does not end a line.
-        {{"a\n.b\r.c\r\n"}, "a\n.b\r.c\r\n", true},
-        // Line starts are followed across pieces, even inside a CR LF.
+        // A bare LF becomes CR LF and ends a line; a lone CR does not.
+        {{"a\n.b\r.c\r\n"}, "a\r\n..b\r.c\r\n", true},
+        {{"second line\n.\r\n+OK injected\r\n"}, "second line\r\n..\r\n+OK injected\r\n", true},
+        {{"\n\n.\r\r\n"}, "\r\n\r\n..\r\r\n", true},
+        // Line starts and CRs are followed across pieces, even inside a CR LF.
         {{"H: 1\r\n\r\n", ".body\r\n"}, "H: 1\r\n\r\n..body\r\n", true},
         {{"a\r", "\n.b"}, "a\r\n..b", false},
+        {{"a\n", "\n", ".b\n"}, "a\r\n\r\n..b\r\n", true},
         {{"a\r\n", ""}, "a\r\n", true},
         {{"", "."}, "..", false},
     };
@@ -121,7 +129,7 @@ TEST(Pop3TextTest, DotStuffingOfLinesThatBeginWithADot) {
 
 // Whatever way the data is split, the stuffed bytes are the same.
 TEST(Pop3TextTest, DotStuffingDoesNotDependOnSplits) {
-    const std::string data = ".a\r\n.\r\n..\r\nb.\r\n\r\n.c\r\r\n.";
+    const std::string data = ".a\r\n.\r\n..\nb.\r\n\n.c\r\r\n.\n\n.";
     const std::string whole = stuffed({data});
     for (std::size_t a = 0; a <= data.size(); ++a) {
         for (std::size_t b = a; b <= data.size(); ++b) {
@@ -132,7 +140,7 @@ TEST(Pop3TextTest, DotStuffingDoesNotDependOnSplits) {
 }
 
 // Long texts with dots, CRs and LFs everywhere, fed whole and in pieces of
-// many sizes, against a stuffer that goes byte by byte.
+// many sizes, against a framing that goes byte by byte.
 TEST(Pop3TextTest, DotStuffingOfLongTextsMatchesAByteByByteStuffer) {
     std::uint32_t seed = 12345;
     auto next = [&seed] {
@@ -150,11 +158,14 @@ TEST(Pop3TextTest, DotStuffingOfLongTextsMatchesAByteByByteStuffer) {
         std::string expected;
         bool lineStart = true;
         for (std::size_t i = 0; i < data.size(); ++i) {
+            if (data[i] == '\n' && (i == 0 || data[i - 1] != '\r')) {
+                expected += '\r';
+            }
             if (lineStart && data[i] == '.') {
                 expected += '.';
             }
             expected += data[i];
-            lineStart = data[i] == '\n' && i > 0 && data[i - 1] == '\r';
+            lineStart = data[i] == '\n';
         }
         EXPECT_EQ(stuffed({data}), expected) << "round " << round;
         for (std::size_t piece : {1u, 2u, 15u, 16u, 17u, 31u, 100u}) {

@@ -34,6 +34,11 @@ struct Fault {
     // Non-zero: answer 200 with a gzip body of about a thousandth of this
     // size that inflates to this many bytes of zeros (a gzip bomb).
     std::size_t gzipBombBytes = 0;
+    // Serve the answer gzipped (one member), damaged where only a check of
+    // the whole stream sees it: CutShort sends half the gzip body without a
+    // Content-Length, then closes in order; BadCrc breaks the CRC-32.
+    enum class GzipDamage { None, CutShort, BadCrc };
+    GzipDamage gzipDamage = GzipDamage::None;
     // How many matching requests the fault applies to; negative: all of them.
     int times = -1;
 };

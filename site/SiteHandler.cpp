@@ -92,6 +92,19 @@ std::string rfc5322Date(std::int64_t now) {
     return d.substr(0, d.size() - 3) + "+0000";
 }
 
+// A gzipped answer (its bytes as sent) damaged as the fault says.
+std::string damagedGzip(std::string bytes, Fault::GzipDamage damage) {
+    if (damage == Fault::GzipDamage::BadCrc) {
+        bytes[bytes.size() - 8] ^= 0x01; // the first byte of the trailer's CRC-32
+        return bytes;
+    }
+    const std::size_t body = bytes.find("\r\n\r\n") + 4;
+    bytes.resize(body + (bytes.size() - body) / 2);
+    const std::size_t length = bytes.find("Content-Length: ");
+    bytes.erase(length, bytes.find("\r\n", length) + 2 - length);
+    return bytes;
+}
+
 } // namespace
 
 struct SiteHandler::Context {
@@ -308,6 +321,7 @@ SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, std::string r
     HttpAnswer answer;
     bool answered = false;
     bool bomb = false;
+    Fault::GzipDamage damage = Fault::GzipDamage::None;
     if (request.proxyForm && !config_.proxyUser.empty()) {
         std::string expected = config_.proxyUser + ":" + config_.proxyPassword;
         std::string auth = request.header("Proxy-Authorization");
@@ -334,6 +348,7 @@ SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, std::string r
             reply.reset = fault->reset && fault->closeAfterBytes >= 0;
             c.malformed = fault->malformed;
             c.endlessCounter = fault->endlessCounter;
+            damage = fault->gzipDamage;
             if (fault->status != 0) {
                 answer =
                     HttpAnswer(fault->status, kHtml,
@@ -367,7 +382,9 @@ SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, std::string r
         members = config_.gzipMembers;
     }
     reply.status = answer.status;
-    if (c.borrowed != nullptr && members == 0) {
+    if (damage != Fault::GzipDamage::None && !bomb) {
+        reply.bytes = damagedGzip(answer.serialize(c.now, 1, false), damage);
+    } else if (c.borrowed != nullptr && members == 0) {
         // The part goes out from the mailbox itself: no copy of its bytes.
         reply.bytes = answer.head(c.now, answer.borrowedBody.size());
         reply.part = answer.borrowedBody;

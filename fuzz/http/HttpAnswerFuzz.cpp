@@ -54,6 +54,7 @@ void readAnswer(const std::string& raw) {
         GzipReader::decode(response.body(), 1u << 16);
     } catch (const CVurelClient::Error&) {
     } catch (const GzipReader::TooLarge&) {
+    } catch (const GzipReader::Corrupt&) {
     }
 }
 

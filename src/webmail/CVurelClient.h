@@ -7,7 +7,8 @@
 //
 // Errors: a page that is not what an operation expects throws
 // CVurelClient::Error, whose text is the URL requested (or the word named at
-// the operation; "answer too large" for an answer beyond AnswerLimits.h);
+// the operation; "answer too large" for an answer beyond AnswerLimits.h, and
+// the fault for a gzip body that is not whole, e.g. "gzip answer cut short");
 // InvalidCookie (derived from Error) means the session's cookies no longer
 // open the mail pages, and the caller signs in again and repeats. Connection
 // failures are CBlockSocket::Error / CBlockSocket::Canceled and pass through

@@ -35,54 +35,67 @@ constexpr std::size_t kMaxStep = 1u << 30;
 constexpr std::size_t kMaxRatio = 32;
 constexpr std::size_t kMaxReserve = 256u << 20;
 
+// What Corrupt says, one text per fault.
+const char* const kCutShort = "gzip answer cut short";
+const char* const kBadHeader = "gzip header invalid";
+const char* const kBadData = "gzip data corrupt";
+const char* const kCrcMismatch = "gzip CRC mismatch";
+const char* const kLengthMismatch = "gzip length mismatch";
+const char* const kTrailingBytes = "gzip answer has bytes after its last member";
+
 // Reads gzip members from one byte range; pos_ is the next unread byte.
 class MemberParser {
 public:
     MemberParser(const unsigned char* data, std::size_t length) : data_(data), length_(length) {}
 
-    bool atMagic() const {
-        return length_ - pos_ >= 2 && data_[pos_] == kMagic1 && data_[pos_ + 1] == kMagic2;
+    // Whether the bytes left can be the start of a member: the magic, or
+    // its first byte at the very end.
+    bool mayBeMember() const {
+        return left() > 0 && data_[pos_] == kMagic1 && (left() == 1 || data_[pos_ + 1] == kMagic2);
     }
     std::size_t left() const { return length_ - pos_; }
     const unsigned char* here() const { return data_ + pos_; }
     void advance(std::size_t count) { pos_ += count; }
 
-    // Skips one member header; false on a data error.
-    bool skipHeader() {
-        if (left() < kFixedHeader || !atMagic()) {
-            return false;
+    // Skips one member header; null, or the fault. Data that ends inside a
+    // header that is valid so far is cut short, not invalid.
+    const char* skipHeader() {
+        const std::size_t have = std::min(left(), kFixedHeader);
+        const unsigned char* header = here();
+        if ((have > 0 && header[0] != kMagic1) || (have > 1 && header[1] != kMagic2) ||
+            (have > 2 && header[2] != kDeflate) || (have > 3 && (header[3] & kFlagReserved) != 0)) {
+            return kBadHeader;
         }
-        const unsigned char method = data_[pos_ + 2];
-        const unsigned char flags = data_[pos_ + 3];
-        if (method != kDeflate || (flags & kFlagReserved) != 0) {
-            return false;
+        if (have < kFixedHeader) {
+            return kCutShort;
         }
+        const unsigned char flags = header[3];
         pos_ += kFixedHeader;
         if (flags & kFlagExtra) {
             if (left() < 2) {
-                return false;
+                return kCutShort;
             }
             const std::size_t extra =
                 data_[pos_] | (static_cast<std::size_t>(data_[pos_ + 1]) << 8);
             pos_ += 2;
             if (left() < extra) {
-                return false;
+                return kCutShort;
             }
             pos_ += extra;
         }
         if ((flags & kFlagName) && !skipZeroTerminated()) {
-            return false;
+            return kCutShort;
         }
         if ((flags & kFlagComment) && !skipZeroTerminated()) {
-            return false;
+            return kCutShort;
         }
         if (flags & kFlagHeaderCrc) {
             if (left() < 2) {
-                return false;
+                return kCutShort;
             }
             pos_ += 2;
         }
-        return true;
+        return nullptr;
     }
 
     // Reads a little-endian 32-bit value; false when fewer than 4 bytes are left.
@@ -134,13 +147,15 @@ private:
 };
 
 // Inflates one member's deflate data onto out, starting at parser's position,
-// and checks its trailer. False on a data error; out keeps what was produced.
-bool inflateMember(Inflater& inflater, MemberParser& parser, std::string& out,
-                   std::size_t maxOutput) {
+// and checks its trailer. Null, or the fault.
+const char* inflateMember(Inflater& inflater, MemberParser& parser, std::string& out,
+                          std::size_t maxOutput) {
     z_stream& zs = inflater.stream();
     std::uint32_t crc = static_cast<std::uint32_t>(crc32(0L, Z_NULL, 0));
-    std::size_t used = out.size();
+    const std::size_t start = out.size();
+    std::size_t used = start;
     int status = Z_OK;
+    const char* fault = nullptr;
     while (status != Z_STREAM_END) {
         // Output grows geometrically: the copies amortise to O(1) per byte.
         if (out.size() - used < kMinRoom) {
@@ -171,26 +186,36 @@ bool inflateMember(Inflater& inflater, MemberParser& parser, std::string& out,
                 throw GzipReader::TooLarge();
             }
         }
+        if (status == Z_MEM_ERROR) {
+            throw std::bad_alloc();
+        }
         if (status == Z_BUF_ERROR && parser.left() == 0) {
-            break; // the input ended inside the deflate data
+            fault = kCutShort; // the input ended before the final block did
+            break;
         }
         if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
-            break; // Z_DATA_ERROR, Z_NEED_DICT, Z_MEM_ERROR
+            fault = kBadData; // Z_DATA_ERROR, Z_NEED_DICT
+            break;
         }
         if (status == Z_BUF_ERROR && produced == 0 && zs.avail_out > 0) {
-            break; // no progress possible
+            fault = kBadData; // no progress possible
+            break;
         }
     }
     out.resize(used);
-    if (status != Z_STREAM_END) {
-        return false;
+    if (fault != nullptr) {
+        return fault;
     }
     std::uint32_t stored = 0;
-    if (!parser.readLe32(stored) || stored != crc) {
-        return false;
-    }
     std::uint32_t size = 0;
-    return parser.readLe32(size); // the length is not checked
+    if (!parser.readLe32(stored) || !parser.readLe32(size)) {
+        return kCutShort;
+    }
+    if (stored != crc) {
+        return kCrcMismatch;
+    }
+    // The length is kept modulo 2^32.
+    return size == static_cast<std::uint32_t>(used - start) ? nullptr : kLengthMismatch;
 }
 
 // The output size to reserve for a stream: the last member's trailer holds
@@ -211,11 +236,14 @@ std::size_t announcedSize(const unsigned char* data, std::size_t length, std::si
 } // namespace
 
 std::string GzipReader::decode(const char* data, std::size_t length, std::size_t maxOutput) {
-    std::string out;
-    Inflater inflater;
-    if (!inflater.ok() || data == nullptr) {
-        return out;
+    if (data == nullptr) {
+        length = 0;
     }
+    Inflater inflater;
+    if (!inflater.ok()) {
+        throw std::bad_alloc(); // zlib could not get its state
+    }
+    std::string out;
     try {
         out.reserve(announcedSize(reinterpret_cast<const unsigned char*>(data), length, maxOutput));
         platform::adviseLargeBuffer(&out[0], out.capacity());
@@ -224,21 +252,20 @@ std::string GzipReader::decode(const char* data, std::size_t length, std::size_t
     }
     MemberParser parser(reinterpret_cast<const unsigned char*>(data), length);
     for (;;) {
-        if (!parser.skipHeader() || !inflateMember(inflater, parser, out, maxOutput)) {
-            return out;
+        if (const char* fault = parser.skipHeader()) {
+            throw Corrupt(fault);
+        }
+        if (const char* fault = inflateMember(inflater, parser, out, maxOutput)) {
+            throw Corrupt(fault);
         }
         if (parser.left() == 0) {
             return out;
         }
-        if (!parser.atMagic()) {
-            if (parser.left() > maxOutput - out.size()) {
-                throw GzipReader::TooLarge();
-            }
-            out.append(reinterpret_cast<const char*>(parser.here()), parser.left());
-            return out;
+        if (!parser.mayBeMember()) {
+            throw Corrupt(kTrailingBytes);
         }
         if (inflateReset(&inflater.stream()) != Z_OK) {
-            return out;
+            throw Corrupt(kBadData); // not for a stream that inflateInit2 made
         }
     }
 }

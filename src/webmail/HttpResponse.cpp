@@ -32,15 +32,15 @@ HttpResponse::HttpResponse(std::string&& raw, std::size_t maxInflated) {
     if (!scanner.find("Content-Encoding: ", "gzip") || scanner.length() != 0) {
         return;
     }
-    static const std::string kMagic = "\x1f\x8b";
-    const std::size_t magic = body_.find(kMagic);
-    if (magic == std::string::npos) {
-        return;
+    if (body_.empty() && headerValue("Content-Length: ") == "0") {
+        return; // the sender says there is no body: nothing was encoded
     }
     try {
-        body_ = GzipReader::decode(body_.data() + magic, body_.size() - magic, maxInflated);
+        body_ = GzipReader::decode(body_.data(), body_.size(), maxInflated);
     } catch (const GzipReader::TooLarge&) {
         throw AnswerTooLarge();
+    } catch (const GzipReader::Corrupt& e) {
+        throw BadGzip(e.what());
     }
 }
 

@@ -1,11 +1,12 @@
 #pragma once
 // One raw HTTP response split into header and body, the body gzip-decoded
 // when the header says "Content-Encoding: gzip". A value the caller owns.
-// Never throws on bad input: a response without an empty line is all header.
-// A gzip body that inflates beyond its bound (kMaxInflatedBytes unless the
-// reader sets another) throws AnswerTooLarge.
+// A response without an empty line is all header. A gzip body that inflates
+// beyond its bound (kMaxInflatedBytes unless the reader sets another) throws
+// AnswerTooLarge; one that is not whole throws BadGzip. Nothing else throws.
 
 #include "webmail/AnswerLimits.h"
+#include "webmail/WebmailError.h"
 
 #include <cstddef>
 #include <string>
@@ -15,6 +16,15 @@ namespace quill {
 
 class HttpResponse {
 public:
+    // A gzip body that is not one whole stream (see GzipReader.h): the
+    // connection ended inside it, or a trailer does not match, or bytes stand
+    // before or after its members. Taken for the whole it would be a message
+    // cut short. The text names the fault ("gzip answer cut short", ...).
+    class BadGzip : public WebmailError {
+    public:
+        explicit BadGzip(const char* what) : WebmailError(what) {}
+    };
+
     explicit HttpResponse(const std::string& raw, std::size_t maxInflated = kMaxInflatedBytes);
     // Takes over raw's buffer: the body is moved down over the header in
     // place, so a large response is copied once at most and never duplicated.

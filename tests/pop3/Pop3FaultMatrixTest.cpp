@@ -64,6 +64,11 @@ const Row kRows[] = {
     {"print view garbage", kLetter, malformed(), Step::Retr, "+OK"},
     {"print view stalls past the time-out", kLetter, stall(3s), Step::Retr, kNotRetrieved},
     {"print view gzip bomb", kLetter, gzipBomb(), Step::Retr, kNotRetrieved},
+    // A gzip body short of whole is no message: nothing to delete.
+    {"print view gzip cut short", kLetter, gzipDamage(site::Fault::GzipDamage::CutShort),
+     Step::Retr, kNotRetrieved},
+    {"print view gzip bad CRC", kLetter, gzipDamage(site::Fault::GzipDamage::BadCrc), Step::Retr,
+     kNotRetrieved},
     {"Cancel during sign-in", "/", stall(20s), Step::SignIn, "closed", Twist::Cancel},
     {"Cancel during listing", kList, stall(20s), Step::SignIn, "closed", Twist::Cancel},
     {"Cancel during RETR", kLetter, stall(20s), Step::Retr, "closed", Twist::Cancel},
@@ -104,6 +109,12 @@ TEST_P(Pop3FaultMatrix, RowGetsItsReplyAndTheNextConversationIsServed) {
     EXPECT_EQ(row.reply, got) << row.name;
     if (row.fault.gzipBombBytes > 0) {
         EXPECT_TRUE(s->logged("failed: answer too large")) << row.name; // stopped at the bound
+    }
+    if (row.fault.gzipDamage != site::Fault::GzipDamage::None) {
+        EXPECT_TRUE(s->logged(row.fault.gzipDamage == site::Fault::GzipDamage::CutShort
+                                  ? "RETR failed: gzip answer cut short"
+                                  : "RETR failed: gzip CRC mismatch"))
+            << row.name;
     }
 
     s->endFault();

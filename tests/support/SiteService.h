@@ -75,6 +75,10 @@ inline site::Fault stall(std::chrono::milliseconds delay) {
 inline site::Fault gzipBomb() {
     return make([](site::Fault& f) { f.gzipBombBytes = kFixtureInflatedBytes + (1u << 20); });
 }
+// A gzip body cut in half (no Content-Length), or one with a wrong CRC-32.
+inline site::Fault gzipDamage(site::Fault::GzipDamage damage) {
+    return make([=](site::Fault& f) { f.gzipDamage = damage; });
+}
 // Every matching request redirects to itself.
 inline site::Fault loop() {
     return make([](site::Fault& f) { f.redirectLoop = true; }, -1);

@@ -107,24 +107,19 @@ TEST(HttpResponse, GzipBodyOnlyWhenTheHeaderSaysGzip) {
     }
 }
 
-// A gzip body short of one whole stream fails the answer with the fault named,
-// as the sessions' error; it is never taken for the body.
+// A gzip body short of one whole stream (GzipReaderTest has every fault)
+// fails the answer with the fault named, as the sessions' error; it is never
+// taken for the body.
 TEST(HttpResponse, AGzipBodyIsWholeOrAnError) {
     std::string badCrc = kGzipHello;
     badCrc[badCrc.size() - 8] ^= 0x01; // first byte of the stored CRC-32
-    std::string badLength = kGzipHello;
-    badLength[badLength.size() - 4] ^= 0x01;
     const struct {
         std::string body, fault;
     } cases[] = {
         {kGzipHello.substr(0, 8), "gzip answer cut short"},
-        {kGzipHello.substr(0, kGzipHello.size() - 1), "gzip answer cut short"},
         {"", "gzip answer cut short"},
         {badCrc, "gzip CRC mismatch"},
-        {badLength, "gzip length mismatch"},
         {"junk before the magic" + kGzipHello, "gzip header invalid"},
-        {"no magic here", "gzip header invalid"},
-        {kGzipHello + "x", "gzip answer has bytes after its last member"},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         try {

@@ -69,19 +69,12 @@ def assembled(data, extra=b"", name=b"", comment=b"", hcrc=False, flags_extra=0)
 
 
 def raw_verdict(deflate_data):
-    # What raw inflate makes of a member's deflate data and trailer: the fault
-    # a whole-or-nothing reader must name, or None for a whole member.
-    d = zlib.decompressobj(-15)
+    # Whether raw inflate finds a damage itself, or only the CRC-32 can.
     try:
-        out = d.decompress(deflate_data)
+        zlib.decompressobj(-15).decompress(deflate_data)
+        return "gzip CRC mismatch"
     except zlib.error:
         return "gzip data corrupt"
-    if not d.eof or len(d.unused_data) < 8:
-        return "gzip answer cut short"
-    crc, size = struct.unpack("<II", d.unused_data[:8])
-    if crc != zlib.crc32(out):
-        return "gzip CRC mismatch"
-    return None if size == len(out) & 0xFFFFFFFF else "gzip length mismatch"
 
 
 def sync_flushed(data):

@@ -76,8 +76,9 @@ TEST(HttpClient, BinaryBodyAndCustomRequest) {
     // announced is the length sent.
     auto form = peer();
     ScriptedClient poster({form});
+    const std::string text = body + "tail";
     RequestBody encoded;
-    encoded.append("Body=").appendFormEncoded(body + "tail");
+    encoded.append("Body=").appendFormEncoded(text);
     poster.request("POST", "http://h/", nullptr, "", &encoded);
     const std::string sent = form->written();
     const std::size_t start = sent.find("\r\n\r\n") + 4;

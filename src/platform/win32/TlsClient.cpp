@@ -11,13 +11,14 @@
 
 #include "platform/TlsClient.h"
 
+#include <windows.h>
+
 #include <subauth.h>
 #include <wincrypt.h>
-#include <windows.h>
-#define SECURITY_WIN32
 // SCH_CREDENTIALS and TLS_PARAMETERS.
 #define SCHANNEL_USE_BLACKLISTS
 #include <schannel.h>
+#define SECURITY_WIN32
 #include <security.h>
 #include <sspi.h>
 
@@ -453,6 +454,7 @@ private:
         result.cbSize = sizeof result;
         BOOL checked =
             CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &result);
+        DWORD chainErrors = chain->TrustStatus.dwErrorStatus;
         CertFreeCertificateChain(chain);
         if (!checked)
             return "certificate: policy check failed";
@@ -461,6 +463,17 @@ private:
                 return known;
             return errorText("certificate: rejected", static_cast<SECURITY_STATUS>(result.dwError));
         }
+        // What the chain says stands even where the policy let it pass (wine's
+        // passes a chain that ends at a certificate nobody trusts).
+        if (chainErrors & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN |
+                           CERT_TRUST_IS_NOT_SIGNATURE_VALID | CERT_TRUST_IS_CYCLIC))
+            return "certificate: unknown issuer";
+        if (chainErrors & CERT_TRUST_IS_NOT_TIME_VALID)
+            return "certificate: expired";
+        if (chainErrors & CERT_TRUST_IS_NOT_VALID_FOR_USAGE)
+            return "certificate: not for a server";
+        if (chainErrors != CERT_TRUST_NO_ERROR)
+            return errorText("certificate: rejected", static_cast<SECURITY_STATUS>(chainErrors));
         if (isAddress_ && !certificateHasIPv4(certificate, address_))
             return "certificate: name mismatch";
         return {};
@@ -474,6 +487,8 @@ private:
                              {0, SECBUFFER_EMPTY, nullptr},
                              {0, SECBUFFER_EMPTY, nullptr}};
         SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
+        // Decryption happens in place: the record's type is read first.
+        bool alertRecord = input_[0] == kRecordAlert;
         SECURITY_STATUS status = DecryptMessage(&context_, &desc, 0, nullptr);
         if (status == SEC_E_INCOMPLETE_MESSAGE)
             return false;
@@ -496,7 +511,11 @@ private:
         } else {
             used_ = 0;
         }
-        if (status == SEC_I_CONTEXT_EXPIRED) {
+        // SChannel names close_notify with SEC_I_CONTEXT_EXPIRED; wine's
+        // says SEC_E_OK with no data for it, on the one alert that is no
+        // error (in TLS 1.2, where the record's type is in the clear).
+        if (status == SEC_I_CONTEXT_EXPIRED ||
+            (status == SEC_E_OK && alertRecord && plain_.empty())) {
             closeNotify_ = true;
         } else if (status == SEC_I_RENEGOTIATE) {
             // A post-handshake message (TLS 1.3 tickets, a key update, or a

@@ -129,16 +129,19 @@ TEST(TlsClient, TalksBothWaysAndTellsHowTheStreamEnded) {
         const char* host;
         std::string line;     // sent, then expected back
         std::string expected; // what comes back
+        bool shutdownFirst;   // the client sends close_notify first
         bool closeNotify;     // the peer ends with close_notify
     };
     std::string big(100000, 'x');
     for (std::size_t i = 0; i < big.size(); ++i)
         big[i] = static_cast<char>('a' + i % 26);
     const Row rows[] = {
-        {"good", "localhost", "hello\n", "olleh\n", true},
-        {"good", "127.0.0.1", "abc\n", "cba\n", true},
+        {"good", "localhost", "hello\n", "olleh\n", false, true},
+        {"good", "127.0.0.1", "abc\n", "cba\n", false, true},
         // Many records each way, then the TCP end without close_notify.
-        {"dropping", "localhost", big + "\n", big + "\n", false},
+        {"dropping", "localhost", big + "\n", big + "\n", false, false},
+        // The peer answers close_notify only when it gets one.
+        {"closing", "localhost", "abc\n", "abc\n", true, true},
     };
     for (std::size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
         const Row& row = rows[i];
@@ -151,7 +154,9 @@ TEST(TlsClient, TalksBothWaysAndTellsHowTheStreamEnded) {
             tls->handshake();
             sendText(*tls, row.line);
             EXPECT_EQ(receiveExactly(*tls, row.expected.size()), row.expected);
-            if (row.closeNotify)
+            if (row.shutdownFirst)
+                tls->shutdown();
+            else if (row.closeNotify)
                 sendText(*tls, "CLOSE\n");
             char rest[16];
             EXPECT_EQ(tls->receive(rest, sizeof rest), 0u);

@@ -9,8 +9,9 @@
   tls_test_servers.py run DIR PROGRAM [ARGS...]
       Starts `openssl s_server -rev` (echoes each line reversed; the line
       "CLOSE" ends the connection with close_notify) with each certificate,
-      one with the good certificate that speaks only TLS 1.0, and a server
-      that echoes one line and drops the connection without close_notify;
+      one with the good certificate that speaks only TLS 1.0, and two that
+      echo one line, then drop the connection without close_notify or answer
+      the client's close_notify with theirs;
       runs PROGRAM (through QUILL_EMULATOR when set) with
       QUILL_TLS_TEST_SERVERS=name=port,... and SSL_CERT_FILE/SSL_CERT_DIR
       naming the test CA only; stops the servers; exits with PROGRAM's status.
@@ -120,11 +121,14 @@ class SServer:
         self.proc.wait()
 
 
-class DroppingServer:
-    """Echoes the first line it gets, then ends the TCP connection without
-    close_notify: a peer whose stream is cut."""
+class EchoServer:
+    """Echoes the first line it gets. Dropping: then ends the TCP connection
+    without close_notify, a peer whose stream is cut. Otherwise: waits for the
+    client's close_notify and answers it with its own, or drops the
+    connection when anything else comes."""
 
-    def __init__(self, d):
+    def __init__(self, d, dropping):
+        self.dropping = dropping
         self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         self.context.load_cert_chain(os.path.join(d, "good.pem"), os.path.join(d, "server.key"))
         self.listener = socket.create_server(("127.0.0.1", 0))
@@ -138,8 +142,9 @@ class DroppingServer:
             except OSError:
                 return
             try:
-                raw.settimeout(30)
-                conn = self.context.wrap_socket(raw, server_side=True)
+                raw.settimeout(10)
+                conn = self.context.wrap_socket(raw, server_side=True,
+                                                suppress_ragged_eofs=False)
                 line = b""
                 while not line.endswith(b"\n"):
                     chunk = conn.recv(65536)
@@ -147,7 +152,14 @@ class DroppingServer:
                         break
                     line += chunk
                 conn.sendall(line)
-                # The socket under the TLS layer goes away: no close_notify.
+                if not self.dropping:
+                    try:
+                        if conn.recv(1) == b"":
+                            conn.unwrap()
+                    except (OSError, ssl.SSLError):
+                        pass
+                # The socket under the TLS layer goes away: no close_notify
+                # unless unwrap() sent one.
                 socket.socket(fileno=conn.detach()).close()
             except (OSError, ssl.SSLError):
                 raw.close()
@@ -167,7 +179,8 @@ def run(d, program):
                 ("wrongname", "wrongname.pem", []),
                 ("tls10", "good.pem", ["-tls1", "-cipher", "DEFAULT@SECLEVEL=0"])):
             servers[name] = SServer(d, cert, extra, log)
-        servers["dropping"] = DroppingServer(d)
+        servers["dropping"] = EchoServer(d, dropping=True)
+        servers["closing"] = EchoServer(d, dropping=False)
         env = dict(os.environ)
         env["QUILL_TLS_TEST_SERVERS"] = ",".join("%s=%d" % (n, s.port) for n, s in servers.items())
         env["SSL_CERT_FILE"] = os.path.join(d, "ca.pem")

@@ -57,6 +57,12 @@ bool trust(const std::string& pem) {
                                          CERT_STORE_ADD_REPLACE_EXISTING, nullptr) != FALSE;
     if (!added)
         fail("cannot add the certificate");
+    // Written out now: wine keeps the store open (and unwritten) past the
+    // close while a deleted certificate still holds a reference to it.
+    if (added && !CertControlStore(root, 0, CERT_STORE_CTRL_COMMIT, nullptr)) {
+        fail("cannot write the Root store");
+        added = false;
+    }
     CertCloseStore(root, 0);
     CertFreeCertificateContext(certificate);
     return added;

@@ -96,7 +96,7 @@ TEST(TlsClient, RefusesEveryFlawedServerDuringTheHandshake) {
     struct Row {
         const char* server;
         const char* host;
-        const char* error;
+        const char* error; // the text, or its start where a colon follows
     };
     const Row rows[] = {
         {"otherca", "localhost", "certificate: unknown issuer"},
@@ -105,6 +105,7 @@ TEST(TlsClient, RefusesEveryFlawedServerDuringTheHandshake) {
         {"good", "127.0.0.2", "certificate: name mismatch"}, // not among its IP names
         {"good", "wrong.example", "certificate: name mismatch"},
         {"tls10", "localhost", "protocol too old"},
+        {"plain", "localhost", "handshake failed"}, // and whatever SChannel or OpenSSL says
     };
     for (std::size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
         const Row& row = rows[i];
@@ -117,7 +118,10 @@ TEST(TlsClient, RefusesEveryFlawedServerDuringTheHandshake) {
             tls->handshake();
             ADD_FAILURE() << "handshake succeeded";
         } catch (const TlsError& e) {
-            EXPECT_EQ(std::string(e.what()), row.error);
+            std::string text = e.what();
+            std::string detailed = std::string(row.error) + ":";
+            EXPECT_TRUE(text == row.error || text.compare(0, detailed.size(), detailed) == 0)
+                << text;
         }
         tls->shutdown(); // after a failed handshake: must not throw
     }

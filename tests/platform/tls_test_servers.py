@@ -11,7 +11,7 @@
       "CLOSE" ends the connection with close_notify) with each certificate,
       one with the good certificate that speaks only TLS 1.0, and two that
       echo one line, then drop the connection without close_notify or answer
-      the client's close_notify with theirs;
+      the client's close_notify with theirs, and a plain HTTP server;
       runs PROGRAM (through QUILL_EMULATOR when set) with
       QUILL_TLS_TEST_SERVERS=name=port,... and SSL_CERT_FILE/SSL_CERT_DIR
       naming the test CA only; stops the servers; exits with PROGRAM's status.
@@ -122,13 +122,14 @@ class SServer:
 
 
 class EchoServer:
-    """Echoes the first line it gets. Dropping: then ends the TCP connection
-    without close_notify, a peer whose stream is cut. Otherwise: waits for the
-    client's close_notify and answers it with its own, or drops the
-    connection when anything else comes."""
+    """Echoes the first line it gets. "dropping": then ends the TCP
+    connection without close_notify, a peer whose stream is cut. "closing":
+    waits for the client's close_notify and answers it with its own, or drops
+    the connection when anything else comes. "plain": no TLS at all, answers
+    the ClientHello as a plain HTTP server would."""
 
-    def __init__(self, d, dropping):
-        self.dropping = dropping
+    def __init__(self, d, mode):
+        self.mode = mode
         self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         self.context.load_cert_chain(os.path.join(d, "good.pem"), os.path.join(d, "server.key"))
         self.listener = socket.create_server(("127.0.0.1", 0))
@@ -143,6 +144,11 @@ class EchoServer:
                 return
             try:
                 raw.settimeout(10)
+                if self.mode == "plain":
+                    raw.recv(65536)
+                    raw.sendall(b"HTTP/1.0 400 Bad Request\r\nContent-Length: 0\r\n\r\n")
+                    raw.close()
+                    continue
                 conn = self.context.wrap_socket(raw, server_side=True,
                                                 suppress_ragged_eofs=False)
                 line = b""
@@ -152,7 +158,7 @@ class EchoServer:
                         break
                     line += chunk
                 conn.sendall(line)
-                if not self.dropping:
+                if self.mode == "closing":
                     try:
                         if conn.recv(1) == b"":
                             conn.unwrap()
@@ -179,8 +185,8 @@ def run(d, program):
                 ("wrongname", "wrongname.pem", []),
                 ("tls10", "good.pem", ["-tls1", "-cipher", "DEFAULT@SECLEVEL=0"])):
             servers[name] = SServer(d, cert, extra, log)
-        servers["dropping"] = EchoServer(d, dropping=True)
-        servers["closing"] = EchoServer(d, dropping=False)
+        for mode in ("dropping", "closing", "plain"):
+            servers[mode] = EchoServer(d, mode)
         env = dict(os.environ)
         env["QUILL_TLS_TEST_SERVERS"] = ",".join("%s=%d" % (n, s.port) for n, s in servers.items())
         env["SSL_CERT_FILE"] = os.path.join(d, "ca.pem")

@@ -319,22 +319,25 @@ private:
         haveCredentials_ = true;
     }
 
-    // A server that answers with a version below TLS 1.2, or refuses ours
-    // with a protocol_version alert, is named as such before SChannel reports
-    // it as some general failure. Looks at the first record only.
-    void checkServerVersion() {
-        if (versionChecked_ || used_ < 7)
+    // The first record the server sends, looked at before SChannel sees it:
+    // a server that does not speak TLS, answers with a version below TLS 1.2
+    // or refuses ours with a protocol_version alert is named as such, instead
+    // of as whatever general failure SChannel would report (or a wait for
+    // more bytes that never come).
+    void checkFirstRecord() {
+        if (firstRecordChecked_ || used_ == 0)
             return;
         const unsigned char* b = input_.data();
+        if (b[0] != kRecordAlert && b[0] != kRecordHandshake)
+            fail("handshake failed: the server does not speak TLS");
+        if (used_ < (b[0] == kRecordAlert ? 7u : 11u))
+            return;
         if (b[0] == kRecordAlert && b[6] == kAlertProtocolVersion)
             fail("protocol too old");
-        if (b[0] == kRecordHandshake) {
-            if (used_ < 11)
-                return;
-            if (b[5] == kServerHello && (unsigned(b[9]) << 8 | b[10]) < kTls12Wire)
-                fail("protocol too old");
-        }
-        versionChecked_ = true;
+        if (b[0] == kRecordHandshake && b[5] == kServerHello &&
+            (unsigned(b[9]) << 8 | b[10]) < kTls12Wire)
+            fail("protocol too old");
+        firstRecordChecked_ = true;
     }
 
     // Runs InitializeSecurityContext until the context is complete: the
@@ -362,7 +365,7 @@ private:
                 if (n == 0)
                     fail("handshake failed: connection closed by the server");
                 used_ += n;
-                checkServerVersion();
+                checkFirstRecord();
             }
             SecBuffer in[2]{{static_cast<unsigned long>(used_), SECBUFFER_TOKEN, input_.data()},
                             {0, SECBUFFER_EMPTY, nullptr}};
@@ -537,7 +540,7 @@ private:
     CtxtHandle context_;
     bool haveCredentials_ = false;
     bool haveContext_ = false;
-    bool versionChecked_ = false;
+    bool firstRecordChecked_ = false;
     SecPkgContext_StreamSizes sizes_{};
     // Received bytes not yet decrypted: input_[0, used_).
     std::vector<unsigned char> input_;

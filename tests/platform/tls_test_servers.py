@@ -5,7 +5,9 @@
       Makes a test CA (DIR/ca.pem, the only one the test trusts), a second CA
       nobody trusts, one server key, and server certificates: good.pem
       (DNS localhost, IP 127.0.0.1), otherca.pem (from the second CA),
-      expired.pem, wrongname.pem (wrong.example only).
+      expired.pem, wrongname.pem (wrong.example only), site.pem (the
+      simulated web-mail site's names: vurel.example, *.vurel.example,
+      *.mail.vurel.example, IP 127.0.0.1).
   tls_test_servers.py run DIR PROGRAM [ARGS...]
       Starts `openssl s_server -rev` (echoes each line reversed; the line
       "CLOSE" ends the connection with close_notify) with each certificate,
@@ -46,6 +48,11 @@ subjectAltName = DNS:localhost, IP:127.0.0.1
 basicConstraints = critical, CA:FALSE
 keyUsage = critical, digitalSignature, keyEncipherment
 extendedKeyUsage = serverAuth
+[site]
+subjectAltName = DNS:vurel.example, DNS:*.vurel.example, DNS:*.mail.vurel.example, IP:127.0.0.1
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature, keyEncipherment
+extendedKeyUsage = serverAuth
 [wrong_name]
 subjectAltName = DNS:wrong.example
 basicConstraints = critical, CA:FALSE
@@ -83,7 +90,8 @@ def make_pki(d):
             ("good", "ca", "good", "localhost", recent),
             ("otherca", "otherca-root", "good", "localhost", recent),
             ("expired", "ca", "good", "localhost", long_ago),
-            ("wrongname", "ca", "wrong_name", "wrong.example", recent)):
+            ("wrongname", "ca", "wrong_name", "wrong.example", recent),
+            ("site", "ca", "site", "vurel.example", recent)):
         open(p("index.txt"), "w").close()
         openssl("ca", "-batch", "-notext", "-config", p("ca.cnf"), "-cert", p(ca + ".pem"),
                 "-keyfile", p(ca + ".key"), "-in", p("server.csr"), "-out", p(name + ".pem"),
@@ -183,6 +191,7 @@ def run(d, program):
                 ("otherca", "otherca.pem", []),
                 ("expired", "expired.pem", []),
                 ("wrongname", "wrongname.pem", []),
+                ("site", "site.pem", []),
                 ("tls10", "good.pem", ["-tls1", "-cipher", "DEFAULT@SECLEVEL=0"])):
             servers[name] = SServer(d, cert, extra, log)
         for mode in ("dropping", "closing", "plain"):

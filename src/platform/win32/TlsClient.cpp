@@ -294,6 +294,9 @@ private:
 
     void acquireCredentials() {
         // The newer form first: the one that lets SChannel offer TLS 1.3.
+        // Where its TLS parameters are ignored (wine 8), older versions are
+        // offered as well; the checks of the server's first record and of
+        // the negotiated version still refuse them.
         TLS_PARAMETERS parameters{};
         parameters.grbitDisabledProtocols = kOldProtocols;
         SCH_CREDENTIALS modern{};

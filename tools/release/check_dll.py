@@ -29,6 +29,7 @@ SYSTEM_DLLS = {
     "kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "ws2_32.dll", "wsock32.dll",
     "advapi32.dll", "shell32.dll", "ole32.dll", "oleaut32.dll", "comdlg32.dll",
     "msvcrt.dll", "ntdll.dll", "version.dll", "shlwapi.dll", "winmm.dll", "msvfw32.dll",
+    "secur32.dll", "crypt32.dll",
 }
 
 MACHINES = {"i386": ("pei-i386", "32-bit"), "x86-64": ("pei-x86-64", "64-bit")}

@@ -34,6 +34,10 @@ struct Fault {
     // Non-zero: answer 200 with a gzip body of about a thousandth of this
     // size that inflates to this many bytes of zeros (a gzip bomb).
     std::size_t gzipBombBytes = 0;
+    // Non-zero: send the answer dripBytes at a time, one piece every
+    // dripEvery (a site or proxy that keeps a connection alive by trickling).
+    std::chrono::milliseconds dripEvery{0};
+    std::size_t dripBytes = 1;
     // How many matching requests the fault applies to; negative: all of them.
     int times = -1;
 };

@@ -20,6 +20,7 @@
 // time-outs, while the listening socket itself waits in accept without limit.
 
 #include "net/ByteChannel.h"
+#include "net/ExchangeLimits.h"
 
 #include <cstddef>
 #include <stdexcept>
@@ -95,6 +96,17 @@ public:
     // inside the system) can run on a number the system hands out again; on
     // POSIX the handle is kept until the last call is out.
     void close() noexcept override;
+
+    // Limits of the one exchange this connection carries (a request and its
+    // answer), counted from the set: once a stretch of lowSpeedMs passes in
+    // which fewer than lowSpeedBytesPerSecond on average were received and
+    // written together, or once deadlineMs have passed, receive and write
+    // fail with Error "receive: too slow", "write: too slow", "receive:
+    // exchange too long" or "write: exchange too long", and a log line says
+    // why. The time left is folded into each call's wait, so a peer that
+    // sends nothing, or a byte now and then, cannot hold a call past it.
+    // A 0 turns that limit off; both are off unless set. Owning thread only.
+    void setExchangeLimits(const ExchangeLimits& limits);
 
     bool isOpen() const noexcept;
     // The local port after bind (0 binds an ephemeral port, as tests do).

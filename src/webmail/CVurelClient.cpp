@@ -135,6 +135,23 @@ void CVurelClient::applyBounds(const ListenerService::Options::WebmailBounds& bo
     if (bounds.inflatedBytes > 0) {
         setInflatedBound(bounds.inflatedBytes);
     }
+    ExchangeLimits limits = exchangeLimits();
+    if (bounds.lowSpeedBytesPerSecond > 0) {
+        limits.lowSpeedBytesPerSecond = bounds.lowSpeedBytesPerSecond;
+    }
+    if (bounds.lowSpeedMs > 0) {
+        limits.lowSpeedMs = bounds.lowSpeedMs;
+    }
+    if (bounds.exchangeMs > 0) {
+        limits.deadlineMs = bounds.exchangeMs;
+    }
+    setExchangeLimits(limits);
+    if (bounds.listMessages > 0) {
+        maxListMessages_ = bounds.listMessages;
+    }
+    if (bounds.listIdBytes > 0) {
+        maxListIdBytes_ = bounds.listIdBytes;
+    }
 }
 
 std::string CVurelClient::request(const std::string& method, const std::string& url,
@@ -264,8 +281,10 @@ bool CVurelClient::isMailPage(const std::string& page) const {
 
 MessageList CVurelClient::listInbox() {
     MessageList messages;
+    std::size_t idBytes = 0;
+    bool full = false;
     const std::string base = mailUrl("/vm/ShowFolder?box=Inbox&Nview=a&Npos=");
-    for (int page = 0; page < maxListPages_; ++page) {
+    for (int page = 0; page < maxListPages_ && !full; ++page) {
         const std::string url = base + std::to_string(page);
         const HttpResponse reply(get(url, session_), maxInflated_);
         if (reply.statusCode() != 200) {
@@ -327,12 +346,21 @@ MessageList CVurelClient::listInbox() {
                 if (bold.find("<b>", "</b>")) {
                     size = bold.match();
                 }
-                if (usable(id)) {
-                    messages.emplace_back(id, readSize(size));
+                if (!usable(id)) {
+                    continue;
                 }
+                if (messages.size() >= maxListMessages_ || id.size() > maxListIdBytes_ - idBytes) {
+                    logEvent("listing: " + std::to_string(messages.size()) + " messages with " +
+                             std::to_string(idBytes) + " bytes of ids reach the bound on page " +
+                             std::to_string(page) + "; the listing ends there");
+                    full = true;
+                    break;
+                }
+                idBytes += id.size();
+                messages.emplace_back(id, readSize(size));
             }
         }
-        if (last >= total) {
+        if (full || last >= total) {
             break;
         }
     }
@@ -340,8 +368,9 @@ MessageList CVurelClient::listInbox() {
 }
 
 std::string CVurelClient::fetchPart(const MessageRef& message, const std::string& part) {
-    const std::string url = mailUrl("/vm/ShowLetter?box=Inbox&PRINT=1&Nhead=f&toc=1&MsgId=") +
-                            message.id() + "&bodyPart=" + part;
+    std::string url = mailUrl("/vm/ShowLetter?box=Inbox&PRINT=1&Nhead=f&toc=1&MsgId=");
+    url += message.id();
+    url += "&bodyPart=" + part;
     HttpResponse reply(get(url, session_), maxInflated_);
     if (reply.statusCode() != 200) {
         throw Error(url);

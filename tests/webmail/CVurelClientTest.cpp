@@ -332,6 +332,31 @@ TEST_F(Listing, CounterDecidesWhenToStop) {
     }
 }
 
+// The listing ends at its message or id-byte bound with what it has read, and
+// requests no page after the one where the bound was reached.
+TEST_F(Listing, EndsAtTheMessageOrIdBound) {
+    struct Case {
+        std::size_t messages, idBytes;
+        Rows listed;
+        std::size_t requested;
+    } cases[] = {
+        {3, 1000, {{"aa", 1}, {"bb", 2}, {"cc", 3}}, 2},
+        {10, 5, {{"aa", 1}, {"bb", 2}}, 2},
+        {5, 10, {{"aa", 1}, {"bb", 2}, {"cc", 3}, {"dd", 4}, {"ee", 5}}, 3},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        pages({{0, inboxPage("1-2 of 5", row("aa", "1") + row("bb", "2"))},
+               {1, inboxPage("3-4 of 5", row("cc", "3") + row("dd", "4"))},
+               {2, inboxPage("5-5 of 5", row("ee", "5"))}});
+        ListenerService::Options::WebmailBounds bounds;
+        bounds.listMessages = cases[i].messages;
+        bounds.listIdBytes = cases[i].idBytes;
+        client.applyBounds(bounds);
+        EXPECT_EQ(list(), cases[i].listed) << "case " << i;
+        EXPECT_EQ(site->requests().size(), cases[i].requested) << "case " << i;
+    }
+}
+
 TEST_F(Listing, RequestsPagesByIndexWithTheSessionCookie) {
     pages({{0, inboxPage("1-1 of 3", row("a", "1"))},
            {1, inboxPage("2-2 of 3", row("b", "1"))},

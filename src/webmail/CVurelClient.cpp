@@ -29,16 +29,30 @@ bool usable(const std::string& value) {
 
 // Appends the name=value pairs of a Set-Cookie collection (each followed by
 // "; "), leaving out any pair that holds a line break or NUL: a Set-Cookie
-// line without ";" can run on into the next header lines.
-void appendCookies(std::string& accumulator, const std::string& pairs) {
+// line without ";" can run on into the next header lines. A pair beyond
+// CookieRecord::kMaxPairBytes, or a cookie string that would pass
+// kMaxCookieBytes, fails the sign-in (Error with the URL of the answer that
+// set it): the session would not work without that cookie, and keeping it
+// would send it with every later request and save it in the cookie file.
+void appendCookies(std::string& accumulator, const std::string& pairs, const std::string& url) {
     std::size_t start = 0;
     while (start < pairs.size()) {
         std::size_t end = pairs.find("; ", start);
         if (end == std::string::npos) {
             end = pairs.size();
         }
+        if (end - start > CookieRecord::kMaxPairBytes) {
+            logEvent("sign-in: " + url + " sets a cookie of " + std::to_string(end - start) +
+                     " bytes, beyond " + std::to_string(CookieRecord::kMaxPairBytes));
+            throw WebmailError(url);
+        }
         const std::string pair = pairs.substr(start, end - start);
         if (usable(pair) && end < pairs.size()) {
+            if (accumulator.size() + pair.size() + 2 > CookieRecord::kMaxCookieBytes) {
+                logEvent("sign-in: the cookies set up to " + url + " pass " +
+                         std::to_string(CookieRecord::kMaxCookieBytes) + " bytes");
+                throw WebmailError(url);
+            }
             accumulator += pair;
             accumulator += "; ";
         }
@@ -212,7 +226,7 @@ void CVurelClient::login(const std::string& user, const std::string& password) {
     if (front.statusCode() != 200) {
         throw Error(site_.frontPage);
     }
-    appendCookies(cookies, front.setCookiePairs());
+    appendCookies(cookies, front.setCookiePairs(), site_.frontPage);
 
     TextScanner scanner(front.body());
     if (!scanner.find("name=\".challenge\" value=\"", "\"") || !usable(scanner.match())) {
@@ -236,7 +250,7 @@ void CVurelClient::login(const std::string& user, const std::string& password) {
                  " where a redirect means success");
         throw Error(site_.loginPage);
     }
-    appendCookies(cookies, posted.setCookiePairs());
+    appendCookies(cookies, posted.setCookiePairs(), site_.loginPage);
     std::string next = location(posted);
 
     // Each pass follows one redirect; the login form's 302 is the first.
@@ -250,14 +264,14 @@ void CVurelClient::login(const std::string& user, const std::string& password) {
             if (status != 200) {
                 throw Error(next);
             }
-            appendCookies(cookies, reply.setCookiePairs());
+            appendCookies(cookies, reply.setCookiePairs(), next);
             break;
         }
         if (followed >= kMaxRedirects) {
             logEvent("sign-in: more than " + std::to_string(kMaxRedirects) + " redirects");
             throw Error(next);
         }
-        appendCookies(cookies, reply.setCookiePairs());
+        appendCookies(cookies, reply.setCookiePairs(), next);
         next = location(reply);
     }
 

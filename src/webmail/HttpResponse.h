@@ -3,7 +3,8 @@
 // when the header says "Content-Encoding: gzip". A value the caller owns.
 // Never throws on bad input: a response without an empty line is all header.
 // A gzip body that inflates beyond its bound (kMaxInflatedBytes unless the
-// reader sets another) throws AnswerTooLarge.
+// reader sets another), and a header beyond kMaxHeaderBytes, throw
+// AnswerTooLarge.
 
 #include "webmail/AnswerLimits.h"
 

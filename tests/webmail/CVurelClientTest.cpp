@@ -123,6 +123,44 @@ TEST_F(Login, WithoutFurtherRedirectsSendsTheMd5AnswerAndKeepsEveryCookie) {
     EXPECT_GT(client.session().Timestamp, 1700000000);
 }
 
+// Cookies past their bounds, or an answer header past 1 MiB, fail the
+// sign-in and leave the session as it was; a pair of exactly 4 KiB signs in.
+TEST_F(Login, CookiesAndHeadersBeyondTheirBoundsFailTheSignIn) {
+    const std::string pair4k = "A=" + std::string(4094, 'v');
+    std::string many; // 16 pairs of 4 KiB, each with its "; ": past 64 KiB
+    for (int i = 0; i < 16; ++i) {
+        many += "Set-Cookie: " + pair4k + "; path=/\r\n";
+    }
+    struct Case {
+        std::string headers; // of the redirect target's answer
+        bool signsIn;
+    } cases[] = {
+        {"Set-Cookie: " + pair4k + "v; path=/\r\n", false},
+        {many, false},
+        {"X-Pad: " + std::string(1u << 20, 'p') + "\r\n", false},
+        {"Set-Cookie: " + pair4k + "; path=/\r\n", true},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const std::string headers = cases[i].headers;
+        serve([headers](const SeenRequest& r) {
+            if (r.target == kFront) {
+                return answer(200, frontPage("c"));
+            }
+            if (r.target == kLogin) {
+                return redirect("http://us.mail.test/", "");
+            }
+            return answer(200, kTitle, headers);
+        });
+        if (cases[i].signsIn) {
+            EXPECT_NO_THROW(client.login("ann", "secret")) << "case " << i;
+        } else {
+            EXPECT_THROW(client.login("ann", "secret"), CVurelClient::Error) << "case " << i;
+        }
+        EXPECT_EQ(client.session().Cookie.size(), cases[i].signsIn ? pair4k.size() + 2 : 0u)
+            << "case " << i;
+    }
+}
+
 TEST_F(Login, FollowsEveryRedirectAndDropsThePortOfTheMailHost) {
     chain(3, "http://us.mail.test:8080/vm/Welcome");
     client.login("ann", "secret");

@@ -8,8 +8,10 @@
 namespace quill {
 
 MessageRef::MessageRef(std::string_view id, std::int32_t size) {
-    if (id.size() > std::numeric_limits<std::uint32_t>::max()) {
-        throw std::length_error("message id too long");
+    if constexpr (sizeof(std::size_t) > sizeof(std::uint32_t)) {
+        if (id.size() > std::numeric_limits<std::uint32_t>::max()) {
+            throw std::length_error("message id too long");
+        }
     }
     void* block = ::operator new(sizeof(MessageInfo) + id.size());
     info_ = new (block) MessageInfo(size, static_cast<std::uint32_t>(id.size()));

@@ -54,12 +54,13 @@ def answer(status, body, headers=b""):
 
 class Handler(socketserver.BaseRequestHandler):
     def handle(self):
-        data = b""
-        while b"\r\n\r\n" not in data:
+        data = bytearray()
+        while data.find(b"\r\n\r\n", max(0, len(data) - 65539)) < 0:
             chunk = self.request.recv(65536)
             if not chunk:
                 return
             data += chunk
+        data = bytes(data[:4096])
         target = data.split(b" ", 2)[1].decode("latin-1")
         path = target.split("/", 3)[3] if target.count("/") >= 3 else ""
         cookie = b""

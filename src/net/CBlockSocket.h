@@ -5,7 +5,8 @@
 //
 // Errors: every failure throws CBlockSocket::Error whose what() is the name of
 // the failed operation ("create", "bind", "listenAt", "connect",
-// "GetHostByName", "write", "receive", "setTimeout", "accept"). A call on a
+// "GetHostByName", "write", "receive", "setTimeout", "accept"; or "receive:
+// too slow" and the like when an exchange limit is reached). A call on a
 // socket that is already closed, or a blocking call interrupted by close() from
 // another thread, throws CBlockSocket::Canceled (derived from Error).
 //

@@ -5,9 +5,10 @@
 // closes. No keep-alive, no chunked decoding, no redirects.
 //
 // Errors: connection failures propagate unchanged as CBlockSocket::Error or
-// CBlockSocket::Canceled; an answer longer than kMaxAnswerBytes throws
-// AnswerTooLarge. Either way the connection is closed and the client is idle
-// again.
+// CBlockSocket::Canceled (an exchange beyond its ExchangeLimits is the
+// socket's Error "receive: too slow" and the like); an answer longer than
+// kMaxAnswerBytes throws AnswerTooLarge. Either way the connection is closed
+// and the client is idle again.
 //
 // Threads: the session's thread owns the client and calls request/get/post;
 // cancel() alone may be called from any other thread at any moment.

@@ -370,7 +370,7 @@ TEST(CBlockSocket, ExchangeLimitsEndTricklingAndEndlessExchanges) {
         const char* failure;
     };
     const Case cases[] = {
-        {"trickle", {64, 300, 0}, 1, "receive: too slow"},
+        {"trickle", {256, 300, 0}, 1, "receive: too slow"},
         {"endless", {64, 30000, 600}, 64, "receive: exchange too long"},
         {"unread", {1024, 300, 0}, 0, "write: too slow"},
     };

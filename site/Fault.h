@@ -39,6 +39,10 @@ struct Fault {
     // Content-Length, then closes in order; BadCrc breaks the CRC-32.
     enum class GzipDamage { None, CutShort, BadCrc };
     GzipDamage gzipDamage = GzipDamage::None;
+    // Non-zero: send the answer dripBytes at a time, one piece every
+    // dripEvery (a site or proxy that keeps a connection alive by trickling).
+    std::chrono::milliseconds dripEvery{0};
+    std::size_t dripBytes = 1;
     // How many matching requests the fault applies to; negative: all of them.
     int times = -1;
 };

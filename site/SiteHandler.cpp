@@ -346,6 +346,8 @@ SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, std::string r
             reply.delay = fault->delay;
             reply.closeAfterBytes = fault->closeAfterBytes;
             reply.reset = fault->reset && fault->closeAfterBytes >= 0;
+            reply.dripEvery = fault->dripEvery;
+            reply.dripBytes = fault->dripBytes;
             c.malformed = fault->malformed;
             c.endlessCounter = fault->endlessCounter;
             damage = fault->gzipDamage;

@@ -71,6 +71,8 @@ public:
         std::chrono::milliseconds delay{0};
         long closeAfterBytes = -1;
         bool reset = false;
+        std::chrono::milliseconds dripEvery{0};
+        std::size_t dripBytes = 1;
 
         std::size_t size() const { return bytes.size() + part.size(); }
     };

@@ -199,7 +199,11 @@ void SiteSimulator::answer(CBlockSocket& socket, const SiteHandler::Reply& reply
         reply.closeAfterBytes >= 0 ? static_cast<std::size_t>(reply.closeAfterBytes) : reply.size();
     for (std::string_view piece : {std::string_view(reply.bytes), reply.part}) {
         const std::size_t n = std::min(piece.size(), allowed);
-        if (n > 0) {
+        if (reply.dripEvery.count() > 0) {
+            if (!drip(socket, piece.substr(0, n), reply)) {
+                return;
+            }
+        } else if (n > 0) {
             socket.write(piece.data(), n);
         }
         allowed -= n;
@@ -213,6 +217,19 @@ void SiteSimulator::answer(CBlockSocket& socket, const SiteHandler::Reply& reply
         return;
     }
     finish(socket);
+}
+
+bool SiteSimulator::drip(CBlockSocket& socket, std::string_view bytes,
+                         const SiteHandler::Reply& reply) {
+    const std::size_t step = std::max<std::size_t>(reply.dripBytes, 1);
+    for (std::size_t at = 0; at < bytes.size(); at += step) {
+        socket.write(bytes.data() + at, std::min(step, bytes.size() - at));
+        std::unique_lock<std::mutex> guard(lock_);
+        if (stopped_.wait_for(guard, reply.dripEvery, [this] { return stopping_; })) {
+            return false;
+        }
+    }
+    return true;
 }
 
 void SiteSimulator::finish(CBlockSocket& socket) {

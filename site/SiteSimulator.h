@@ -38,6 +38,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 
 namespace quill::site {
@@ -84,6 +85,8 @@ private:
     void serve(Connection& connection);
     void answer(CBlockSocket& socket, const SiteHandler::Reply& reply);
     void finish(CBlockSocket& socket);
+    // Sends bytes in the reply's drip pieces; false when the simulator stops.
+    bool drip(CBlockSocket& socket, std::string_view bytes, const SiteHandler::Reply& reply);
     void reapFinished(bool all);
 
     SiteHandler site_;

@@ -77,11 +77,12 @@ public:
     }
     std::string fetchHeader(const MessageRef& message) override {
         fail(5);
-        return "Subject: " + message.id() + "\r\n\r\n";
+        return "Subject: " + std::string(message.id()) + "\r\n\r\n";
     }
     std::string fetchText(const MessageRef& message) override {
         fail(5);
-        return message.id() + "\r\n.\r\nline\r\n..\r\n" + std::string(message.size() % 300, 'x');
+        return std::string(message.id()) + "\r\n.\r\nline\r\n..\r\n" +
+               std::string(message.size() % 300, 'x');
     }
     void deleteMessages(const MessageList&) override { fail(6); }
     void emptyTrash() override { fail(7); }

@@ -1,11 +1,13 @@
 #include "net/CBlockSocket.h"
 
+#include "net/ExchangePace.h"
 #include "platform/Socket.h"
 
 #include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <memory>
 
 namespace quill {
 
@@ -63,6 +65,7 @@ struct CBlockSocket::Record {
     std::atomic<int> receiveMs{0};
     std::atomic<int> sendMs{0};
     std::atomic<bool> listening{false};
+    std::unique_ptr<ExchangePace> pace; // owning thread only; null without limits
 
     bool closed() const noexcept { return (state.load() & kClosed) != 0; }
     // Counts a call in; returns whether the socket was already closed.
@@ -158,6 +161,8 @@ void CBlockSocket::setTimeoutMs(int receiveMs, int sendMs) {
         sendMs = 0;
     record_->receiveMs.store(receiveMs);
     record_->sendMs.store(sendMs);
+    if (record_->pace)
+        record_->pace->forgetApplied();
     // A listening socket keeps waiting in accept without limit: the values are
     // only kept for the connections it accepts.
     if (record_->listening.load())
@@ -234,12 +239,20 @@ void CBlockSocket::connect(const std::string& host, int port) {
 void CBlockSocket::write(const void* bytes, std::size_t length) {
     const char* p = static_cast<const char*>(bytes);
     InFlight call(record_);
+    ExchangePace* pace = record_->pace.get();
     while (length > 0) {
         if (call.cancelled())
             throw Canceled();
-        long n = platform::socketSend(record_->handle, p, length);
-        if (n <= 0)
+        if (pace != nullptr && !pace->prepare(record_->handle, record_->sendMs.load(), false))
             call.fail("write");
+        long n = platform::socketSend(record_->handle, p, length);
+        if (n <= 0) {
+            if (pace != nullptr && !call.cancelled())
+                pace->check(0, false);
+            call.fail("write");
+        }
+        if (pace != nullptr)
+            pace->check(static_cast<std::size_t>(n), false);
         p += n;
         length -= static_cast<std::size_t>(n);
     }
@@ -247,13 +260,22 @@ void CBlockSocket::write(const void* bytes, std::size_t length) {
 
 std::size_t CBlockSocket::receive(void* buffer, std::size_t capacity) {
     InFlight call(record_);
-    long n = platform::socketReceive(record_->handle, buffer, capacity);
-    if (n < 0)
+    ExchangePace* pace = record_->pace.get();
+    if (pace != nullptr && !pace->prepare(record_->handle, record_->receiveMs.load(), true))
         call.fail("receive");
+    long n = platform::socketReceive(record_->handle, buffer, capacity);
+    if (n < 0) {
+        if (pace != nullptr && !call.cancelled())
+            pace->check(0, true);
+        call.fail("receive");
+    }
     // A cancelled socket may also end a blocked receive as if the peer had
     // closed: that is a cancellation, not an end of stream.
     if (n == 0 && call.cancelled())
         throw Canceled();
+    // The end of the stream ends the exchange: nothing is left to limit.
+    if (n > 0 && pace != nullptr)
+        pace->check(static_cast<std::size_t>(n), true);
     return static_cast<std::size_t>(n);
 }
 
@@ -279,6 +301,11 @@ void CBlockSocket::close() noexcept {
             r->released.store(false);
     }
     r->leave();
+}
+
+void CBlockSocket::setExchangeLimits(const ExchangeLimits& limits) {
+    InFlight call(record_);
+    record_->pace = std::make_unique<ExchangePace>(limits);
 }
 
 bool CBlockSocket::isOpen() const noexcept {

@@ -5,7 +5,8 @@
 //
 // Errors: every failure throws CBlockSocket::Error whose what() is the name of
 // the failed operation ("create", "bind", "listenAt", "connect",
-// "GetHostByName", "write", "receive", "setTimeout", "accept"). A call on a
+// "GetHostByName", "write", "receive", "setTimeout", "accept"; or "receive:
+// too slow" and the like when an exchange limit is reached). A call on a
 // socket that is already closed, or a blocking call interrupted by close() from
 // another thread, throws CBlockSocket::Canceled (derived from Error).
 //
@@ -20,6 +21,7 @@
 // time-outs, while the listening socket itself waits in accept without limit.
 
 #include "net/ByteChannel.h"
+#include "net/ExchangeLimits.h"
 
 #include <cstddef>
 #include <stdexcept>
@@ -95,6 +97,17 @@ public:
     // inside the system) can run on a number the system hands out again; on
     // POSIX the handle is kept until the last call is out.
     void close() noexcept override;
+
+    // Limits of the one exchange this connection carries (a request and its
+    // answer), counted from the set: once a stretch of lowSpeedMs passes in
+    // which fewer than lowSpeedBytesPerSecond on average were received and
+    // written together, or once deadlineMs have passed, receive and write
+    // fail with Error "receive: too slow", "write: too slow", "receive:
+    // exchange too long" or "write: exchange too long", and a log line says
+    // why. The time left is folded into each call's wait, so a peer that
+    // sends nothing, or a byte now and then, cannot hold a call past it.
+    // A 0 turns that limit off; both are off unless set. Owning thread only.
+    void setExchangeLimits(const ExchangeLimits& limits);
 
     bool isOpen() const noexcept;
     // The local port after bind (0 binds an ephemeral port, as tests do).

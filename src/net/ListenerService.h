@@ -56,6 +56,16 @@ public:
             int listPages = 0;
             // Bytes a gzip body may inflate to (128 MiB).
             std::size_t inflatedBytes = 0;
+            // An exchange with the site fails when it moves fewer than
+            // lowSpeedBytesPerSecond (1 KiB) on average over lowSpeedMs (60 s),
+            // or after exchangeMs (30 min) however fast it goes.
+            std::size_t lowSpeedBytesPerSecond = 0;
+            int lowSpeedMs = 0;
+            int exchangeMs = 0;
+            // Messages a listing keeps at most (1,000,000), and bytes of their
+            // ids (64 MiB); the listing ends at the first bound reached.
+            std::size_t listMessages = 0;
+            std::size_t listIdBytes = 0;
         } webmail;
         // The loopback address to bind.
         std::string address = "127.0.0.1";

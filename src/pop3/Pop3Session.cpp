@@ -201,13 +201,14 @@ void Pop3Session::onUidl(const std::string& args) {
     if (!pop3text::nextWord(args, pos).empty()) {
         pos = 0;
         if (const MessageRef* message = messageArgument(args, pos)) {
-            reply("+OK " + std::to_string(message - mailbox_.data() + 1) + " " + message->id());
+            reply("+OK " + std::to_string(message - mailbox_.data() + 1) + " " +
+                  std::string(message->id()));
         }
         return;
     }
     stream_->writeLine(kOk);
     for (std::size_t i = 0; i < mailbox_.size(); ++i) {
-        stream_->writeLine(std::to_string(i + 1) + " " + mailbox_[i].id());
+        stream_->writeLine(std::to_string(i + 1) + " " + std::string(mailbox_[i].id()));
     }
     reply(kTerminator);
 }

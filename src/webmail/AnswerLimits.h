@@ -21,6 +21,11 @@ constexpr std::size_t kMaxAnswerBytes = 128u << 20;
 // compressed answer was (deflate reaches some 1000:1).
 constexpr std::size_t kMaxInflatedBytes = kMaxAnswerBytes;
 
+// Bytes of an answer's header, up to and including its empty line. Real
+// headers are a few KB; a forged one of megabytes would be copied into every
+// cookie and request that follows.
+constexpr std::size_t kMaxHeaderBytes = 1u << 20;
+
 // An answer or its inflated body went past one of the bounds above.
 class AnswerTooLarge : public WebmailError {
 public:

@@ -29,16 +29,30 @@ bool usable(const std::string& value) {
 
 // Appends the name=value pairs of a Set-Cookie collection (each followed by
 // "; "), leaving out any pair that holds a line break or NUL: a Set-Cookie
-// line without ";" can run on into the next header lines.
-void appendCookies(std::string& accumulator, const std::string& pairs) {
+// line without ";" can run on into the next header lines. A pair beyond
+// CookieRecord::kMaxPairBytes, or a cookie string that would pass
+// kMaxCookieBytes, fails the sign-in (Error with the URL of the answer that
+// set it): the session would not work without that cookie, and keeping it
+// would send it with every later request and save it in the cookie file.
+void appendCookies(std::string& accumulator, const std::string& pairs, const std::string& url) {
     std::size_t start = 0;
     while (start < pairs.size()) {
         std::size_t end = pairs.find("; ", start);
         if (end == std::string::npos) {
             end = pairs.size();
         }
+        if (end - start > CookieRecord::kMaxPairBytes) {
+            logEvent("sign-in: " + url + " sets a cookie of " + std::to_string(end - start) +
+                     " bytes, beyond " + std::to_string(CookieRecord::kMaxPairBytes));
+            throw WebmailError(url);
+        }
         const std::string pair = pairs.substr(start, end - start);
         if (usable(pair) && end < pairs.size()) {
+            if (accumulator.size() + pair.size() + 2 > CookieRecord::kMaxCookieBytes) {
+                logEvent("sign-in: the cookies set up to " + url + " pass " +
+                         std::to_string(CookieRecord::kMaxCookieBytes) + " bytes");
+                throw WebmailError(url);
+            }
             accumulator += pair;
             accumulator += "; ";
         }
@@ -135,6 +149,23 @@ void CVurelClient::applyBounds(const ListenerService::Options::WebmailBounds& bo
     if (bounds.inflatedBytes > 0) {
         setInflatedBound(bounds.inflatedBytes);
     }
+    ExchangeLimits limits = exchangeLimits();
+    if (bounds.lowSpeedBytesPerSecond > 0) {
+        limits.lowSpeedBytesPerSecond = bounds.lowSpeedBytesPerSecond;
+    }
+    if (bounds.lowSpeedMs > 0) {
+        limits.lowSpeedMs = bounds.lowSpeedMs;
+    }
+    if (bounds.exchangeMs > 0) {
+        limits.deadlineMs = bounds.exchangeMs;
+    }
+    setExchangeLimits(limits);
+    if (bounds.listMessages > 0) {
+        maxListMessages_ = bounds.listMessages;
+    }
+    if (bounds.listIdBytes > 0) {
+        maxListIdBytes_ = bounds.listIdBytes;
+    }
 }
 
 std::string CVurelClient::request(const std::string& method, const std::string& url,
@@ -195,7 +226,7 @@ void CVurelClient::login(const std::string& user, const std::string& password) {
     if (front.statusCode() != 200) {
         throw Error(site_.frontPage);
     }
-    appendCookies(cookies, front.setCookiePairs());
+    appendCookies(cookies, front.setCookiePairs(), site_.frontPage);
 
     TextScanner scanner(front.body());
     if (!scanner.find("name=\".challenge\" value=\"", "\"") || !usable(scanner.match())) {
@@ -219,7 +250,7 @@ void CVurelClient::login(const std::string& user, const std::string& password) {
                  " where a redirect means success");
         throw Error(site_.loginPage);
     }
-    appendCookies(cookies, posted.setCookiePairs());
+    appendCookies(cookies, posted.setCookiePairs(), site_.loginPage);
     std::string next = location(posted);
 
     // Each pass follows one redirect; the login form's 302 is the first.
@@ -233,14 +264,14 @@ void CVurelClient::login(const std::string& user, const std::string& password) {
             if (status != 200) {
                 throw Error(next);
             }
-            appendCookies(cookies, reply.setCookiePairs());
+            appendCookies(cookies, reply.setCookiePairs(), next);
             break;
         }
         if (followed >= kMaxRedirects) {
             logEvent("sign-in: more than " + std::to_string(kMaxRedirects) + " redirects");
             throw Error(next);
         }
-        appendCookies(cookies, reply.setCookiePairs());
+        appendCookies(cookies, reply.setCookiePairs(), next);
         next = location(reply);
     }
 
@@ -264,8 +295,10 @@ bool CVurelClient::isMailPage(const std::string& page) const {
 
 MessageList CVurelClient::listInbox() {
     MessageList messages;
+    std::size_t idBytes = 0;
+    bool full = false;
     const std::string base = mailUrl("/vm/ShowFolder?box=Inbox&Nview=a&Npos=");
-    for (int page = 0; page < maxListPages_; ++page) {
+    for (int page = 0; page < maxListPages_ && !full; ++page) {
         const std::string url = base + std::to_string(page);
         const HttpResponse reply(get(url, session_), maxInflated_);
         if (reply.statusCode() != 200) {
@@ -327,12 +360,21 @@ MessageList CVurelClient::listInbox() {
                 if (bold.find("<b>", "</b>")) {
                     size = bold.match();
                 }
-                if (usable(id)) {
-                    messages.emplace_back(id, readSize(size));
+                if (!usable(id)) {
+                    continue;
                 }
+                if (messages.size() >= maxListMessages_ || id.size() > maxListIdBytes_ - idBytes) {
+                    logEvent("listing: " + std::to_string(messages.size()) + " messages with " +
+                             std::to_string(idBytes) + " bytes of ids reach the bound on page " +
+                             std::to_string(page) + "; the listing ends there");
+                    full = true;
+                    break;
+                }
+                idBytes += id.size();
+                messages.emplace_back(id, readSize(size));
             }
         }
-        if (last >= total) {
+        if (full || last >= total) {
             break;
         }
     }
@@ -340,8 +382,9 @@ MessageList CVurelClient::listInbox() {
 }
 
 std::string CVurelClient::fetchPart(const MessageRef& message, const std::string& part) {
-    const std::string url = mailUrl("/vm/ShowLetter?box=Inbox&PRINT=1&Nhead=f&toc=1&MsgId=") +
-                            message.id() + "&bodyPart=" + part;
+    std::string url = mailUrl("/vm/ShowLetter?box=Inbox&PRINT=1&Nhead=f&toc=1&MsgId=");
+    url += message.id();
+    url += "&bodyPart=" + part;
     HttpResponse reply(get(url, session_), maxInflated_);
     if (reply.statusCode() != 200) {
         throw Error(url);

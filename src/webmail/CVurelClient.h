@@ -19,7 +19,10 @@
 // - a sign-in follows at most kMaxRedirects redirects after the login form;
 //   a longer chain throws Error with the last URL requested;
 // - a listing reads at most kMaxListPages pages (or the bound set with
-//   setListPageBound) and returns what they gave;
+//   setListPageBound) and returns what they gave; it also ends, with a log
+//   line, before the message that would pass kMaxListMessages messages or
+//   kMaxListIdBytes bytes of ids (or the bounds set with setListBounds), so a
+//   listing of millions of rows cannot take the host's memory;
 // - a gzip body inflates to kMaxInflatedBytes at most (or the bound set with
 //   setInflatedBound), beyond which the page fails with AnswerTooLarge;
 // - a value scraped from a page (challenge, crumb, message id, compose token,
@@ -71,6 +74,8 @@ public:
 
     static constexpr int kMaxRedirects = 20;
     static constexpr int kMaxListPages = 10000;
+    static constexpr std::size_t kMaxListMessages = 1000000;
+    static constexpr std::size_t kMaxListIdBytes = 64u << 20;
 
     // Takes over a saved record as the session; no traffic, no check.
     void adoptSession(const CookieRecord& record);
@@ -91,8 +96,15 @@ public:
     // below 1 count as 1.
     void setListPageBound(int pages) { maxListPages_ = pages < 1 ? 1 : pages; }
     void setInflatedBound(std::size_t bytes) { maxInflated_ = bytes < 1 ? 1 : bytes; }
-    // A service's bounds for its conversations' clients (time-out, listing
-    // pages, inflated bytes); a 0 keeps the client's own.
+    // Messages, and bytes of their ids, that a listing keeps at most
+    // (kMaxListMessages and kMaxListIdBytes unless set).
+    void setListBounds(std::size_t messages, std::size_t idBytes) {
+        maxListMessages_ = messages;
+        maxListIdBytes_ = idBytes;
+    }
+    // A service's bounds for its conversations' clients (time-out, exchange
+    // limits, listing pages and messages, inflated bytes); a 0 keeps the
+    // client's own.
     void applyBounds(const ListenerService::Options::WebmailBounds& bounds);
 
     const CookieRecord& session() const { return session_; }
@@ -169,6 +181,8 @@ private:
     std::atomic<bool> canceled_{false};
     int maxListPages_ = kMaxListPages;
     std::size_t maxInflated_ = kMaxInflatedBytes;
+    std::size_t maxListMessages_ = kMaxListMessages;
+    std::size_t maxListIdBytes_ = kMaxListIdBytes;
 };
 
 } // namespace quill

@@ -70,8 +70,12 @@ std::string verifierAfter(const std::string& text, std::size_t lineEnd) {
 }
 
 // A field holding a line break could not be read back as written (and could
-// forge records): such a record stays in memory but is not saved.
+// forge records), and a cookie beyond the bounds would be skipped by the load:
+// such a record stays in memory but is not saved.
 bool representable(const CookieRecord& record) {
+    if (!CookieRecord::withinBounds(record.Cookie)) {
+        return false;
+    }
     for (const std::string* field :
          {&record.User, &record.Cookie, &record.Host, &record.Verifier}) {
         if (field->find_first_of("\r\n") != std::string::npos) {
@@ -142,6 +146,10 @@ void CookieJar::load(const std::string& path) {
         const std::int32_t timestamp = readTimestamp(scanner.match());
         const std::string verifier = verifierAfter(text, scanner.position() + scanner.length());
         if (user.empty() || cookie.empty() || host.empty() || timestamp <= 0) {
+            continue;
+        }
+        if (!CookieRecord::withinBounds(cookie)) {
+            logEvent("cookie file: a record whose cookie is beyond the bounds is skipped");
             continue;
         }
         CookieRecord record;

@@ -55,9 +55,10 @@ public:
     void store(const CookieRecord& record);
     // Merges the records of a cookie file into the jar; a record replaces one
     // of the same user. A missing or unreadable file changes nothing. Groups
-    // with an empty user, cookie or host, or a time stamp not above 0, are
-    // skipped; the first missing key ends the load. A verifier is taken only
-    // from the line right after the time stamp. Never sets modified.
+    // with an empty user, cookie or host, a time stamp not above 0, or a
+    // cookie beyond CookieRecord's bounds (from an older build) are skipped; the first missing key
+    // ends the load. A verifier is taken only from the line right after the time stamp. Never sets
+    // modified.
     void load(const std::string& path);
     // Writes the valid records when the jar was modified since the last save,
     // then clears modified (also when the file could not be written). The file

@@ -2,12 +2,21 @@
 // One user's signed-in state at the web-mail site: what a later conversation
 // needs to skip the sign-in. A plain value, copied freely.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace quill {
 
 struct CookieRecord {
+    // Bytes of one name=value pair, and of the whole Cookie string. What a
+    // browser keeps per cookie; a site that sets more is broken or forged,
+    // and every later request would carry it.
+    static constexpr std::size_t kMaxPairBytes = 4096;
+    static constexpr std::size_t kMaxCookieBytes = 65536;
+    // True when cookie (pairs each followed by "; ") keeps both bounds.
+    static bool withinBounds(const std::string& cookie);
+
     // The "Cookie: " header value: the site's name=value pairs, each followed
     // by "; ", in the order the site set them.
     std::string Cookie;

@@ -57,6 +57,7 @@ std::shared_ptr<ByteChannel> HttpClient::openChannel() {
     if (receiveTimeoutMs_ != kDefaultTimeoutMs || sendTimeoutMs_ != kDefaultTimeoutMs) {
         socket.setTimeoutMs(receiveTimeoutMs_, sendTimeoutMs_);
     }
+    socket.setExchangeLimits(exchangeLimits_);
     return std::make_shared<CBlockSocket>(socket);
 }
 

@@ -5,14 +5,16 @@
 // closes. No keep-alive, no chunked decoding, no redirects.
 //
 // Errors: connection failures propagate unchanged as CBlockSocket::Error or
-// CBlockSocket::Canceled; an answer longer than kMaxAnswerBytes throws
-// AnswerTooLarge. Either way the connection is closed and the client is idle
-// again.
+// CBlockSocket::Canceled (an exchange beyond its ExchangeLimits is the
+// socket's Error "receive: too slow" and the like); an answer longer than
+// kMaxAnswerBytes throws AnswerTooLarge. Either way the connection is closed
+// and the client is idle again.
 //
 // Threads: the session's thread owns the client and calls request/get/post;
 // cancel() alone may be called from any other thread at any moment.
 
 #include "net/ByteChannel.h"
+#include "net/ExchangeLimits.h"
 #include "webmail/AnswerLimits.h"
 #include "webmail/CookieRecord.h"
 
@@ -36,6 +38,10 @@ public:
     static const char* const kGetHeaders;
     static const char* const kPostHeaders;
     static constexpr int kDefaultTimeoutMs = 120000;
+    // An exchange fails when it moves less than 1 KiB/s over a minute, or
+    // after half an hour however fast it goes: a site that answers a byte now
+    // and then never trips the receive time-out.
+    static constexpr ExchangeLimits kDefaultExchangeLimits{1024, 60 * 1000, 30 * 60 * 1000};
 
     HttpClient();
     virtual ~HttpClient();
@@ -91,6 +97,10 @@ public:
     // Receive and send time-outs of later exchanges (120 s by default; tests
     // shorten them). Used by the default channel factory only.
     void setTimeoutsMs(int receiveMs, int sendMs);
+    // Limits of each later exchange, kept by its socket (so a channel over
+    // that socket is limited alike). Used by the default channel factory only.
+    void setExchangeLimits(const ExchangeLimits& limits) { exchangeLimits_ = limits; }
+    const ExchangeLimits& exchangeLimits() const { return exchangeLimits_; }
     // Replaces how connections are made (tests use scripted channels); an
     // empty factory restores the socket one.
     void setChannelFactory(ChannelFactory factory);
@@ -121,6 +131,7 @@ private:
     std::string proxyPassword_;
     int receiveTimeoutMs_ = kDefaultTimeoutMs;
     int sendTimeoutMs_ = kDefaultTimeoutMs;
+    ExchangeLimits exchangeLimits_ = kDefaultExchangeLimits;
     ChannelFactory factory_;
 
     // The connection in flight. Written by the owning thread at the start and

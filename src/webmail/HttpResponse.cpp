@@ -1,5 +1,6 @@
 #include "webmail/HttpResponse.h"
 
+#include "net/DiagnosticLog.h"
 #include "webmail/AnswerLimits.h"
 #include "webmail/GzipReader.h"
 #include "webmail/TextScanner.h"
@@ -16,6 +17,12 @@ HttpResponse::HttpResponse(const std::string& raw, std::size_t maxInflated)
 HttpResponse::HttpResponse(std::string&& raw, std::size_t maxInflated) {
     static const std::string kHeaderEnd = "\r\n\r\n";
     const std::size_t end = raw.find(kHeaderEnd);
+    const std::size_t headerSize = end == std::string::npos ? raw.size() : end + kHeaderEnd.size();
+    if (headerSize > kMaxHeaderBytes) {
+        logEvent("answer header of " + std::to_string(headerSize) + " bytes, beyond " +
+                 std::to_string(kMaxHeaderBytes) + "; the answer is refused");
+        throw AnswerTooLarge();
+    }
     if (end == std::string::npos) {
         header_ = std::move(raw);
         return;

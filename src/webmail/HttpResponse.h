@@ -2,8 +2,9 @@
 // One raw HTTP response split into header and body, the body gzip-decoded
 // when the header says "Content-Encoding: gzip". A value the caller owns.
 // A response without an empty line is all header. A gzip body that inflates
-// beyond its bound (kMaxInflatedBytes unless the reader sets another) throws
-// AnswerTooLarge; one that is not whole throws BadGzip. Nothing else throws.
+// beyond its bound (kMaxInflatedBytes unless the reader sets another), and a
+// header beyond kMaxHeaderBytes, throw AnswerTooLarge; a gzip body that is not
+// whole throws BadGzip. Nothing else throws.
 
 #include "webmail/AnswerLimits.h"
 #include "webmail/WebmailError.h"

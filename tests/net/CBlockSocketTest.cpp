@@ -357,3 +357,52 @@ TEST(CBlockSocket, ShutdownSendDeliversEverythingThenTheEndOfStream) {
     p.server.close();
     EXPECT_EQ(failureOf([&] { p.server.shutdownSend(); }), "Canceled");
 }
+
+// A peer that keeps an exchange alive by trickling, one that goes on too long,
+// and one that stops reading what we write each fail the exchange soon after
+// the limit with the socket's error (not a cancellation), although every call
+// would have waited two minutes.
+TEST(CBlockSocket, ExchangeLimitsEndTricklingAndEndlessExchanges) {
+    struct Case {
+        const char* name;
+        quill::ExchangeLimits limits;
+        std::size_t peerBytes; // written by the peer per step; 0: the peer reads nothing
+        const char* failure;
+    };
+    const Case cases[] = {
+        {"trickle", {256, 300, 0}, 1, "receive: too slow"},
+        {"endless", {64, 30000, 600}, 64, "receive: exchange too long"},
+        {"unread", {1024, 300, 0}, 0, "write: too slow"},
+    };
+    for (const Case& c : cases) {
+        Pair p;
+        p.client.setExchangeLimits(c.limits);
+        std::atomic<bool> done{false};
+        std::thread peer([&] {
+            const std::string chunk(c.peerBytes, 'x');
+            try {
+                while (!done && c.peerBytes > 0) {
+                    p.server.write(chunk.data(), chunk.size());
+                    std::this_thread::sleep_for(20ms); // the peer's pace
+                }
+            } catch (const CBlockSocket::Error&) {
+            }
+        });
+        const auto started = std::chrono::steady_clock::now();
+        const std::string failure = failureOf([&] {
+            if (c.peerBytes == 0) {
+                const std::string big(64u << 20, 'y');
+                p.client.write(big.data(), big.size());
+            }
+            char buf[256];
+            while (p.client.receive(buf, sizeof buf) > 0) {
+            }
+        });
+        done = true;
+        p.client.close();
+        p.server.close();
+        peer.join();
+        EXPECT_EQ(failure, c.failure) << c.name;
+        EXPECT_LT(std::chrono::steady_clock::now() - started, kPrompt) << c.name;
+    }
+}

@@ -54,6 +54,10 @@ const Row kRows[] = {
     {"listing gzip bomb", kList, gzipBomb(), Step::SignIn, "-ERR Bad Login."},
     // The listing stops at its page bound with the rows it has read.
     {"endless listing", kList, endlessListing(), Step::Stat, "+OK 50 1100"},
+    // A site that drips holds no exchange past the exchange limits.
+    {"front page drips", "/", drip(), Step::SignIn, "closed"},
+    {"listing drips past the exchange time", kList, longDrip(), Step::SignIn, "closed"},
+    {"print view drips", kLetter, drip(), Step::Retr, kNotRetrieved},
     {"site down at RETR", kLetter, none(), Step::Retr, kNotRetrieved, Twist::SiteDown},
     {"print view wrong status", kLetter, status(500), Step::Retr, kNotRetrieved},
     {"print view closed unanswered", kLetter, cut(0), Step::Retr, kNotRetrieved},
@@ -112,6 +116,10 @@ TEST_P(Pop3FaultMatrix, RowGetsItsReplyAndTheNextConversationIsServed) {
     }
     if (row.fault.gzipDamage != site::Fault::GzipDamage::None) {
         EXPECT_TRUE(s->logged("RETR failed: gzip ")) << row.name; // "answer cut short", ...
+    }
+    if (row.fault.dripEvery.count() > 0) {
+        EXPECT_TRUE(s->logged(row.fault.dripBytes > 1 ? ": exchange too long" : ": too slow"))
+            << row.name;
     }
 
     s->endFault();

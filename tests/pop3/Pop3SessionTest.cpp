@@ -77,19 +77,19 @@ public:
         return list;
     }
     std::string fetchHeader(const MessageRef& message) override {
-        log_->add("header " + message.id());
+        log_->add("header " + std::string(message.id()));
         hook("header");
         return find(message).header;
     }
     std::string fetchText(const MessageRef& message) override {
-        log_->add("text " + message.id());
+        log_->add("text " + std::string(message.id()));
         hook("text");
         return find(message).text;
     }
     void deleteMessages(const MessageList& messages) override {
         std::string call = "delete";
         for (const auto& m : messages)
-            call += " " + m.id();
+            call += " " + std::string(m.id());
         log_->add(call);
         hook("delete");
     }

@@ -153,6 +153,9 @@ const Row kRows[] = {
     {"compose form gzip bomb", kForm, gzipBomb(), Step::Send, kNotSent, false},
     {"compose form stalls past the time-out", kForm, stall(3s), Step::Send, "closed", false},
     {"Cancel during compose form", kForm, stall(20s), Step::Send, "closed", false, Twist::Cancel},
+    {"front page drips", "/", drip(), Step::SignIn, "closed", false},
+    {"compose form drips past the exchange time", kForm, longDrip(), Step::Send, "closed", false},
+    {"post answer drips", kPost, drip(), Step::Send, "closed", true},
     {"post wrong status", kPost, status(500), Step::Send, kNotSent, false},
     {"Cancel as the post goes out", kPost, none(), Step::Send, "closed", false,
      Twist::CancelAsSent},
@@ -191,6 +194,10 @@ TEST_P(SmtpFaultMatrix, RowGetsItsReplyAndTheNextConversationIsServed) {
     EXPECT_EQ(row.reply, got) << row.name;
     if (row.fault.gzipBombBytes > 0) {
         EXPECT_TRUE(s.logged("failed: answer too large")) << row.name; // stopped at the bound
+    }
+    if (row.fault.dripEvery.count() > 0) {
+        EXPECT_TRUE(s.logged(row.fault.dripBytes > 1 ? ": exchange too long" : ": too slow"))
+            << row.name;
     }
     EXPECT_EQ(row.posted ? 1u : 0u, s.sim.site().sentMessages().size()) << row.name;
 

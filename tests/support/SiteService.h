@@ -38,6 +38,10 @@ namespace quill {
 // reads 50 pages at most, a gzip body inflates to 8 MiB at most.
 constexpr int kFixtureListPages = 50;
 constexpr std::size_t kFixtureInflatedBytes = 8u << 20;
+// An exchange fails below 64 bytes/s over half the web-mail time-out, or
+// after one and a half times it, so that a dripping site fails a row within
+// two seconds.
+constexpr std::size_t kFixtureLowSpeedBytes = 64;
 
 namespace faults {
 
@@ -79,6 +83,19 @@ inline site::Fault gzipBomb() {
 inline site::Fault gzipDamage(site::Fault::GzipDamage damage) {
     return make([=](site::Fault& f) { f.gzipDamage = damage; });
 }
+// The answer a byte every 100 ms: too slow, though never silent long enough
+// for the receive time-out.
+inline site::Fault drip() {
+    return make([](site::Fault& f) { f.dripEvery = std::chrono::milliseconds(100); });
+}
+// The answer 16 bytes every 50 ms: fast enough, but it outlasts the exchange
+// time.
+inline site::Fault longDrip() {
+    return make([](site::Fault& f) {
+        f.dripEvery = std::chrono::milliseconds(50);
+        f.dripBytes = 16;
+    });
+}
 // Every matching request redirects to itself.
 inline site::Fault loop() {
     return make([](site::Fault& f) { f.redirectLoop = true; }, -1);
@@ -104,8 +121,8 @@ public:
     enum class Kind { Pop3, Smtp };
 
     // Starts the site, then the service, whose exchanges with the site time
-    // out after webmailTimeoutMs. Throws std::runtime_error when the service
-    // does not listen.
+    // out after webmailTimeoutMs (and fail by the fixture's exchange limits). Throws
+    // std::runtime_error when the service does not listen.
     explicit SiteService(Kind kind, int webmailTimeoutMs = 20000) : sim(annOnly()) {
         DiagnosticLog::instance().openSink([this](const std::string& line) {
             std::lock_guard<std::mutex> lock(logMutex_);
@@ -124,6 +141,9 @@ public:
         options.webmail.timeoutMs = webmailTimeoutMs;
         options.webmail.listPages = kFixtureListPages;
         options.webmail.inflatedBytes = kFixtureInflatedBytes;
+        options.webmail.lowSpeedBytesPerSecond = kFixtureLowSpeedBytes;
+        options.webmail.lowSpeedMs = webmailTimeoutMs / 2;
+        options.webmail.exchangeMs = webmailTimeoutMs * 3 / 2;
         if (kind == Kind::Pop3) {
             service = makePop3Server(settings, window, jar, options);
         } else {

@@ -123,6 +123,44 @@ TEST_F(Login, WithoutFurtherRedirectsSendsTheMd5AnswerAndKeepsEveryCookie) {
     EXPECT_GT(client.session().Timestamp, 1700000000);
 }
 
+// Cookies past their bounds, or an answer header past 1 MiB, fail the
+// sign-in and leave the session as it was; a pair of exactly 4 KiB signs in.
+TEST_F(Login, CookiesAndHeadersBeyondTheirBoundsFailTheSignIn) {
+    const std::string pair4k = "A=" + std::string(4094, 'v');
+    std::string many; // 16 pairs of 4 KiB, each with its "; ": past 64 KiB
+    for (int i = 0; i < 16; ++i) {
+        many += "Set-Cookie: " + pair4k + "; path=/\r\n";
+    }
+    struct Case {
+        std::string headers; // of the redirect target's answer
+        bool signsIn;
+    } cases[] = {
+        {"Set-Cookie: " + pair4k + "v; path=/\r\n", false},
+        {many, false},
+        {"X-Pad: " + std::string(1u << 20, 'p') + "\r\n", false},
+        {"Set-Cookie: " + pair4k + "; path=/\r\n", true},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const std::string headers = cases[i].headers;
+        serve([headers](const SeenRequest& r) {
+            if (r.target == kFront) {
+                return answer(200, frontPage("c"));
+            }
+            if (r.target == kLogin) {
+                return redirect("http://us.mail.test/", "");
+            }
+            return answer(200, kTitle, headers);
+        });
+        if (cases[i].signsIn) {
+            EXPECT_NO_THROW(client.login("ann", "secret")) << "case " << i;
+        } else {
+            EXPECT_THROW(client.login("ann", "secret"), CVurelClient::Error) << "case " << i;
+        }
+        EXPECT_EQ(client.session().Cookie.size(), cases[i].signsIn ? pair4k.size() + 2 : 0u)
+            << "case " << i;
+    }
+}
+
 TEST_F(Login, FollowsEveryRedirectAndDropsThePortOfTheMailHost) {
     chain(3, "http://us.mail.test:8080/vm/Welcome");
     client.login("ann", "secret");
@@ -328,6 +366,31 @@ TEST_F(Listing, CounterDecidesWhenToStop) {
         byIndex[static_cast<int>(cases[i].counters.size())] = inboxPage("", "");
         pages(byIndex);
         EXPECT_EQ(list().size(), cases[i].listed) << "case " << i;
+        EXPECT_EQ(site->requests().size(), cases[i].requested) << "case " << i;
+    }
+}
+
+// The listing ends at its message or id-byte bound with what it has read, and
+// requests no page after the one where the bound was reached.
+TEST_F(Listing, EndsAtTheMessageOrIdBound) {
+    struct Case {
+        std::size_t messages, idBytes;
+        Rows listed;
+        std::size_t requested;
+    } cases[] = {
+        {3, 1000, {{"aa", 1}, {"bb", 2}, {"cc", 3}}, 2},
+        {10, 5, {{"aa", 1}, {"bb", 2}}, 2},
+        {5, 10, {{"aa", 1}, {"bb", 2}, {"cc", 3}, {"dd", 4}, {"ee", 5}}, 3},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        pages({{0, inboxPage("1-2 of 5", row("aa", "1") + row("bb", "2"))},
+               {1, inboxPage("3-4 of 5", row("cc", "3") + row("dd", "4"))},
+               {2, inboxPage("5-5 of 5", row("ee", "5"))}});
+        ListenerService::Options::WebmailBounds bounds;
+        bounds.listMessages = cases[i].messages;
+        bounds.listIdBytes = cases[i].idBytes;
+        client.applyBounds(bounds);
+        EXPECT_EQ(list(), cases[i].listed) << "case " << i;
         EXPECT_EQ(site->requests().size(), cases[i].requested) << "case " << i;
     }
 }

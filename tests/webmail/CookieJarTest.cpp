@@ -181,6 +181,14 @@ TEST_F(CookieJarTest, LoadAndSaveWithNothingStoredLeaveTheFileAsItWas) {
     EXPECT_FALSE(fs::exists(file.string() + ".tmp"));
 }
 
+std::string repeated(const std::string& text, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) {
+        out += text;
+    }
+    return out;
+}
+
 TEST_F(CookieJarTest, MalformedGroupsAreSkippedAndAMissingKeyEndsTheLoad) {
     const std::string line = "\r\r\n";
     struct Case {
@@ -219,7 +227,17 @@ TEST_F(CookieJarTest, MalformedGroupsAreSkippedAndAMissingKeyEndsTheLoad) {
          {"a"}},
         // binary garbage
         {std::string("\0\r\r\n\xff\x1a User: \r\r\n", 14), {}},
-        {"", {}},
+        {"", {}}, // a pair beyond 4 KiB, and a cookie string beyond 64 KiB, from an
+        // older build: skipped; the records after them load
+        {"x" + line + "User: a" + line + "Cookie: A=" + std::string(4095, 'v') + "; " + line +
+             "Host: h" + line + "Timestamp: 1699999999" + line + line + "User: b" + line +
+             "Cookie: c=1; " + line + "Host: h" + line + "Timestamp: 1699999999" + line,
+         {"b"}},
+        {"x" + line + "User: a" + line +
+             "Cookie: " + repeated("A=" + std::string(4000, 'v') + "; ", 17) + line + "Host: h" +
+             line + "Timestamp: 1699999999" + line + line + "User: b" + line + "Cookie: c=1; " +
+             line + "Host: h" + line + "Timestamp: 1699999999" + line,
+         {"b"}},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         CookieJar fresh([this] { return now.load(); });

@@ -9,7 +9,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev mingw-w64-tools
   wine wine32:i386 wine64 xvfb xauth x11-apps imagemagick zip
   python3 curl tinyproxy fetchmail swaks msmtp gzip
-  libgmime-3.0-dev
+  libgmime-3.0-dev libssl-dev openssl
 )
 
 missing=()

@@ -4,10 +4,18 @@
 // user is set), sends it in one flush and reads the response until the server
 // closes. No keep-alive, no chunked decoding, no redirects.
 //
+// An "https://" URL is reached over TLS (TlsChannel), with the certificate
+// checked against the URL's host; through the proxy it goes through a CONNECT
+// tunnel (ProxyTunnel), the proxy's credentials on the CONNECT only and the
+// request inside in origin form, without any proxy header.
+//
 // Errors: connection failures propagate unchanged as CBlockSocket::Error or
 // CBlockSocket::Canceled; an answer longer than kMaxAnswerBytes throws
-// AnswerTooLarge. Either way the connection is closed and the client is idle
-// again.
+// AnswerTooLarge; a TLS failure (a certificate or protocol that fails the
+// checks, an answer whose end TLS does not vouch for) throws TlsFailure, a
+// tunnel the proxy refuses ProxyTunnel::Refused: both are WebmailErrors, so a
+// session answers them as a failed operation. Either way the connection is
+// closed and the client is idle again.
 //
 // Threads: the session's thread owns the client and calls request/get/post;
 // cancel() alone may be called from any other thread at any moment.
@@ -15,6 +23,7 @@
 #include "net/ByteChannel.h"
 #include "webmail/AnswerLimits.h"
 #include "webmail/CookieRecord.h"
+#include "webmail/WebmailError.h"
 
 #include <chrono>
 #include <cstddef>
@@ -32,6 +41,17 @@ class HttpClient {
 public:
     // Makes the unconnected channel of one exchange; the client connects it.
     using ChannelFactory = std::function<std::shared_ptr<ByteChannel>()>;
+    // Puts TLS for serverName over an unconnected channel (the factory's, or a
+    // proxy tunnel); connecting the result connects the channel underneath
+    // and makes the handshake.
+    using TlsFactory = std::function<std::shared_ptr<ByteChannel>(
+        std::shared_ptr<ByteChannel> transport, const std::string& serverName)>;
+
+    // TLS failed: what() is "TLS: " and the reason ("TLS: certificate: expired").
+    class TlsFailure : public WebmailError {
+    public:
+        explicit TlsFailure(const std::string& reason) : WebmailError("TLS: " + reason) {}
+    };
 
     static const char* const kGetHeaders;
     static const char* const kPostHeaders;
@@ -94,9 +114,16 @@ public:
     // Replaces how connections are made (tests use scripted channels); an
     // empty factory restores the socket one.
     void setChannelFactory(ChannelFactory factory);
+    // Replaces how TLS is put over a channel (tests look through it); an empty
+    // factory restores TlsChannel.
+    void setTlsFactory(TlsFactory factory);
 
 private:
     std::shared_ptr<ByteChannel> openChannel();
+    // The exchange itself; request() adds the translation of TLS failures.
+    std::string exchange(const std::string& method, const std::string& url,
+                         const std::string* cookie, const std::string& headerBlock,
+                         const RequestBody* body);
     // Reads on until the response header is complete and, when it announces a
     // Content-Length, makes room for the whole response at once, so that
     // reading a large body to its end does not copy it at every regrowth.
@@ -122,6 +149,7 @@ private:
     int receiveTimeoutMs_ = kDefaultTimeoutMs;
     int sendTimeoutMs_ = kDefaultTimeoutMs;
     ChannelFactory factory_;
+    TlsFactory tlsFactory_;
 
     // The connection in flight. Written by the owning thread at the start and
     // end of each exchange, taken by cancel() from any thread: always under

@@ -123,7 +123,7 @@ TEST_F(Login, WithoutFurtherRedirectsSendsTheMd5AnswerAndKeepsEveryCookie) {
     EXPECT_GT(client.session().Timestamp, 1700000000);
 }
 
-TEST_F(Login, FollowsEveryRedirectAndDropsThePortOfTheMailHost) {
+TEST_F(Login, FollowsEveryRedirectAndKeepsThePortOfTheMailHost) {
     chain(3, "http://us.mail.test:8080/vm/Welcome");
     client.login("ann", "secret");
     EXPECT_EQ(site->targets(),
@@ -132,7 +132,8 @@ TEST_F(Login, FollowsEveryRedirectAndDropsThePortOfTheMailHost) {
                                         "http://us.mail.test:8080/vm/Welcome"}));
     EXPECT_EQ(site->requests()[5].header("Cookie"), "F=1; F2=2; P=1; H1=x; H2=x; H3=x; ");
     EXPECT_EQ(client.session().Cookie, "F=1; F2=2; P=1; H1=x; H2=x; H3=x; M=9; ");
-    EXPECT_EQ(client.session().Host, "us.mail.test");
+    EXPECT_EQ(client.session().Host, "http://us.mail.test:8080");
+    EXPECT_EQ(client.mailUrl("/vm/x"), "http://us.mail.test:8080/vm/x");
 }
 
 TEST_F(Login, RedirectChainIsBounded) {
@@ -160,7 +161,8 @@ TEST_F(Login, FailuresNameTheirStepAndLeaveTheSessionAlone) {
         const char* message;  // expected Error text
         std::size_t requests; // sent before the failure
     } cases[] = {
-        {"front page redirects", redirect("http://elsewhere.test/", "F=1"), "", "", kFront, 1},
+        {"front page redirects to a missing page", redirect("http://elsewhere.test/", "F=1"), "",
+         "", "http://elsewhere.test/", 2},
         {"front page 500", answer(500, frontPage("c")), "", "", kFront, 1},
         {"no challenge", answer(200, "<form><input name=login></form>"), "", "", "challenge value",
          1},

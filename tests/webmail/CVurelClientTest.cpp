@@ -208,6 +208,36 @@ TEST_F(Login, FailuresNameTheirStepAndLeaveTheSessionAlone) {
     }
 }
 
+TEST_F(Login, ARedirectFromHttpsToHttpIsRefused) {
+    // The https pages are served plainly here: TLS is looked through.
+    const struct {
+        std::string front, login; // the answers
+        std::size_t requests;     // sent before the refusal
+    } cases[] = {
+        {redirect("http://front.test/", ""), "", 1},
+        {answer(200, frontPage("c")), redirect("http://us.mail.test/", ""), 2},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        serve([&](const SeenRequest& r) {
+            return r.target == "/config/login" ? cases[i].login : cases[i].front;
+        });
+        SiteConfig site = testSite();
+        site.frontPage = "https://127.0.0.1:" + std::to_string(this->site->port()) + "/";
+        site.loginPage = site.frontPage + "config/login";
+        OpenVurelClient secure(site);
+        secure.setTlsFactory(
+            [](std::shared_ptr<ByteChannel> transport, const std::string&) { return transport; });
+        try {
+            secure.login("ann", "pw");
+            ADD_FAILURE() << "case " << i << ": no error";
+        } catch (const CVurelClient::Error& e) {
+            EXPECT_EQ(std::string(e.what()).rfind("http://", 0), 0u) << i << " " << e.what();
+        }
+        EXPECT_EQ(this->site->requests().size(), cases[i].requests) << i;
+        EXPECT_TRUE(secure.session().Host.empty()) << i;
+    }
+}
+
 TEST_F(Login, CookiePairsHoldingACarriageReturnOrNulAreNotSent) {
     serve([](const SeenRequest& r) {
         if (r.target == kFront) {

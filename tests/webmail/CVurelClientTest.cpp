@@ -136,6 +136,27 @@ TEST_F(Login, FollowsEveryRedirectAndKeepsThePortOfTheMailHost) {
     EXPECT_EQ(client.mailUrl("/vm/x"), "http://us.mail.test:8080/vm/x");
 }
 
+TEST_F(Login, AFrontPageThatMovedIsFollowedWithItsCookies) {
+    serve([](const SeenRequest& r) {
+        if (r.target == kFront) {
+            return redirect("http://front.test/moved", "R=1");
+        }
+        if (r.target == "http://front.test/moved") {
+            return answer(200, frontPage("c"), "Set-Cookie: F=1; path=/\r\n");
+        }
+        if (r.target == kLogin) {
+            return redirect("http://us.mail.test/", "P=1");
+        }
+        return answer(200, kTitle);
+    });
+    client.login("ann", "secret");
+    const auto requests = site->requests();
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(requests[1].header("Cookie"), "R=1; ");
+    EXPECT_EQ(requests[2].header("Cookie"), "R=1; F=1; ");
+    EXPECT_EQ(client.session().Host, "us.mail.test");
+}
+
 TEST_F(Login, RedirectChainIsBounded) {
     // The form's 302 plus 19 more: 20 redirects are followed.
     chain(CVurelClient::kMaxRedirects - 1, "http://us.mail.test/");

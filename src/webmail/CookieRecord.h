@@ -18,7 +18,9 @@ struct CookieRecord {
     // otherwise it is the origin with its scheme and any port
     // ("https://us.mail.example", "http://host:8080"), and a mail page URL is
     // Host + a path. The cookie file keeps it as it is, so records of older
-    // builds read as before.
+    // builds read as before. An older build, which would take such a Host for
+    // a bare name, never adopts these records: their verifier is of a
+    // strength it rejects.
     std::string Host;
     // The sign-in time in seconds since 1970-01-01 00:00 UTC.
     std::int32_t Timestamp = 0;

@@ -291,9 +291,9 @@ void SiteSimulator::answer(ByteChannel& channel, CBlockSocket& socket,
         socket.close();
         return;
     }
-    if (&channel != &socket) {
-        // TLS ends with close_notify (a cut answer too: the cut is then
-        // visible only by its length, as over plain HTTP).
+    if (&channel != &socket && reply.closeAfterBytes < 0) {
+        // TLS ends with close_notify; a cut answer without it, as a
+        // connection cut on the path (the client must tell by the length).
         channel.finish();
     }
     finish(socket);

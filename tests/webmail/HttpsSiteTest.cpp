@@ -120,6 +120,27 @@ TEST_F(HttpsSite, ACertificateOrProtocolThatFailsItsCheckSendsNoRequest) {
     }
 }
 
+TEST_F(HttpsSite, AnAnswerEndingWithoutCloseNotifyCountsOnlyWithItsWholeLength) {
+    start(false);
+    sim->site().addMessage("ann", "Inbox", "Subject: s\r\n\r\n" + std::string(50000, 'y'));
+    client->login("ann", "secret");
+    const MessageList list = client->listInbox();
+    ASSERT_EQ(list.size(), 1u);
+    site::Fault noCloseNotify;
+    noCloseNotify.closeAfterBytes = 1 << 30; // the whole answer, then the end of the stream
+    sim->site().setFault("/vm/ShowLetter", noCloseNotify);
+    EXPECT_EQ(client->fetchText(list[0]), std::string(50000, 'y'));
+    site::Fault cut;
+    cut.closeAfterBytes = 3000;
+    sim->site().setFault("/vm/ShowLetter", cut);
+    try {
+        client->fetchText(list[0]);
+        ADD_FAILURE() << "no error";
+    } catch (const CVurelClient::Error& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("TLS: cut", 0), 0u) << e.what();
+    }
+}
+
 TEST_F(HttpsSite, ATunnelTheProxyRefusesFailsBeforeAnyRequest) {
     start(false, Fault::None, "proxy-user");
     client->setProxy("127.0.0.1", sim->port(), "proxy-user", "wrong");

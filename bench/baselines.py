@@ -162,6 +162,8 @@ def sign_in(sim_port, user, password):
     """Signs in to the simulator (its proxy port) as a browser does. Returns
     the session cookie, the mail host and the message ids of listing page 0."""
     def get(url, cookie=None, body=None):
+        # A simulator on HTTPS serves plain HTTP on the same port as well.
+        url = url.replace("https://", "http://", 1)
         c = http.client.HTTPConnection("127.0.0.1", sim_port, timeout=60)
         headers = {"Cookie": cookie} if cookie is not None else {}
         if body is not None:
@@ -186,7 +188,7 @@ def sign_in(sim_port, user, password):
         url = loc
         status, page, more, loc = get(url, cookie)
         cookie += more
-    host = re.match(r"http://([^/:]+)", url).group(1)
+    host = re.match(r"https?://([^/:]+)", url).group(1)
     status, page, _, _ = get("http://%s/vm/ShowFolder?box=Inbox&Nview=a&Npos=0" % host, cookie)
     ids = re.findall(r'href="/vm/ShowLetter\?MsgId=([^&"]+)&', page)
     return cookie, host, list(dict.fromkeys(ids))

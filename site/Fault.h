@@ -15,7 +15,8 @@ struct Fault {
     // Wait this long before answering (cut short when the simulator stops).
     std::chrono::milliseconds delay{0};
     // >= 0: send only this many bytes of the answer, then close the
-    // connection in order (0 closes without answering at all).
+    // connection in order (0 closes without answering at all). Over TLS the
+    // connection then ends without close_notify, as one cut on the path does.
     long closeAfterBytes = -1;
     // With closeAfterBytes: end with a reset (an abortive close) instead.
     // Systems differ in what a client sees of it (an error, or the end of the

@@ -27,6 +27,9 @@ struct SiteConfig {
     std::string mailHost = "us.mail.vurel.example"; // serves the "/vm/..." pages
     // Signed-in titles read "Vurel! Mail - " + user + "@" + mailDomain.
     std::string mailDomain = "vurel.example";
+    // The scheme of every URL the pages and redirects name: "https" when the
+    // simulator serves TLS (SiteSimulator::setTls).
+    std::string scheme = "http";
 
     // Where the simulator listens: a loopback address and a port (0: ephemeral).
     std::string listenAddress = "127.0.0.1";

@@ -154,7 +154,7 @@ std::int64_t SiteHandler::now() const {
 }
 
 std::string SiteHandler::frontPageUrl() const {
-    return "http://" + config_.frontHost + "/";
+    return config_.scheme + "://" + config_.frontHost + "/";
 }
 std::string SiteHandler::loginPageUrl() const {
     return pages_.loginUrl();
@@ -363,7 +363,7 @@ SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, std::string r
                 answered = true;
             } else if (fault->redirectLoop) {
                 std::string host = record.host.empty() ? config_.frontHost : record.host;
-                answer = redirect("http://" + host + request.path);
+                answer = redirect(config_.scheme + "://" + host + request.path);
                 answer.setCookie("L", sessions_.token(8), "");
                 answered = true;
             }
@@ -509,8 +509,9 @@ HttpAnswer SiteHandler::loginPost(Context& c) {
     std::string domain = "." + config_.mailDomain;
     HttpAnswer a =
         config_.redirects > 0
-            ? redirect("http://" + config_.loginHost + "/config/verify?.hop=1&.src=vm")
-            : redirect("http://" + config_.mailHost + "/vm/Welcome?.rand=" + sessions_.token(10));
+            ? redirect(config_.scheme + "://" + config_.loginHost + "/config/verify?.hop=1&.src=vm")
+            : redirect(config_.scheme + "://" + config_.mailHost +
+                       "/vm/Welcome?.rand=" + sessions_.token(10));
     a.setCookie("Y", "v=1&n=" + s.id + "&l=" + user + "&p=m2", domain);
     if (config_.redirects <= 0) {
         a.setCookie("T", "z=" + s.ticket + "&a=QAE&sk=DAA", domain);
@@ -561,10 +562,11 @@ HttpAnswer SiteHandler::hop(Context& c) {
     std::string domain = "." + config_.mailDomain;
     HttpAnswer a;
     if (n < config_.redirects) {
-        a = redirect("http://" + config_.loginHost +
+        a = redirect(config_.scheme + "://" + config_.loginHost +
                      "/config/verify?.hop=" + std::to_string(n + 1) + "&.src=vm");
     } else {
-        a = redirect("http://" + config_.mailHost + "/vm/Welcome?.rand=" + sessions_.token(10));
+        a = redirect(config_.scheme + "://" + config_.mailHost +
+                     "/vm/Welcome?.rand=" + sessions_.token(10));
         a.setCookie("T", "z=" + s->ticket + "&a=QAE&sk=DAA", domain);
     }
     a.setCookie("H" + std::to_string(n), sessions_.token(12), domain);

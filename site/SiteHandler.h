@@ -95,6 +95,8 @@ public:
     std::int64_t now() const;
     std::string frontPageUrl() const;
     std::string loginPageUrl() const;
+    // One of the front, login and mail hosts (letter case aside).
+    bool knownHost(const std::string& host) const;
 
     // Mailbox. Users come from the configuration; folders are "Inbox", "Sent", "Trash".
     // Returns the new message's id; see Mailbox::add for a chosen id.
@@ -163,7 +165,6 @@ private:
     int inboxUnread(const std::string& user) const;
     std::string composeCopy(const SentMessage& m, std::int64_t now);
     Fault* matchFault(const std::string& path);
-    bool knownHost(const std::string& host) const;
     std::int64_t clockNow() const;
 
     const SiteConfig config_;

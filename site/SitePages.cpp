@@ -95,10 +95,11 @@ std::string folderLink(const std::string& folder) {
 } // namespace
 
 SitePages::SitePages(const SiteConfig& config)
-    : frontHost_(config.frontHost), loginHost_(config.loginHost), domain_(config.mailDomain) {}
+    : scheme_(config.scheme + "://"), frontHost_(config.frontHost), loginHost_(config.loginHost),
+      domain_(config.mailDomain) {}
 
 std::string SitePages::loginUrl() const {
-    return "http://" + loginHost_ + "/config/login";
+    return scheme_ + loginHost_ + "/config/login";
 }
 
 std::string SitePages::mailTitle(const std::string& user) const {
@@ -152,8 +153,8 @@ std::string SitePages::page(const std::string& title, const std::string& user,
     out += kStyle;
     out += "</head>\r\n<body>\r\n";
     out += "<table class=\"masthead\" width=\"100%\" cellspacing=\"0\"><tr>\r\n";
-    out += "<td><a href=\"http://" + frontHost_ + "/\"><b>Vurel!</b> Mail</a></td>\r\n";
-    out += "<td align=\"right\">Welcome, <b>" + htmlEscape(user) + "</b> [<a href=\"http://" +
+    out += "<td><a href=\"" + scheme_ + frontHost_ + "/\"><b>Vurel!</b> Mail</a></td>\r\n";
+    out += "<td align=\"right\">Welcome, <b>" + htmlEscape(user) + "</b> [<a href=\"" + scheme_ +
            loginHost_ +
            "/config/logout\">Sign Out</a>, <a href=\"/vm/Options\">Options</a>]"
            "</td>\r\n</tr></table>\r\n";

@@ -69,6 +69,7 @@ private:
                      int inboxUnread, const std::string& content) const;
     std::string mailTitle(const std::string& user) const;
 
+    std::string scheme_; // "http://" or "https://"
     std::string frontHost_;
     std::string loginHost_;
     std::string domain_;

@@ -1,6 +1,10 @@
 #include "site/SiteSimulator.h"
 
+#include "codec/Base64.h"
 #include "platform/LargeBuffer.h"
+#include "site/HttpAnswer.h"
+#include "site/HttpRequest.h"
+#include "site/TextUtil.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -107,7 +111,7 @@ void SiteSimulator::acceptLoop() {
                 c.thread = std::thread([this, &c] {
                     try {
                         c.socket.setTimeoutMs(receiveTimeoutMs_, receiveTimeoutMs_);
-                        answer(c.socket, site_.reject(503, std::string()));
+                        answer(c.socket, c.socket, site_.reject(503, std::string()));
                     } catch (...) {
                     }
                     c.socket.close();
@@ -137,36 +141,61 @@ void SiteSimulator::serve(Connection& c) {
         std::string received;
         char buffer[kChunk];
         HttpRequest request;
+        std::unique_ptr<ByteChannel> secure; // TLS over the socket, once begun
+        ByteChannel* channel = &socket;
         while (true) {
+            if (tls_ && !secure && !received.empty()) {
+                if (static_cast<unsigned char>(received[0]) == 0x16) { // a TLS handshake record
+                    secure = tls_->accept(socket, std::move(received));
+                    received.clear();
+                    channel = secure.get();
+                    continue;
+                }
+                if (received.compare(0, 8, "CONNECT ") == 0 &&
+                    received.find("\r\n\r\n") != std::string::npos) {
+                    if (!openTunnel(socket, received)) {
+                        break;
+                    }
+                    secure = tls_->accept(socket, std::move(received));
+                    received.clear();
+                    channel = secure.get();
+                    continue;
+                }
+            }
             std::size_t n = 0;
             try {
-                n = socket.receive(buffer, sizeof buffer);
+                n = channel->receive(buffer, sizeof buffer);
             } catch (const CBlockSocket::Canceled&) {
                 throw;
             } catch (const CBlockSocket::Error&) {
                 // Silent for too long.
                 if (!received.empty()) {
-                    answer(socket, site_.reject(408, received));
+                    answer(*channel, socket, site_.reject(408, received));
                 }
                 break;
             }
             if (n == 0) {
                 // The client stopped sending before the request was whole.
                 if (!received.empty()) {
-                    answer(socket, site_.reject(400, received));
+                    answer(*channel, socket, site_.reject(400, received));
                 }
                 break;
             }
             received.append(buffer, n);
+            if (tls_ && !secure &&
+                (static_cast<unsigned char>(received[0]) == 0x16 ||
+                 (received.compare(0, 8, "CONNECT ") == 0 && received.size() < kChunk))) {
+                continue; // the handshake or the tunnel's request, above
+            }
             HttpRequest::Parse p = request.parse(received, maxRequestBytes_);
             if (p == HttpRequest::Parse::Complete) {
                 // Most requests are all that was received: no copy of a large post.
                 received.resize(request.consumed);
-                answer(socket, site_.handle(request, std::move(received)));
+                answer(*channel, socket, site_.handle(request, std::move(received)));
                 break;
             }
             if (p == HttpRequest::Parse::Bad) {
-                answer(socket, site_.reject(request.errorStatus(), received));
+                answer(*channel, socket, site_.reject(request.errorStatus(), received));
                 break;
             }
             if (request.consumed > received.capacity()) {
@@ -186,7 +215,57 @@ void SiteSimulator::serve(Connection& c) {
     c.done.store(true);
 }
 
-void SiteSimulator::answer(CBlockSocket& socket, const SiteHandler::Reply& reply) {
+bool SiteSimulator::openTunnel(CBlockSocket& socket, std::string& received) {
+    const std::size_t end = received.find("\r\n\r\n");
+    const std::string head = received.substr(0, end + 2);
+    received.erase(0, end + 4);
+    // "CONNECT host:port HTTP/1.x"
+    const std::size_t lineEnd = head.find("\r\n");
+    const std::string line = head.substr(0, lineEnd);
+    const std::size_t blank = line.find(' ', 8);
+    const std::string authority = line.substr(8, blank == std::string::npos ? 0 : blank - 8);
+    const std::string host = authority.substr(0, authority.rfind(':'));
+    int status = 200;
+    const SiteConfig& config = site_.config();
+    if (!config.proxyUser.empty()) {
+        // The same check as for a proxy request, on the CONNECT's own header.
+        const std::string expected = config.proxyUser + ":" + config.proxyPassword;
+        bool ok = false;
+        for (std::size_t at = lineEnd + 2; at < head.size();) {
+            const std::size_t next = head.find("\r\n", at);
+            const std::string field = head.substr(at, next - at);
+            at = next + 2;
+            const std::size_t colon = field.find(':');
+            if (colon != std::string::npos &&
+                toLowerAscii(field.substr(0, colon)) == "proxy-authorization") {
+                const std::string value = trim(field.substr(colon + 1));
+                ok = toLowerAscii(value.substr(0, 6)) == "basic " &&
+                     decodeBase64(trim(value.substr(6))) == expected;
+            }
+        }
+        status = ok ? 200 : 407;
+    }
+    if (status == 200 && !site_.knownHost(host)) {
+        status = 502;
+    }
+    if (config.log) {
+        config.log(host + " \"" + line + "\" " + std::to_string(status) + " 0");
+    }
+    const std::string reply = status == 200 ? "HTTP/1.0 200 Connection established\r\n\r\n"
+                                            : "HTTP/1.0 " + std::to_string(status) + " " +
+                                                  HttpAnswer::reason(status) +
+                                                  "\r\nContent-Length: 0\r\n\r\n";
+    socket.write(reply.data(), reply.size());
+    if (status != 200) {
+        finish(socket);
+        return false;
+    }
+    tunnels_.fetch_add(1);
+    return true;
+}
+
+void SiteSimulator::answer(ByteChannel& channel, CBlockSocket& socket,
+                           const SiteHandler::Reply& reply) {
     if (reply.delay.count() > 0) {
         std::unique_lock<std::mutex> guard(lock_);
         if (stopped_.wait_for(guard, reply.delay, [this] { return stopping_; })) {
@@ -200,11 +279,11 @@ void SiteSimulator::answer(CBlockSocket& socket, const SiteHandler::Reply& reply
     for (std::string_view piece : {std::string_view(reply.bytes), reply.part}) {
         const std::size_t n = std::min(piece.size(), allowed);
         if (reply.dripEvery.count() > 0) {
-            if (!drip(socket, piece.substr(0, n), reply)) {
+            if (!drip(channel, piece.substr(0, n), reply)) {
                 return;
             }
         } else if (n > 0) {
-            socket.write(piece.data(), n);
+            channel.write(piece.data(), n);
         }
         allowed -= n;
     }
@@ -216,14 +295,19 @@ void SiteSimulator::answer(CBlockSocket& socket, const SiteHandler::Reply& reply
         socket.close();
         return;
     }
+    if (&channel != &socket && reply.closeAfterBytes < 0) {
+        // TLS ends with close_notify; a cut answer without it, as a
+        // connection cut on the path (the client must tell by the length).
+        channel.finish();
+    }
     finish(socket);
 }
 
-bool SiteSimulator::drip(CBlockSocket& socket, std::string_view bytes,
+bool SiteSimulator::drip(ByteChannel& channel, std::string_view bytes,
                          const SiteHandler::Reply& reply) {
     const std::size_t step = std::max<std::size_t>(reply.dripBytes, 1);
     for (std::size_t at = 0; at < bytes.size(); at += step) {
-        socket.write(bytes.data() + at, std::min(step, bytes.size() - at));
+        channel.write(bytes.data() + at, std::min(step, bytes.size() - at));
         std::unique_lock<std::mutex> guard(lock_);
         if (stopped_.wait_for(guard, reply.dripEvery, [this] { return stopping_; })) {
             return false;

@@ -30,6 +30,7 @@
 #include "net/CBlockSocket.h"
 #include "site/SiteConfig.h"
 #include "site/SiteHandler.h"
+#include "site/TlsService.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -73,6 +74,15 @@ public:
     // Connections accepted so far (those refused with 503 included).
     std::size_t connectionsAccepted() const { return accepted_.load(); }
 
+    // Serves TLS from now on, beside plain HTTP: a connection that opens with
+    // a TLS handshake gets one, and "CONNECT host:port" for one of the site's
+    // hosts is answered 200 and then served over TLS (the simulator is the
+    // proxy and the site at once; another host answers 502, and with proxy
+    // credentials configured a CONNECT without them 407). Call before start().
+    void setTls(std::shared_ptr<TlsService> tls) { tls_ = std::move(tls); }
+    // CONNECT requests answered 200 so far.
+    std::size_t tunnelsOpened() const { return tunnels_.load(); }
+
 private:
     struct Connection {
         explicit Connection(const CBlockSocket& s) : socket(s) {}
@@ -83,10 +93,15 @@ private:
 
     void acceptLoop();
     void serve(Connection& connection);
-    void answer(CBlockSocket& socket, const SiteHandler::Reply& reply);
+    // Answers a CONNECT whose header is whole in received; true when the
+    // tunnel is open (received then holds the bytes after the header).
+    bool openTunnel(CBlockSocket& socket, std::string& received);
+    // Writes the reply to channel (the socket, or TLS over it) and ends the
+    // connection in order, unless the reply asks for a reset.
+    void answer(ByteChannel& channel, CBlockSocket& socket, const SiteHandler::Reply& reply);
     void finish(CBlockSocket& socket);
     // Sends bytes in the reply's drip pieces; false when the simulator stops.
-    bool drip(CBlockSocket& socket, std::string_view bytes, const SiteHandler::Reply& reply);
+    bool drip(ByteChannel& channel, std::string_view bytes, const SiteHandler::Reply& reply);
     void reapFinished(bool all);
 
     SiteHandler site_;
@@ -101,6 +116,8 @@ private:
     std::atomic<bool> running_{false};
     std::atomic<int> port_{0};
     std::atomic<std::size_t> accepted_{0};
+    std::atomic<std::size_t> tunnels_{0};
+    std::shared_ptr<TlsService> tls_; // set before start; read by connection threads
 
     std::mutex lock_;                 // guards connections_ and stopping_
     std::condition_variable stopped_; // wakes delayed answers at stop

@@ -52,6 +52,14 @@ const char kUsage[] =
     "  --port-file FILE        write the port listened on to FILE once listening\n"
     "  --delay PATH:MS[:TIMES] answer requests for paths starting with PATH only after MS\n"
     "                          milliseconds (the first TIMES of them; default all)\n"
+    "  --tls                   serve HTTPS: the site's URLs become https://, a connection that\n"
+    "                          opens with a TLS handshake gets TLS, and CONNECT to one of the\n"
+    "                          site's hosts is answered and served over TLS (native build only)\n"
+    "  --ca-file FILE          with --tls: write the test CA that signed the made certificate\n"
+    "                          to FILE (PEM), for clients to trust (SSL_CERT_FILE=FILE)\n"
+    "  --cert CERT KEY         with --tls: serve this certificate chain and key (PEM) instead\n"
+    "  --tls-fault KIND        with --tls: other-ca, expired, wrong-name or tls1.0 (a server that\n"
+    "                          speaks TLS 1.0 only)\n"
     "  --log                   print one line per request\n"
     "  --help                  this text\n";
 
@@ -89,6 +97,8 @@ int main(int argc, char** argv) {
     std::string portFile;
     bool direct = false;
     bool log = false;
+    bool tls = false;
+    quill::site::TlsService::Options tlsOptions;
     try {
         std::vector<std::string> args(argv + 1, argv + argc);
         for (std::size_t i = 0; i < args.size(); ++i) {
@@ -162,6 +172,28 @@ int main(int argc, char** argv) {
                 delays.emplace_back(p.first, fault);
             } else if (a == "--log") {
                 log = true;
+            } else if (a == "--tls") {
+                tls = true;
+            } else if (a == "--ca-file") {
+                tlsOptions.authorityFile = value();
+            } else if (a == "--cert") {
+                tlsOptions.certificateFile = value();
+                tlsOptions.keyFile = value();
+            } else if (a == "--tls-fault") {
+                using Fault = quill::site::TlsService::Fault;
+                const std::string kind = value();
+                const std::pair<const char*, Fault> kinds[] = {{"other-ca", Fault::OtherAuthority},
+                                                               {"expired", Fault::Expired},
+                                                               {"wrong-name", Fault::WrongName},
+                                                               {"tls1.0", Fault::Tls10Only}};
+                auto found = std::find_if(std::begin(kinds), std::end(kinds),
+                                          [&](const auto& k) { return kind == k.first; });
+                if (found == std::end(kinds)) {
+                    throw std::runtime_error("--tls-fault wants other-ca, expired, wrong-name or "
+                                             "tls1.0, got '" +
+                                             kind + "'");
+                }
+                tlsOptions.fault = found->second;
             } else {
                 throw std::runtime_error("unknown option " + a + " (see --help)");
             }
@@ -171,6 +203,14 @@ int main(int argc, char** argv) {
         }
         if (direct) {
             config.frontHost = config.loginHost = config.mailHost = config.listenAddress;
+        }
+        if (tls) {
+            if (!quill::site::TlsService::available()) {
+                throw std::runtime_error("--tls: this build of the simulator has no TLS");
+            }
+            config.scheme = "https";
+            tlsOptions.names = {config.frontHost, config.loginHost, config.mailHost,
+                                config.listenAddress};
         }
     } catch (const std::exception& e) {
         std::cerr << "vurel-sim: " << e.what() << "\n";
@@ -189,6 +229,9 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, onStopSignal);
     try {
         SiteSimulator sim(config);
+        if (tls) {
+            sim.setTls(quill::site::TlsService::create(tlsOptions));
+        }
         for (const auto& m : mailboxes) {
             int n = sim.site().loadMailbox(m.first, m.second);
             std::cout << "vurel-sim: " << n << " messages for " << m.first << " from " << m.second
@@ -204,6 +247,12 @@ int main(int argc, char** argv) {
                       << "front page: " << sim.frontPageUrl() << "\n"
                       << "login page: " << sim.loginPageUrl() << "\n"
                       << "mail host:  " << config.mailHost << "\n"
+                      << (tls ? "TLS:        " +
+                                    (tlsOptions.authorityFile.empty()
+                                         ? std::string("on")
+                                         : "test CA in " + tlsOptions.authorityFile) +
+                                    "\n"
+                              : std::string())
                       << "as a proxy: " << config.listenAddress << ":" << port
                       << (config.proxyUser.empty() ? "" : " (with Proxy-authorization)") << "\n"
                       << std::flush;

@@ -8,8 +8,8 @@ packages=(
   clang clang-format libclang-rt-14-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev mingw-w64-tools
   wine wine32:i386 wine64 xvfb xauth x11-apps imagemagick zip
-  python3 openssl curl tinyproxy fetchmail swaks msmtp gzip
-  libgmime-3.0-dev
+  python3 curl tinyproxy fetchmail swaks msmtp gzip
+  libgmime-3.0-dev libssl-dev openssl
 )
 
 missing=()

@@ -23,12 +23,13 @@ def arguments(runs, *extra):
     return parser.parse_args()
 
 
-def start_bridge(args, work, sim_port):
+def start_bridge(args, work, sim_port, site=None):
     """The host with the plug-in on a free POP3 port, the simulator as its
-    proxy; returns (host, pop3 port)."""
+    proxy (and site, a dict of [Site] keys, when given); returns (host, pop3
+    port)."""
     pop3 = hostrun.free_port()
     plugin = hostrun.install_plugin(args.plugin, os.path.join(work, "plugin"),
-                                    hostrun.ini_text(pop3, hostrun.free_port(),
+                                    hostrun.ini_text(pop3, hostrun.free_port(), site=site,
                                                      proxy=("127.0.0.1", sim_port)))
     host = hostrun.Host(os.path.join(args.bin, "quillmere-host"), plugin,
                         log=open(os.path.join(work, "host.log"), "wb"))

@@ -34,6 +34,11 @@ public:
     // connection before the peer has read the last reply. Never throws;
     // channels without a connection of their own do nothing.
     virtual void finish() noexcept {}
+    // After receive returned 0: whether that end was the peer's own word. A
+    // TLS channel says so only when the peer's close_notify came; anyone on
+    // the path can end a plain TCP stream, and no channel can tell, so plain
+    // channels say true and leave the question to the data's own length.
+    virtual bool endConfirmed() const noexcept { return true; }
 };
 
 } // namespace quill

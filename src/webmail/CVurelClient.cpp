@@ -67,9 +67,24 @@ std::string location(const HttpResponse& response) {
     return usable(value) ? value : std::string();
 }
 
-// Only an absolute http URL with a host can be requested.
+// Only an absolute http or https URL with a host can be requested.
 bool requestable(const std::string& url) {
-    return url.compare(0, 7, "http://") == 0 && !Url(url).host.empty();
+    return (url.compare(0, 7, "http://") == 0 || url.compare(0, 8, "https://") == 0) &&
+           !Url(url).host.empty();
+}
+
+// A redirect may not lead from TLS back to plain HTTP: the cookies gathered so
+// far would travel in clear text, and anyone on the path could answer the
+// rest of the sign-in.
+bool downgrade(const std::string& from, const std::string& to) {
+    return Url(from).secure() && !Url(to).secure();
+}
+
+// What the session keeps as its mail host: the bare host name for plain HTTP
+// on port 80 (as records have always held it), otherwise the origin with its
+// scheme and any port ("https://us.mail.example", "http://host:8080").
+std::string mailHostOf(const Url& url) {
+    return !url.secure() && url.port == Url::kHttpPort ? url.host : url.origin();
 }
 
 // Formatted extraction in the classic locale, whatever the process's locale.
@@ -215,18 +230,50 @@ void CVurelClient::goDirect() {
 }
 
 std::string CVurelClient::mailUrl(const std::string& path) const {
+    if (session_.Host.find("://") != std::string::npos) {
+        return session_.Host + path;
+    }
     return "http://" + session_.Host + path;
+}
+
+std::string CVurelClient::getFollowing(std::string& url, std::string& cookies, bool sendCookie,
+                                       int followed) {
+    for (;; ++followed) {
+        if (!requestable(url)) {
+            throw Error(url);
+        }
+        std::string raw = sendCookie ? get(url, cookies) : get(url);
+        sendCookie = true;
+        const HttpResponse reply(raw, maxInflated_);
+        if (reply.statusCode() != 302) {
+            return raw;
+        }
+        if (followed >= kMaxRedirects) {
+            logEvent("sign-in: more than " + std::to_string(kMaxRedirects) + " redirects");
+            throw Error(url);
+        }
+        appendCookies(cookies, reply.setCookiePairs(), url);
+        std::string next = location(reply);
+        if (downgrade(url, next)) {
+            logEvent("sign-in: refused a redirect from https to http: " + next);
+            throw Error(next);
+        }
+        url = std::move(next);
+    }
 }
 
 void CVurelClient::login(const std::string& user, const std::string& password) {
     std::string cookies;
     cookies.reserve(1024);
 
-    const HttpResponse front(get(site_.frontPage), maxInflated_);
+    // A front page that moved is followed (without a cookie on the first
+    // request, with the ones gathered on the way after it).
+    std::string frontUrl = site_.frontPage;
+    const HttpResponse front(getFollowing(frontUrl, cookies, false), maxInflated_);
     if (front.statusCode() != 200) {
-        throw Error(site_.frontPage);
+        throw Error(frontUrl);
     }
-    appendCookies(cookies, front.setCookiePairs(), site_.frontPage);
+    appendCookies(cookies, front.setCookiePairs(), frontUrl);
 
     TextScanner scanner(front.body());
     if (!scanner.find("name=\".challenge\" value=\"", "\"") || !usable(scanner.match())) {
@@ -252,31 +299,20 @@ void CVurelClient::login(const std::string& user, const std::string& password) {
     }
     appendCookies(cookies, posted.setCookiePairs(), site_.loginPage);
     std::string next = location(posted);
-
-    // Each pass follows one redirect; the login form's 302 is the first.
-    for (int followed = 1;; ++followed) {
-        if (!requestable(next)) {
-            throw Error(next);
-        }
-        const HttpResponse reply(get(next, cookies), maxInflated_);
-        const int status = reply.statusCode();
-        if (status != 302) {
-            if (status != 200) {
-                throw Error(next);
-            }
-            appendCookies(cookies, reply.setCookiePairs(), next);
-            break;
-        }
-        if (followed >= kMaxRedirects) {
-            logEvent("sign-in: more than " + std::to_string(kMaxRedirects) + " redirects");
-            throw Error(next);
-        }
-        appendCookies(cookies, reply.setCookiePairs(), next);
-        next = location(reply);
+    if (downgrade(site_.loginPage, next)) {
+        logEvent("sign-in: refused a redirect from https to http: " + next);
+        throw Error(next);
     }
 
+    // The login form's 302 counts as the first of the redirects followed.
+    const HttpResponse reply(getFollowing(next, cookies, true, 1), maxInflated_);
+    if (reply.statusCode() != 200) {
+        throw Error(next);
+    }
+    appendCookies(cookies, reply.setCookiePairs(), next);
+
     // The session changes in one step, only after a complete sign-in.
-    session_.set(user, cookies, Url(next).host);
+    session_.set(user, cookies, mailHostOf(Url(next)));
 }
 
 void CVurelClient::adoptSession(const CookieRecord& record) {

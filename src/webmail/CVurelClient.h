@@ -16,8 +16,9 @@
 //
 // Limits that keep a broken or hostile site from holding a conversation for
 // ever or from shaping our requests:
-// - a sign-in follows at most kMaxRedirects redirects after the login form;
-//   a longer chain throws Error with the last URL requested;
+// - a sign-in follows at most kMaxRedirects redirects after the login form
+//   (and as many from a front page that moved); a longer chain throws Error
+//   with the last URL requested; a redirect from https to http is refused;
 // - a listing reads at most kMaxListPages pages (or the bound set with
 //   setListPageBound) and returns what they gave; it also ends, with a log
 //   line, before the message that would pass kMaxListMessages messages or
@@ -127,9 +128,11 @@ protected:
 
     // Signs in and replaces the session (User, Cookie, mail Host, Timestamp =
     // now) in one step at the end; a sign-in that throws leaves the session as
-    // it was. Throws Error with the front page URL (not 200), "challenge value"
-    // (no challenge on the front page), the login page URL (form not answered
-    // 302) or the last URL requested (redirect target not 200, or too many).
+    // it was. The front page, the login form, the redirects and the mail
+    // host may each be http or https. Throws Error with the front page URL
+    // (not 200 after its redirects), "challenge value" (no challenge on the
+    // front page), the login page URL (form not answered 302) or the last URL
+    // requested (redirect target not 200, too many, or from https to http).
     void login(const std::string& user, const std::string& password);
 
     // Pages through the inbox until the counter says the last message has been
@@ -169,10 +172,20 @@ protected:
     // Requests go direct; the other proxy fields are left as they are.
     void goDirect();
 
-    // "http://" + mail host + path.
+    // The mail host's origin + path: "http://" + Host + path for a bare host
+    // name, Host + path when it carries its scheme (see CookieRecord).
     std::string mailUrl(const std::string& path) const;
 
 private:
+    // GETs url and follows its redirects (gathering their cookies) until an
+    // answer other than 302; returns that raw answer, and url is the address
+    // it came from. followed counts the redirects already behind the caller.
+    // The first request carries cookies only when sendCookie is set. Throws
+    // Error with the URL when it cannot be requested, when the chain passes
+    // kMaxRedirects, or when it would lead from https to http (logged).
+    std::string getFollowing(std::string& url, std::string& cookies, bool sendCookie,
+                             int followed = 0);
+
     CookieRecord session_;
     std::string crumb_;
     SiteConfig site_;

@@ -22,8 +22,14 @@ struct CookieRecord {
     std::string Cookie;
     // The web-mail user name that signed in, exactly as the mail client gave it.
     std::string User;
-    // The mail host (no port) that the sign-in ended on; every mail page URL
-    // is "http://" + Host + a path.
+    // The mail host that the sign-in ended on. A bare host name means plain
+    // HTTP on port 80 (every mail page URL is "http://" + Host + a path);
+    // otherwise it is the origin with its scheme and any port
+    // ("https://us.mail.example", "http://host:8080"), and a mail page URL is
+    // Host + a path. The cookie file keeps it as it is, so records of older
+    // builds read as before. An older build, which would take such a Host for
+    // a bare name, never adopts these records: their verifier is of a
+    // strength it rejects.
     std::string Host;
     // The sign-in time in seconds since 1970-01-01 00:00 UTC.
     std::int32_t Timestamp = 0;

@@ -3,6 +3,10 @@
 #include "codec/Base64.h"
 #include "net/CBlockSocket.h"
 #include "net/DiagnosticLog.h"
+#include "net/TlsChannel.h"
+#include "platform/TlsClient.h"
+#include "webmail/HttpResponse.h"
+#include "webmail/ProxyTunnel.h"
 #include "webmail/RequestBody.h"
 #include "webmail/SocketStream.h"
 #include "webmail/Url.h"
@@ -48,6 +52,24 @@ void HttpClient::setTimeoutsMs(int receiveMs, int sendMs) {
 void HttpClient::setChannelFactory(ChannelFactory factory) {
     factory_ = std::move(factory);
 }
+
+void HttpClient::setTlsFactory(TlsFactory factory) {
+    tlsFactory_ = std::move(factory);
+}
+
+namespace {
+
+// True when the raw answer has a complete header announcing a Content-Length
+// and at least that many body bytes: its end is known without the stream's.
+bool completeByLength(const std::string& raw) {
+    const std::size_t end = raw.find("\r\n\r\n");
+    return end != std::string::npos &&
+           std::string_view(raw.data(), end).find("\r\nContent-Length: ") !=
+               std::string_view::npos &&
+           !HttpResponse::cutShort(raw);
+}
+
+} // namespace
 
 std::shared_ptr<ByteChannel> HttpClient::openChannel() {
     if (factory_) {
@@ -147,8 +169,32 @@ void HttpClient::reserveForBody(SocketStream& stream) {
 std::string HttpClient::request(const std::string& method, const std::string& url,
                                 const std::string* cookie, const std::string& headerBlock,
                                 const RequestBody* body) {
+    try {
+        return exchange(method, url, cookie, headerBlock, body);
+    } catch (const platform::TlsError& e) {
+        throw TlsFailure(e.what());
+    }
+}
+
+std::string HttpClient::exchange(const std::string& method, const std::string& url,
+                                 const std::string* cookie, const std::string& headerBlock,
+                                 const RequestBody* body) {
     const auto started = std::chrono::steady_clock::now();
+    const Url target(url);
+    // An https URL: TLS over the socket, or over a tunnel through the proxy.
+    // Then the proxy is only the tunnel's end: the request inside is the
+    // site's (origin form, no proxy header).
+    const bool secure = target.secure();
+    const bool proxied = !proxyHost_.empty() && !secure;
     std::shared_ptr<ByteChannel> channel = openChannel();
+    if (secure) {
+        if (!proxyHost_.empty()) {
+            channel = std::make_shared<ProxyTunnel>(channel, proxyHost_, proxyPort_, proxyUser_,
+                                                    proxyPassword_);
+        }
+        channel = tlsFactory_ ? tlsFactory_(channel, target.host)
+                              : std::make_shared<TlsChannel>(channel, target.host);
+    }
     {
         // Registered before the connect, so a cancel also ends a hanging connect.
         std::lock_guard<std::mutex> guard(activeLock_);
@@ -160,19 +206,22 @@ std::string HttpClient::request(const std::string& method, const std::string& ur
     try {
         std::string head = method;
         head += ' ';
-        const Url target(url);
-        if (!proxyHost_.empty()) {
+        if (proxied) {
             channel->connect(proxyHost_, proxyPort_);
             head += url;
         } else {
+            // Over TLS the handshake is part of the connect: a certificate
+            // that fails its checks ends the exchange before a byte of the
+            // request is sent.
             channel->connect(target.host, target.port);
             head += target.path;
         }
         head += " HTTP/1.0\r\n";
         // The proxy's credentials go to the proxy only: a request that goes
         // direct (proxy type HTTP with no server name) would hand the proxy
-        // password to the web-mail site.
-        if (!proxyHost_.empty() && !proxyUser_.empty()) {
+        // password to the web-mail site, and one inside a tunnel would hand
+        // it to the site too.
+        if (proxied && !proxyUser_.empty()) {
             const std::string credentials = proxyUser_ + ":" + proxyPassword_;
             Base64Coder coder;
             coder.encode(credentials.data(), credentials.size());
@@ -218,6 +267,13 @@ std::string HttpClient::request(const std::string& method, const std::string& ur
             throw AnswerTooLarge();
         }
         std::string response = stream.readToEnd();
+        // Anyone on the path can end a TCP stream; TLS vouches for its end only
+        // with close_notify. Without it, only an answer that carries its whole
+        // Content-Length is known to be whole.
+        if (!channel->endConfirmed() && !completeByLength(response)) {
+            throw platform::TlsError(
+                "cut: the connection ended without close_notify before the answer's end");
+        }
         // A Content-Length far above what came must not keep its reservation
         // for as long as the caller holds the answer.
         if (response.capacity() - response.size() > SocketStream::kChunk + response.size() / 4) {

@@ -4,11 +4,19 @@
 // user is set), sends it in one flush and reads the response until the server
 // closes. No keep-alive, no chunked decoding, no redirects.
 //
+// An "https://" URL is reached over TLS (TlsChannel), with the certificate
+// checked against the URL's host; through the proxy it goes through a CONNECT
+// tunnel (ProxyTunnel), the proxy's credentials on the CONNECT only and the
+// request inside in origin form, without any proxy header.
+//
 // Errors: connection failures propagate unchanged as CBlockSocket::Error or
 // CBlockSocket::Canceled (an exchange beyond its ExchangeLimits is the
 // socket's Error "receive: too slow" and the like); an answer longer than
-// kMaxAnswerBytes throws AnswerTooLarge. Either way the connection is closed
-// and the client is idle again.
+// kMaxAnswerBytes throws AnswerTooLarge; a TLS failure (a certificate or
+// protocol that fails the checks, an answer whose end TLS does not vouch for)
+// throws TlsFailure, a tunnel the proxy refuses ProxyTunnel::Refused: both are
+// WebmailErrors, so a session answers them as a failed operation. Either way
+// the connection is closed and the client is idle again.
 //
 // Threads: the session's thread owns the client and calls request/get/post;
 // cancel() alone may be called from any other thread at any moment.
@@ -17,6 +25,7 @@
 #include "net/ExchangeLimits.h"
 #include "webmail/AnswerLimits.h"
 #include "webmail/CookieRecord.h"
+#include "webmail/WebmailError.h"
 
 #include <chrono>
 #include <cstddef>
@@ -34,6 +43,17 @@ class HttpClient {
 public:
     // Makes the unconnected channel of one exchange; the client connects it.
     using ChannelFactory = std::function<std::shared_ptr<ByteChannel>()>;
+    // Puts TLS for serverName over an unconnected channel (the factory's, or a
+    // proxy tunnel); connecting the result connects the channel underneath
+    // and makes the handshake.
+    using TlsFactory = std::function<std::shared_ptr<ByteChannel>(
+        std::shared_ptr<ByteChannel> transport, const std::string& serverName)>;
+
+    // TLS failed: what() is "TLS: " and the reason ("TLS: certificate: expired").
+    class TlsFailure : public WebmailError {
+    public:
+        explicit TlsFailure(const std::string& reason) : WebmailError("TLS: " + reason) {}
+    };
 
     static const char* const kGetHeaders;
     static const char* const kPostHeaders;
@@ -104,9 +124,16 @@ public:
     // Replaces how connections are made (tests use scripted channels); an
     // empty factory restores the socket one.
     void setChannelFactory(ChannelFactory factory);
+    // Replaces how TLS is put over a channel (tests look through it); an empty
+    // factory restores TlsChannel.
+    void setTlsFactory(TlsFactory factory);
 
 private:
     std::shared_ptr<ByteChannel> openChannel();
+    // The exchange itself; request() adds the translation of TLS failures.
+    std::string exchange(const std::string& method, const std::string& url,
+                         const std::string* cookie, const std::string& headerBlock,
+                         const RequestBody* body);
     // Reads on until the response header is complete and, when it announces a
     // Content-Length, makes room for the whole response at once, so that
     // reading a large body to its end does not copy it at every regrowth.
@@ -133,6 +160,7 @@ private:
     int sendTimeoutMs_ = kDefaultTimeoutMs;
     ExchangeLimits exchangeLimits_ = kDefaultExchangeLimits;
     ChannelFactory factory_;
+    TlsFactory tlsFactory_;
 
     // The connection in flight. Written by the owning thread at the start and
     // end of each exchange, taken by cancel() from any thread: always under

@@ -9,7 +9,7 @@ namespace quill {
 namespace {
 
 bool isHttpUrl(const std::string& text) {
-    return text.compare(0, 7, "http://") == 0;
+    return text.compare(0, 7, "http://") == 0 || text.compare(0, 8, "https://") == 0;
 }
 
 std::mutex& currentMutex() {

@@ -7,8 +7,9 @@
 // unconfigured plug-in never sends anyone's credentials to a real server. The
 // settings file can override them in its section "Site" with the keys
 // "FrontPage", "LoginPage" and "MailDomain". A missing or empty value keeps the
-// default, and so does an address that does not begin with "http://" (every
-// address of the site is an absolute http URL). The section is only ever read.
+// default, and so does an address that begins with neither "http://" nor
+// "https://" (every address of the site is an absolute URL of one of the two).
+// The section is only ever read.
 
 #include <functional>
 #include <string>

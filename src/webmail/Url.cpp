@@ -25,20 +25,26 @@ int parsePort(const std::string& text) {
 } // namespace
 
 Url::Url(const std::string& text) {
-    static const std::string kScheme = "http://";
+    static const std::string kHttps = "https://";
+    // An "https://" URL is recognised at the start only; a plain one anywhere,
+    // as it always was.
+    const bool tls = text.compare(0, kHttps.size(), kHttps) == 0;
+    const std::string marker = tls ? kHttps : std::string("http://");
     std::string authority;
     TextScanner scanner(text);
-    if (scanner.find(kScheme, "/")) {
+    if (scanner.find(marker, "/")) {
         authority = scanner.match();
         path = scanner.rest();
     } else {
-        const std::size_t start = text.find(kScheme);
+        const std::size_t start = text.find(marker);
         if (start == std::string::npos) {
             return;
         }
-        authority = text.substr(start + kScheme.size());
+        authority = text.substr(start + marker.size());
         path = "/";
     }
+    scheme = tls ? "https" : "http";
+    port = defaultPort();
     const std::size_t colon = authority.find(':');
     if (colon == std::string::npos) {
         host = authority;
@@ -46,6 +52,14 @@ Url::Url(const std::string& text) {
         host = authority.substr(0, colon);
         port = parsePort(authority.substr(colon + 1));
     }
+}
+
+std::string Url::authority() const {
+    return port == defaultPort() ? host : host + ":" + std::to_string(port);
+}
+
+std::string Url::origin() const {
+    return scheme + "://" + authority();
 }
 
 } // namespace quill

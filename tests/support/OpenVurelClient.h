@@ -20,6 +20,7 @@ public:
     using CVurelClient::fetchText;
     using CVurelClient::listInbox;
     using CVurelClient::login;
+    using CVurelClient::mailUrl;
     using CVurelClient::sendMessage;
 };
 

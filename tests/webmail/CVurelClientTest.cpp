@@ -161,7 +161,7 @@ TEST_F(Login, CookiesAndHeadersBeyondTheirBoundsFailTheSignIn) {
     }
 }
 
-TEST_F(Login, FollowsEveryRedirectAndDropsThePortOfTheMailHost) {
+TEST_F(Login, FollowsEveryRedirectAndKeepsThePortOfTheMailHost) {
     chain(3, "http://us.mail.test:8080/vm/Welcome");
     client.login("ann", "secret");
     EXPECT_EQ(site->targets(),
@@ -170,6 +170,28 @@ TEST_F(Login, FollowsEveryRedirectAndDropsThePortOfTheMailHost) {
                                         "http://us.mail.test:8080/vm/Welcome"}));
     EXPECT_EQ(site->requests()[5].header("Cookie"), "F=1; F2=2; P=1; H1=x; H2=x; H3=x; ");
     EXPECT_EQ(client.session().Cookie, "F=1; F2=2; P=1; H1=x; H2=x; H3=x; M=9; ");
+    EXPECT_EQ(client.session().Host, "http://us.mail.test:8080");
+    EXPECT_EQ(client.mailUrl("/vm/x"), "http://us.mail.test:8080/vm/x");
+}
+
+TEST_F(Login, AFrontPageThatMovedIsFollowedWithItsCookies) {
+    serve([](const SeenRequest& r) {
+        if (r.target == kFront) {
+            return redirect("http://front.test/moved", "R=1");
+        }
+        if (r.target == "http://front.test/moved") {
+            return answer(200, frontPage("c"), "Set-Cookie: F=1; path=/\r\n");
+        }
+        if (r.target == kLogin) {
+            return redirect("http://us.mail.test/", "P=1");
+        }
+        return answer(200, kTitle);
+    });
+    client.login("ann", "secret");
+    const auto requests = site->requests();
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(requests[1].header("Cookie"), "R=1; ");
+    EXPECT_EQ(requests[2].header("Cookie"), "R=1; F=1; ");
     EXPECT_EQ(client.session().Host, "us.mail.test");
 }
 
@@ -198,7 +220,8 @@ TEST_F(Login, FailuresNameTheirStepAndLeaveTheSessionAlone) {
         const char* message;  // expected Error text
         std::size_t requests; // sent before the failure
     } cases[] = {
-        {"front page redirects", redirect("http://elsewhere.test/", "F=1"), "", "", kFront, 1},
+        {"front page redirects to a missing page", redirect("http://elsewhere.test/", "F=1"), "",
+         "", "http://elsewhere.test/", 2},
         {"front page 500", answer(500, frontPage("c")), "", "", kFront, 1},
         {"no challenge", answer(200, "<form><input name=login></form>"), "", "", "challenge value",
          1},
@@ -241,6 +264,36 @@ TEST_F(Login, FailuresNameTheirStepAndLeaveTheSessionAlone) {
         EXPECT_EQ(site->requests().size(), c.requests) << "case " << i << " (" << c.name << ")";
         EXPECT_EQ(client.session().Host, "saved.test") << "case " << i;
         EXPECT_EQ(client.session().User, "ann") << "case " << i;
+    }
+}
+
+TEST_F(Login, ARedirectFromHttpsToHttpIsRefused) {
+    // The https pages are served plainly here: TLS is looked through.
+    const struct {
+        std::string front, login; // the answers
+        std::size_t requests;     // sent before the refusal
+    } cases[] = {
+        {redirect("http://front.test/", ""), "", 1},
+        {answer(200, frontPage("c")), redirect("http://us.mail.test/", ""), 2},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        serve([&](const SeenRequest& r) {
+            return r.target == "/config/login" ? cases[i].login : cases[i].front;
+        });
+        SiteConfig site = testSite();
+        site.frontPage = "https://127.0.0.1:" + std::to_string(this->site->port()) + "/";
+        site.loginPage = site.frontPage + "config/login";
+        OpenVurelClient secure(site);
+        secure.setTlsFactory(
+            [](std::shared_ptr<ByteChannel> transport, const std::string&) { return transport; });
+        try {
+            secure.login("ann", "pw");
+            ADD_FAILURE() << "case " << i << ": no error";
+        } catch (const CVurelClient::Error& e) {
+            EXPECT_EQ(std::string(e.what()).rfind("http://", 0), 0u) << i << " " << e.what();
+        }
+        EXPECT_EQ(this->site->requests().size(), cases[i].requests) << i;
+        EXPECT_TRUE(secure.session().Host.empty()) << i;
     }
 }
 

@@ -140,6 +140,70 @@ TEST(HttpClient, ResponseComesBackByteForByteWhateverItsLengthHeaderSays) {
     }
 }
 
+// Stands in for TLS: passes the bytes through and says whether the peer's
+// close_notify came.
+class LookThrough : public ByteChannel {
+public:
+    LookThrough(std::shared_ptr<ByteChannel> transport, bool confirmed)
+        : transport_(std::move(transport)), confirmed_(confirmed) {}
+    void connect(const std::string& host, int port) override { transport_->connect(host, port); }
+    std::size_t receive(void* buffer, std::size_t capacity) override {
+        return transport_->receive(buffer, capacity);
+    }
+    void write(const void* bytes, std::size_t length) override { transport_->write(bytes, length); }
+    void close() noexcept override { transport_->close(); }
+    bool endConfirmed() const noexcept override { return confirmed_; }
+
+private:
+    std::shared_ptr<ByteChannel> transport_;
+    bool confirmed_;
+};
+
+TEST(HttpClient, HttpsGoesThroughAProxyTunnelAndNeedsAnEndItCanTrust) {
+    const std::string tunnel = "HTTP/1.0 200 Connection established\r\n\r\n";
+    const struct {
+        std::string proxyAnswer, answer;
+        bool closeNotify;
+        const char* error; // the start of the WebmailError's text, or null
+    } cases[] = {
+        {tunnel, "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok", false, nullptr},
+        {tunnel, "HTTP/1.0 200 OK\r\n\r\nok", true, nullptr},
+        {tunnel, "HTTP/1.0 200 OK\r\n\r\nok", false, "TLS: cut"},
+        {tunnel, "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nok", false, "TLS: cut"},
+        {"HTTP/1.0 403 Forbidden\r\n\r\n", "", true, "the proxy refused CONNECT: HTTP/1.0 403"},
+        {"", "", true, "the proxy closed"},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        auto channel = std::make_shared<ScriptedPeer>(
+            std::vector<std::string>{cases[i].proxyAnswer, cases[i].answer});
+        ScriptedClient client({channel});
+        client.setProxy("proxy.test", 3128, "u", "p");
+        std::string serverName;
+        client.setTlsFactory([&](std::shared_ptr<ByteChannel> transport, const std::string& name) {
+            serverName = name;
+            return std::make_shared<LookThrough>(transport, cases[i].closeNotify);
+        });
+        try {
+            EXPECT_EQ(client.get("https://m.test/a"), cases[i].answer) << i;
+            EXPECT_EQ(cases[i].error, nullptr) << i;
+        } catch (const WebmailError& e) {
+            ASSERT_NE(cases[i].error, nullptr) << i << " " << e.what();
+            EXPECT_EQ(std::string(e.what()).rfind(cases[i].error, 0), 0u) << i << " " << e.what();
+        }
+        EXPECT_EQ(channel->host(), "proxy.test") << i;
+        EXPECT_EQ(serverName, "m.test") << i;
+        EXPECT_TRUE(channel->closed()) << i;
+        // The proxy's credentials on the CONNECT only; the request inside the
+        // tunnel is the site's, sent only once the tunnel is open.
+        const std::string connect = "CONNECT m.test:443 HTTP/1.0\r\nHost: m.test:443\r\n"
+                                    "Proxy-authorization: Basic dTpw\r\n\r\n";
+        const std::string inside =
+            std::string("GET /a HTTP/1.0\r\nHost: m.test\r\n") + HttpClient::kGetHeaders + "\r\n";
+        EXPECT_EQ(channel->written(), cases[i].proxyAnswer == tunnel ? connect + inside : connect)
+            << i;
+    }
+}
+
 TEST(HttpClient, FailureAtEveryOperationLeavesTheClientIdle) {
     // connect, write, then the receives of the response: each fails in turn.
     for (int failing = 1; failing <= 8; ++failing) {

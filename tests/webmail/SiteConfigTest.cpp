@@ -26,7 +26,7 @@ TEST(SiteConfig, SettingsFileOverridesOnlyUsableValues) {
     const fs::path ini = fs::temp_directory_path() / "quill-siteconfig-test.ini";
     const std::string content = "[Setup]\r\nPOP3Port=5110\r\n"
                                 "[Site]\r\n"
-                                "FrontPage=http://127.0.0.7:8080/\r\n"
+                                "FrontPage=https://127.0.0.7:8443/\r\n"
                                 "LoginPage=ftp://wrong/config/login\r\n"
                                 "MailDomain=\r\n";
     {
@@ -34,9 +34,10 @@ TEST(SiteConfig, SettingsFileOverridesOnlyUsableValues) {
         out << content;
     }
     const SiteConfig site = SiteConfig::fromIni(ini.string());
-    EXPECT_EQ(site.frontPage, "http://127.0.0.7:8080/");
-    EXPECT_EQ(site.loginPage, "http://login.vurel.example/config/login"); // not http://
-    EXPECT_EQ(site.mailDomain, "vurel.example");                          // empty
+    EXPECT_EQ(site.frontPage, "https://127.0.0.7:8443/");
+    EXPECT_EQ(site.loginPage,
+              "http://login.vurel.example/config/login"); // neither http:// nor https://
+    EXPECT_EQ(site.mailDomain, "vurel.example");          // empty
 
     ASSERT_TRUE(platform::writeProfileString("site", "maildomain", "corp.example", ini.string()));
     EXPECT_EQ(SiteConfig::fromIni(ini.string()).mailDomain, "corp.example");
@@ -45,7 +46,7 @@ TEST(SiteConfig, SettingsFileOverridesOnlyUsableValues) {
     std::ifstream in(ini, std::ios::binary);
     const std::string after((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     in.close();
-    EXPECT_NE(after.find("FrontPage=http://127.0.0.7:8080/\r\n"), std::string::npos);
+    EXPECT_NE(after.find("FrontPage=https://127.0.0.7:8443/\r\n"), std::string::npos);
     fs::remove(ini);
 }
 

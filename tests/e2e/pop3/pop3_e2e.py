@@ -2,11 +2,19 @@
 driven by real POP3 clients (Python's poplib, curl, fetchmail).
 
 usage: pop3_e2e.py --sim VUREL_SIM --bin HOST_BIN_DIR --plugin PLUGIN --work DIR
-                   [--mode proxy|direct] [--mailbox DIR] [unittest arguments]
+                   [--mode proxy|direct|tls-proxy|tls-chain|tls-direct] [--mailbox DIR]
+                   [unittest arguments]
 
 proxy mode: the plug-in uses the simulator as its HTTP proxy (any user).
 direct mode: the simulator listens on port 80 of a loopback address of its own
 and the plug-in talks to it directly (root only; skipped otherwise).
+tls-* modes: the simulator serves the site over HTTPS (--tls) and the plug-in
+trusts its test CA only (SSL_CERT_FILE): tls-proxy through the simulator's own
+CONNECT, tls-chain through tinyproxy with the simulator as its upstream proxy,
+tls-direct on port 443 of a loopback address named by an IP subject name (root
+only). Their extra rows: a certificate of another CA, an expired one, one for
+another name and a TLS 1.0-only server each end the sign-in with "-ERR" and a
+log line naming the reason, and no request reaches the site.
 The host and the plug-in may be the Windows build: they then run under wine,
 while the simulator and the clients stay native."""
 
@@ -19,6 +27,7 @@ import os
 import poplib
 import re
 import shutil
+import ssl
 import subprocess
 import sys
 import time
@@ -39,12 +48,16 @@ parser.add_argument("--sim", required=True)
 parser.add_argument("--bin", required=True)
 parser.add_argument("--plugin", required=True)
 parser.add_argument("--work", required=True)
-parser.add_argument("--mode", default="proxy", choices=["proxy", "direct"])
+parser.add_argument("--mode", default="proxy",
+                    choices=["proxy", "direct", "tls-proxy", "tls-chain", "tls-direct"])
 parser.add_argument("--mailbox", default=os.path.join(HERE, "..", "..", "..", "site",
                                                       "demo-mailbox"))
 ARGS, rest = parser.parse_known_args()
 sys.argv[1:] = rest
 
+TLS = ARGS.mode.startswith("tls-")
+DIRECT = ARGS.mode in ("direct", "tls-direct")
+SCHEME = "https" if TLS else "http"
 EXE = ".exe" if ARGS.plugin.lower().endswith(".dll") else ""
 HOST = os.path.join(ARGS.bin, "quillmere-host" + EXE)
 USER, PASSWORD = "alice", "secret"
@@ -71,16 +84,59 @@ def find_demo(raw):
     return None
 
 
+class Tinyproxy:
+    """Debian's tinyproxy on a free port, chained to the simulator as its
+    upstream proxy; stopped by its process id."""
+
+    def __init__(self, work, upstream_port):
+        self.port = hostrun.free_port()
+        self.pid_file = os.path.join(work, "tinyproxy.pid")
+        conf = os.path.join(work, "tinyproxy.conf")
+        with open(conf, "w") as f:
+            f.write('Port %d\nListen 127.0.0.1\nTimeout 60\nLogFile "%s"\nLogLevel Info\n'
+                    'PidFile "%s"\nMaxClients 10\nAllow 127.0.0.1\nUpstream http 127.0.0.1:%d\n'
+                    % (self.port, os.path.join(work, "tinyproxy.log"), self.pid_file,
+                       upstream_port))
+        tinyproxy = shutil.which("tinyproxy") or "/usr/bin/tinyproxy"
+        subprocess.run([tinyproxy, "-c", conf], check=True, timeout=TIMEOUT)
+        if not hostrun.wait_for_port(self.port, TIMEOUT):
+            raise RuntimeError("tinyproxy did not start")
+
+    def stop(self):
+        if self.pid_file is None:
+            return
+        deadline = time.time() + TIMEOUT
+        while not os.path.exists(self.pid_file) and time.time() < deadline:
+            time.sleep(0.05)
+        pid = int(read_file(self.pid_file, "r").strip())
+        self.pid_file = None
+        os.kill(pid, 15)
+        while time.time() < deadline:
+            try:
+                os.kill(pid, 0)
+            except OSError:
+                return
+            time.sleep(0.05)
+
+
 class Simulator:
     def __init__(self, work, extra=()):
         self.log_path = os.path.join(work, "sim.log")
         port_file = os.path.join(work, "sim.port")
+        if os.path.exists(port_file):
+            os.remove(port_file)  # an earlier simulator's in the same folder
         args = [ARGS.sim, "--user", "%s:%s" % (USER, PASSWORD), "--mailbox", ARGS.mailbox,
                 "--log", "--port-file", port_file] + list(extra)
-        if ARGS.mode == "direct":
+        if TLS:
+            # The test CA only: the host and the checks below trust nothing else.
+            self.ca_file = os.path.join(work, "test-ca.pem")
+            args += ["--tls", "--ca-file", self.ca_file]
+            os.environ["SSL_CERT_FILE"] = self.ca_file
+            os.environ.pop("SSL_CERT_DIR", None)
+        if DIRECT:
             n = next(_addresses)
             self.address = "127.66.%d.%d" % (os.getpid() % 250 + 1, n % 250 + 1)
-            args += ["--listen", self.address + ":80", "--direct"]
+            args += ["--listen", self.address + (":443" if TLS else ":80"), "--direct"]
         else:
             args += ["--listen", "127.0.0.1:0"]
         self.log = open(self.log_path, "wb")
@@ -97,13 +153,20 @@ class Simulator:
                 raise RuntimeError("vurel-sim did not start: " + read_file(self.log_path, "r"))
             time.sleep(0.05)
         self.port = int(read_file(port_file, "r").strip())
-        if ARGS.mode == "proxy":
+        if not DIRECT:
             self.address = "127.0.0.1"
             self.front = "mail.vurel.example"
         else:
             self.front = self.address
+        self.proxy = ("127.0.0.1", self.port) if not DIRECT else None
+        self.tinyproxy = None
+        if ARGS.mode == "tls-chain":
+            self.tinyproxy = Tinyproxy(work, self.port)
+            self.proxy = ("127.0.0.1", self.tinyproxy.port)
 
     def stop(self):
+        if self.tinyproxy is not None:
+            self.tinyproxy.stop()
         self.proc.terminate()
         try:
             self.proc.wait(timeout=30)
@@ -119,11 +182,21 @@ class Simulator:
     # --- looking at the site as a browser would --------------------------
 
     def _get(self, url, cookie=None, body=None):
-        if ARGS.mode == "proxy":
+        m = re.match(r"https?://([^/]+)(/.*)", url)
+        if TLS:
+            context = ssl.create_default_context(cafile=self.ca_file)
+            if DIRECT:
+                conn = http.client.HTTPSConnection(m.group(1), 443, timeout=TIMEOUT,
+                                                   context=context)
+            else:
+                conn = http.client.HTTPSConnection("127.0.0.1", self.port, timeout=TIMEOUT,
+                                                   context=context)
+                conn.set_tunnel(m.group(1), 443)
+            target = m.group(2)
+        elif ARGS.mode == "proxy":
             conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=TIMEOUT)
             target = url
         else:
-            m = re.match(r"http://([^/]+)(/.*)", url)
             conn = http.client.HTTPConnection(m.group(1), 80, timeout=TIMEOUT)
             target = m.group(2)
         headers = {}
@@ -142,12 +215,12 @@ class Simulator:
 
     def folder_count(self, folder):
         """The number of messages in one of alice's folders, by signing in."""
-        front = "http://%s/" % self.front
+        front = "%s://%s/" % (SCHEME, self.front)
         status, page, cookie, _ = self._get(front)
         challenge = re.search(r'name="\.challenge" value="([^"]*)"', page).group(1)
         answer = hashlib.md5((hashlib.md5(PASSWORD.encode()).hexdigest() + challenge)
                              .encode()).hexdigest()
-        login = front.replace("mail.", "login.") + "config/login" if ARGS.mode == "proxy" \
+        login = front.replace("mail.", "login.") + "config/login" if not DIRECT \
             else front + "config/login"
         body = (".tries=1&.src=vm&.intl=us&login=%s&passwd=%s&.hash=1&.md5=1&.js=1"
                 "&.challenge=%s" % (USER, answer, challenge))
@@ -157,9 +230,9 @@ class Simulator:
             url = location
             status, page, more, location = self._get(url, cookie)
             cookie += more
-        host = re.match(r"http://([^/:]+)", url).group(1)
+        host = re.match(r"https?://([^/:]+)", url).group(1)
         status, page, _, _ = self._get(
-            "http://%s/vm/ShowFolder?box=%s&Nview=a&Npos=0" % (host, folder), cookie)
+            "%s://%s/vm/ShowFolder?box=%s&Nview=a&Npos=0" % (SCHEME, host, folder), cookie)
         m = re.search(r"Messages \d+-\d+ of (\d+)", page)
         return int(m.group(1)) if m else 0
 
@@ -169,14 +242,16 @@ class BridgeTest(unittest.TestCase):
 
     save_cookie = True
     inbox = True
+    sim_extra = ()
+    host_args = ()
 
     def setUp(self):
         self.work = os.path.join(ARGS.work, ARGS.mode, self.id().split(".")[-1])
         shutil.rmtree(self.work, ignore_errors=True)
         os.makedirs(self.work)
-        if ARGS.mode == "direct" and os.geteuid() != 0:
-            self.skipTest("direct mode needs root: the mail host listens on port 80")
-        self.sim = Simulator(self.work)
+        if DIRECT and os.geteuid() != 0:
+            self.skipTest("direct mode needs root: the mail host listens on port 80 or 443")
+        self.sim = Simulator(self.work, self.sim_extra)
         self.addCleanup(self.sim.stop)
         self.pop3 = hostrun.free_port()
         self.smtp = hostrun.free_port()
@@ -188,10 +263,15 @@ class BridgeTest(unittest.TestCase):
         options = dict(save_cookie=self.save_cookie, inbox=self.inbox)
         options.update(changes)
         if ARGS.mode == "proxy":
-            site, proxy = None, ("127.0.0.1", self.sim.port)
+            site, proxy = None, self.sim.proxy
+        elif not DIRECT:
+            site = {"FrontPage": "https://mail.vurel.example/",
+                    "LoginPage": "https://login.vurel.example/config/login",
+                    "MailDomain": "vurel.example"}
+            proxy = self.sim.proxy
         else:
-            site = {"FrontPage": "http://%s/" % self.sim.address,
-                    "LoginPage": "http://%s/config/login" % self.sim.address,
+            site = {"FrontPage": "%s://%s/" % (SCHEME, self.sim.address),
+                    "LoginPage": "%s://%s/config/login" % (SCHEME, self.sim.address),
                     "MailDomain": "vurel.example"}
             proxy = None
         return hostrun.install_plugin(
@@ -200,7 +280,7 @@ class BridgeTest(unittest.TestCase):
 
     def start_host(self):
         self.host_log = open(os.path.join(self.work, "host-%d.log" % time.time_ns()), "wb")
-        self.host = hostrun.Host(HOST, self.plugin, log=self.host_log)
+        self.host = hostrun.Host(HOST, self.plugin, args=self.host_args, log=self.host_log)
         self.assertTrue(hostrun.wait_for_port(self.pop3, TIMEOUT, self.host.proc),
                         "the POP3 server never listened")
 
@@ -380,6 +460,41 @@ class FetchmailTest(BridgeTest):
         self.fetch(keep=False)
         self.assertEqual(self.sim.folder_count("Inbox"), 0)
         self.assertEqual(self.sim.folder_count("Trash"), 0)
+
+
+class TlsRefusedTest(BridgeTest):
+    """A site whose certificate or protocol fails the checks: the sign-in ends
+    with -ERR, the log names the reason, and no request reaches the site."""
+
+    host_args = ("--log",)
+    FAULTS = [("other-ca", "certificate: unknown issuer"), ("expired", "certificate: expired"),
+              ("wrong-name", "certificate: name mismatch"), ("tls1.0", "protocol too old")]
+
+    def setUp(self):
+        if not TLS:
+            self.skipTest("HTTPS rows only")
+        super().setUp()
+
+    def test_each_fault(self):
+        for fault, reason in self.FAULTS:
+            with self.subTest(fault=fault):
+                self.stop_host()
+                self.sim.stop()
+                self.sim = Simulator(self.work, ["--tls-fault", fault])
+                self.addCleanup(self.sim.stop)
+                self.plugin = self.install()
+                self.start_host()
+                p = poplib.POP3("127.0.0.1", self.pop3, timeout=TIMEOUT)
+                p.user(USER)
+                with self.assertRaises(poplib.error_proto) as e:
+                    p.pass_(PASSWORD)
+                self.assertEqual(e.exception.args[0], b"-ERR Bad Login.")
+                p.quit()
+                log = read_file(self.host_log.name).decode("latin-1")
+                self.assertIn("TLS: " + reason, log)
+                requests = re.findall(r'"(\S+) ', read_file(self.sim.log_path, "r"))
+                self.assertNotIn("GET", requests)
+                self.assertNotIn("POST", requests)
 
 
 if __name__ == "__main__":

@@ -1,7 +1,12 @@
 // The site simulator for the sending checks, driven over standard input so a
 // test can ask, at the moment it chooses, what the site has sent.
 //
-// Usage: smtp-e2e-site USER:PASSWORD [MAX_REQUEST_BYTES]
+// Usage: smtp-e2e-site USER:PASSWORD [MAX_REQUEST_BYTES] [--tls CA_FILE]
+//                      [--tls-fault KIND] [--direct ADDRESS]
+// --tls serves the site over HTTPS (and CONNECT) with a made test CA written
+// to CA_FILE; --tls-fault other-ca|expired|wrong-name|tls1.0 breaks its
+// certificate or protocol; --direct listens on port 443 (TLS) or 80 of
+// ADDRESS, which is then every host of the site.
 // Prints "port N" once listening on 127.0.0.1 (an ephemeral port), then
 // answers one line per command:
 //   sent      the sent messages so far, oldest first, as one JSON array of
@@ -12,6 +17,7 @@
 //   posts     the number of compose form posts received
 //   logins    the number of login form posts received
 //   expire    ends every signed-in session (saved cookies stop working)
+//   requests  the number of requests the site has answered
 //   clear     forgets the recorded requests (long benchmark runs)
 // End of input stops the simulator.
 
@@ -26,6 +32,7 @@
 using quill::site::SentMessage;
 using quill::site::SiteConfig;
 using quill::site::SiteSimulator;
+using quill::site::TlsService;
 
 namespace {
 
@@ -81,11 +88,42 @@ int main(int argc, char** argv) {
     config.users.push_back({credentials.substr(0, colon), credentials.substr(colon + 1)});
     config.listenPort = 0;
     config.receiveTimeoutMs = 120000;
-    if (argc > 2) {
-        config.maxRequestBytes = std::strtoull(argv[2], nullptr, 10);
+    TlsService::Options tls;
+    bool secure = false;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : "";
+        if (arg == "--tls") {
+            secure = true;
+            tls.authorityFile = value;
+            ++i;
+        } else if (arg == "--tls-fault") {
+            const std::string kind = value;
+            tls.fault = kind == "other-ca"     ? TlsService::Fault::OtherAuthority
+                        : kind == "expired"    ? TlsService::Fault::Expired
+                        : kind == "wrong-name" ? TlsService::Fault::WrongName
+                                               : TlsService::Fault::Tls10Only;
+            ++i;
+        } else if (arg == "--direct") {
+            config.listenAddress = value;
+            config.frontHost = config.loginHost = config.mailHost = value;
+            ++i;
+        } else {
+            config.maxRequestBytes = std::strtoull(argv[i], nullptr, 10);
+        }
+    }
+    if (config.listenAddress != "127.0.0.1") {
+        config.listenPort = secure ? 443 : 80;
+    }
+    if (secure) {
+        config.scheme = "https";
+        tls.names = {config.frontHost, config.loginHost, config.mailHost};
     }
     try {
         SiteSimulator sim(config);
+        if (secure) {
+            sim.setTls(TlsService::create(tls));
+        }
         std::cout << "port " << sim.start() << std::endl;
         std::string command;
         while (std::getline(std::cin, command)) {
@@ -107,6 +145,8 @@ int main(int argc, char** argv) {
             } else if (command == "expire") {
                 sim.site().expireSessions();
                 std::cout << "ok" << std::endl;
+            } else if (command == "requests") {
+                std::cout << sim.site().requests().size() << std::endl;
             } else if (command == "clear") {
                 sim.site().clearRequests();
                 std::cout << "ok" << std::endl;

@@ -9,6 +9,11 @@ Paths come from the environment (set by CMake):
   QUILL_SIM      smtp-e2e-site (the simulator driven over standard input)
   QUILL_EMULATOR the command that runs the binaries when they are Windows ones
                  (tools/wine-run.sh and the architecture; else empty)
+  QUILL_E2E_MODE proxy (the default: the simulator as HTTP proxy), or the site
+                 on HTTPS trusting the simulator's test CA only (SSL_CERT_FILE):
+                 tls-proxy (through the simulator's CONNECT), tls-chain (through
+                 tinyproxy with the simulator as its upstream), tls-direct (port
+                 443 of a loopback address of its own; root only)
 """
 
 import json
@@ -54,6 +59,45 @@ def smtp_greeting(port, timeout=30.0):
         return line
 
 
+MODE = os.environ.get("QUILL_E2E_MODE", "proxy")
+TLS = MODE.startswith("tls-")
+DIRECT = MODE == "tls-direct"
+
+
+class Tinyproxy:
+    """Debian's tinyproxy on a free port with upstream as its upstream proxy."""
+
+    def __init__(self, folder, upstream_port):
+        self.port = free_port()
+        self.pid_file = os.path.join(folder, "tinyproxy.pid")
+        conf = os.path.join(folder, "tinyproxy.conf")
+        with open(conf, "w") as f:
+            f.write('Port %d\nListen 127.0.0.1\nTimeout 120\nLogFile "%s"\nLogLevel Info\n'
+                    'PidFile "%s"\nMaxClients 10\nAllow 127.0.0.1\nUpstream http 127.0.0.1:%d\n'
+                    % (self.port, os.path.join(folder, "tinyproxy.log"), self.pid_file,
+                       upstream_port))
+        subprocess.run([shutil.which("tinyproxy") or "/usr/bin/tinyproxy", "-c", conf],
+                       check=True, timeout=60)
+        wait_for_port(self.port)
+
+    def stop(self):
+        deadline = time.monotonic() + 60
+        while not os.path.exists(self.pid_file) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        with open(self.pid_file) as f:
+            pid = int(f.read().strip())
+        os.kill(pid, 15)
+        while time.monotonic() < deadline:
+            try:
+                os.kill(pid, 0)
+            except OSError:
+                return
+            time.sleep(0.05)
+
+
+_addresses = iter(range(1, 250))
+
+
 class Bridge:
     def __init__(self, save_sent=True, sim_args=(), log=False, proxy_user="", proxy_password=""):
         self.host_exe = os.environ["QUILL_HOST"]
@@ -67,6 +111,8 @@ class Bridge:
         self.sim_args = list(sim_args)
         self.dir = None
         self.sim = None
+        self.tinyproxy = None
+        self.address = "127.0.0.1"
         self.host = None
         self.smtp_port = None
         self.sim_port = None
@@ -75,6 +121,15 @@ class Bridge:
     # The simulator -------------------------------------------------------
     def start_sim(self):
         args = [self.sim_exe, "%s:%s" % (USER, PASSWORD)] + self.sim_args
+        if TLS:
+            # The test CA only: the host trusts nothing else.
+            ca_file = os.path.join(self.dir, "test-ca.pem")
+            args += ["--tls", ca_file]
+            os.environ["SSL_CERT_FILE"] = ca_file
+            os.environ.pop("SSL_CERT_DIR", None)
+        if DIRECT:
+            self.address = "127.67.%d.%d" % (os.getpid() % 250 + 1, next(_addresses))
+            args += ["--direct", self.address]
         args = self.emulator + args
         self.sim_log = open(os.path.join(self.dir, "sim.log"), "wb")
         self.sim = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
@@ -83,6 +138,8 @@ class Bridge:
         if not line.startswith("port "):
             raise RuntimeError("the simulator did not start: %r" % line)
         self.sim_port = int(line.split()[1])
+        if MODE == "tls-chain":
+            self.tinyproxy = Tinyproxy(self.dir, self.sim_port)
 
     def ask(self, command):
         """One command to the simulator, one line back."""
@@ -117,13 +174,21 @@ class Bridge:
         plugin = os.path.join(plugin_dir, os.path.basename(self.plugin))
         shutil.copy(self.plugin, plugin)
         ini = os.path.splitext(plugin)[0] + ".ini"
+        proxy_port = self.tinyproxy.port if self.tinyproxy is not None else self.sim_port
+        site = ""
+        if TLS:
+            front, login = (("https://%s/" % self.address, "https://%s/config/login" % self.address)
+                            if DIRECT else ("https://mail.vurel.example/",
+                                            "https://login.vurel.example/config/login"))
+            site = "[Site]\r\nFrontPage=%s\r\nLoginPage=%s\r\n" % (front, login)
         with open(ini, "wb") as f:
             f.write(("[Setup]\r\nPOP3Port=%d\r\nSMTPPort=%d\r\nEmptyTrash=1\r\nPopup=0\r\n"
-                     "SaveCookie=0\r\nSaveSent=%d\r\nProxyType=1\r\nProxy=127.0.0.1\r\n"
+                     "SaveCookie=0\r\nSaveSent=%d\r\nProxyType=%d\r\nProxy=127.0.0.1\r\n"
                      "Port=%d\r\nUsername=%s\r\nPassword=%s\r\n"
-                     "[MailBox]\r\nBulk=0\r\nInbox=1\r\n"
+                     "[MailBox]\r\nBulk=0\r\nInbox=1\r\n%s"
                      % (self.pop3_port, self.smtp_port, 1 if self.save_sent else 0,
-                        self.sim_port, self.proxy_user, self.proxy_password)).encode())
+                        0 if DIRECT else 1, proxy_port, self.proxy_user, self.proxy_password,
+                        site)).encode())
         args = [self.host_exe] + (["--log"] if self.log else []) + [plugin]
         args = self.emulator + args
         self.host_log = open(os.path.join(self.dir, "host.log"), "wb")
@@ -144,6 +209,9 @@ class Bridge:
         return self
 
     def stop(self):
+        if self.tinyproxy is not None:
+            self.tinyproxy.stop()
+            self.tinyproxy = None
         if self.sim is not None and self.sim.poll() is None:
             try:
                 self.sim.stdin.close()  # end of input stops the simulator

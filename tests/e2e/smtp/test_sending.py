@@ -264,8 +264,6 @@ class SendingTest(unittest.TestCase):
             self.assertEqual(b"authentication failed", e.exception.smtp_error)
 
 
-if __name__ == "__main__":
-    unittest.main()
 
 
 class DiagnosticLogTest(unittest.TestCase):
@@ -299,7 +297,7 @@ class DiagnosticLogTest(unittest.TestCase):
                           r"SMTP #\d+ conversation ends", r"POP3 #\d+ command PASS",
                           r"POP3 #\d+ reply \+OK", r"POP3 #\d+ command STAT",
                           r"SMTP #\d+ sign-in: the login form was answered 200 where a redirect",
-                          r"SMTP #\d+ sign-in failed: http://\S+",
+                          r"SMTP #\d+ sign-in failed: https?://\S+",
                           r"SMTP #1 conversation ends: receive"):
                 self.assertRegex(log, event, b.logs())
             credentials = ("proxyuser:" + proxy_password).encode()
@@ -313,3 +311,34 @@ class DiagnosticLogTest(unittest.TestCase):
                 self.assertNotIn(secret, log, "found %r in the log" % secret)
         finally:
             b.cleanup()
+
+
+class TlsRefusedTest(unittest.TestCase):
+    """A site whose certificate or protocol fails the checks: AUTH ends with
+    535, the log names the reason, and no request reaches the site."""
+
+    def test_each_fault(self):
+        if not bridge.TLS:
+            self.skipTest("HTTPS rows only")
+        for fault, reason in (("other-ca", "certificate: unknown issuer"),
+                              ("expired", "certificate: expired"),
+                              ("wrong-name", "certificate: name mismatch"),
+                              ("tls1.0", "protocol too old")):
+            with self.subTest(fault=fault):
+                b = bridge.Bridge(log=True, sim_args=["--tls-fault", fault]).start()
+                try:
+                    with smtplib.SMTP("127.0.0.1", b.smtp_port, timeout=CLIENT_TIMEOUT) as s:
+                        with self.assertRaises(smtplib.SMTPAuthenticationError) as e:
+                            s.login(bridge.USER, bridge.PASSWORD)
+                        self.assertEqual(e.exception.smtp_code, 535)
+                    self.assertEqual(b.logins(), 0)
+                    self.assertEqual(b.ask("requests"), "0")
+                    b.stop()
+                    with open(b.dir + "/host.log", "rb") as f:
+                        self.assertIn("TLS: " + reason, f.read().decode("latin-1"))
+                finally:
+                    b.cleanup()
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -200,7 +200,7 @@ TEST(CBlockSocket, NameIsLookedUp) {
     EXPECT_TRUE(server.isOpen());
 }
 
-TEST(CBlockSocket, ReceiveTimeOutRaisesReceive) {
+TEST(CBlockSocket, TimeOutsRaiseReceiveAndWrite) {
     Pair p;
     p.client.setTimeoutMs(50, 50);
     auto start = std::chrono::steady_clock::now();
@@ -211,6 +211,11 @@ TEST(CBlockSocket, ReceiveTimeOutRaisesReceive) {
               "receive");
     EXPECT_LT(std::chrono::steady_clock::now() - start, kPrompt);
     EXPECT_TRUE(p.client.isOpen()); // a time-out does not close
+
+    // A peer that does not read: the write stops once the buffers are full.
+    const std::string big(64 * 1024 * 1024, 'w');
+    EXPECT_EQ(failureOf([&] { p.client.write(big.data(), big.size()); }), "write");
+    EXPECT_TRUE(p.client.isOpen());
 }
 
 TEST(CBlockSocket, AcceptedConnectionCarriesTheListenersTimeOutsButAcceptWaits) {

@@ -63,6 +63,16 @@ function(quill_test name)
   quill_warnings(${name})
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT ${Q_TIMEOUT} LABELS "unit;${Q_LABELS}")
+  quill_test_environment(${name})
+endfunction()
+
+# quill_test_environment(test ...)
+# What every test that signs in runs with: the saved-session verifier at a
+# lower cost (the tests of its strength set their own count).
+function(quill_test_environment)
+  foreach(test IN LISTS ARGN)
+    set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT "QUILLMERE_VERIFIER_ROUNDS=1000")
+  endforeach()
 endfunction()
 
 if(QUILL_WINDOWS)
@@ -80,4 +90,5 @@ function(quill_emulator_environment)
   foreach(test IN LISTS ARGN)
     set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT "QUILL_EMULATOR=${emulator}")
   endforeach()
+  quill_test_environment(${ARGN})
 endfunction()

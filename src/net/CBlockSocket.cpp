@@ -31,6 +31,14 @@ const char* CBlockSocket::Canceled::canceledText(const char* operation) {
 namespace {
 constexpr int kLargestBacklog = 2147483647;
 
+std::atomic<CBlockSocket::CallHook> callHook{nullptr};
+
+// Between a call's entry and its system call: where a test parks it.
+void beforeSystemCall(const char* operation) {
+    if (CBlockSocket::CallHook hook = callHook.load(std::memory_order_relaxed))
+        hook(operation);
+}
+
 int secondsToMs(int seconds) {
     if (seconds <= 0)
         return 0;
@@ -50,7 +58,9 @@ int secondsToMs(int seconds) {
 //    and its look at closed, and then act on (shut down, or close again) a
 //    handle the leaving call had released and the system handed out anew.
 //  - released: the handle has been (or is being) released; set by whoever
-//    releases it, always before the release, so it happens exactly once.
+//    releases it, always before the release, so it happens exactly once (a
+//    call that enters a closed socket leaves it again and must not release
+//    a second time).
 // holders, timeouts and listening are touched by the owning thread only, but
 // holders is atomic anyway so that a copy held by a cancel path stays sound.
 struct CBlockSocket::Record {
@@ -71,7 +81,7 @@ struct CBlockSocket::Record {
     // Counts a call in; returns whether the socket was already closed.
     bool enter() noexcept { return (state.fetch_add(kCall) & kClosed) != 0; }
     // Counts a call out; the one that leaves a closed socket with no call in
-    // flight releases the handle, unless close() already did.
+    // flight releases the handle, unless another such leaver already did.
     void leave() noexcept {
         if (state.fetch_sub(kCall) == (kCall | kClosed) && !released.exchange(true))
             platform::socketClose(handle);
@@ -206,6 +216,7 @@ void CBlockSocket::bindTo(const std::string& address, int port, bool listen) {
 
 CBlockSocket CBlockSocket::accept() {
     InFlight call(record_);
+    beforeSystemCall("accept");
     platform::SocketHandle h = platform::socketAccept(record_->handle);
     if (h == platform::kInvalidSocket)
         call.fail("accept");
@@ -228,6 +239,7 @@ void CBlockSocket::connect(const char* host, int port) {
         throw Error("GetHostByName");
     if (call.cancelled())
         throw Canceled();
+    beforeSystemCall("connect");
     if (!platform::socketConnect(record_->handle, ip, port))
         call.fail("connect");
 }
@@ -245,6 +257,7 @@ void CBlockSocket::write(const void* bytes, std::size_t length) {
             throw Canceled();
         if (pace != nullptr && !pace->prepare(record_->handle, record_->sendMs.load(), false))
             call.fail("write");
+        beforeSystemCall("write");
         long n = platform::socketSend(record_->handle, p, length);
         if (n <= 0) {
             if (pace != nullptr && !call.cancelled())
@@ -263,6 +276,7 @@ std::size_t CBlockSocket::receive(void* buffer, std::size_t capacity) {
     ExchangePace* pace = record_->pace.get();
     if (pace != nullptr && !pace->prepare(record_->handle, record_->receiveMs.load(), true))
         call.fail("receive");
+    beforeSystemCall("receive");
     long n = platform::socketReceive(record_->handle, buffer, capacity);
     if (n < 0) {
         if (pace != nullptr && !call.cancelled())
@@ -292,15 +306,13 @@ void CBlockSocket::close() noexcept {
     // Our own count keeps the handle allocated until our leave(): nobody else
     // releases it meanwhile.
     r->enter();
-    if ((r->state.fetch_or(Record::kClosed) & Record::kClosed) == 0) {
-        // Claimed before the cancel, which on Windows releases the handle
-        // itself; given back when it did not (POSIX), so that the last call
-        // out releases it.
-        r->released.store(true);
-        if (!platform::socketCancel(r->handle))
-            r->released.store(false);
-    }
-    r->leave();
+    if ((r->state.fetch_or(Record::kClosed) & Record::kClosed) == 0)
+        platform::socketCancel(r->handle);
+    r->leave(); // the last call out releases the handle
+}
+
+void CBlockSocket::setCallHook(CallHook hook) {
+    callHook.store(hook);
 }
 
 void CBlockSocket::setExchangeLimits(const ExchangeLimits& limits) {

@@ -13,8 +13,9 @@
 // Threads: a CBlockSocket (and every copy of it) belongs to the thread that runs
 // the conversation; the one call allowed from another thread is close(). Such a
 // close wakes the blocked call at once, which then throws Canceled; the system
-// socket itself is released only when no call on it is in flight, so a call
-// never acts on a socket number that has been handed out again.
+// socket itself is released only when no call on it is in flight, on Windows
+// as on POSIX, so a call never acts on a socket number that has been handed
+// out again.
 //
 // Time-outs: receive and write are limited by the time-outs; accept and connect
 // are not. A connection returned by accept carries the listening socket's
@@ -91,11 +92,12 @@ public:
     static constexpr int kFinishMs = 1000;
     static constexpr std::size_t kFinishBytes = 1u << 20;
     // Abortive close (linger 0); harmless when already closed; never throws.
-    // Safe from another thread while a blocking call is in progress. On
-    // Windows the system call that wakes a blocked call also gives the handle
-    // back, so a call that begins in the same instant (counted in, but not yet
-    // inside the system) can run on a number the system hands out again; on
-    // POSIX the handle is kept until the last call is out.
+    // Safe from another thread while a blocking call is in progress: it wakes
+    // that call and makes every later one fail, but the system handle is given
+    // back only when the last call is out, on Windows as on POSIX. A call that
+    // begins in the same instant (counted in, not yet inside the system)
+    // therefore still meets its own, shut-down socket, never a number the
+    // system has handed out again.
     void close() noexcept override;
 
     // Limits of the one exchange this connection carries (a request and its
@@ -108,6 +110,14 @@ public:
     // sends nothing, or a byte now and then, cannot hold a call past it.
     // A 0 turns that limit off; both are off unless set. Owning thread only.
     void setExchangeLimits(const ExchangeLimits& limits);
+
+    // Test seam: when set, every accept, connect, write and receive calls it
+    // with its operation's name on the calling thread after the call has been
+    // counted in and found the socket open, right before the system call (a
+    // test parks a call there and races a close against it). Null in the
+    // product, where it costs one pointer test per call.
+    using CallHook = void (*)(const char* operation);
+    static void setCallHook(CallHook hook);
 
     bool isOpen() const noexcept;
     // The local port after bind (0 binds an ephemeral port, as tests do).

@@ -7,10 +7,12 @@
 
 namespace quill::platform {
 
-// Writes bytes to path + ".tmp" and renames that over path. With
-// ownerOnly the file is created readable and writable by its owner alone
-// (POSIX mode 0600; Windows keeps the folder's access rules). False when any
-// step fails; the temporary file is then removed and path left as it was.
+// Writes bytes to path + ".tmp" (a leftover of that name is removed first) and
+// renames that over path. With ownerOnly the file is created readable and
+// writable by its owner alone: POSIX mode 0600; on Windows a protected access
+// list for the current user and SYSTEM, nothing inherited from the folder.
+// False when any step fails; the temporary file is then removed and path left
+// as it was.
 bool writeFileAtomically(const std::string& path, const std::string& bytes, bool ownerOnly);
 
 } // namespace quill::platform

@@ -17,7 +17,9 @@
 //    line of the file as it was.
 // Failures are not reported by the readers: an unreadable file reads as empty.
 // Our writer replaces the file as a whole (a crash mid-write leaves the old
-// one) and makes it readable by its owner only, since it may hold a password.
+// one). Either writer leaves it readable by its owner only, since it may hold
+// a password: POSIX mode 0600; on Windows a protected access list for the
+// current user and SYSTEM (a write that cannot set it reports failure).
 // Paths should be absolute: Windows looks for a bare file name in its own
 // folder.
 

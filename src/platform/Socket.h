@@ -48,12 +48,21 @@ int socketLastError();
 
 // Called from any thread while other threads may be blocked on the socket:
 // arms an abortive close (linger on, 0 seconds) and makes every blocked and
-// every later call on it return at once. Returns true when this also released
-// the handle (then socketClose must not be called); false when the handle is
-// still allocated and its owner must release it with socketClose once no call
-// on it is in flight, so that its number cannot be reused under a running call.
-bool socketCancel(SocketHandle socket);
+// every later call on it return at once. The handle stays allocated: its owner
+// releases it with socketClose once no call on it is in flight, so that its
+// number cannot be reused under a running call.
+void socketCancel(SocketHandle socket);
 // Abortive close; releases the handle.
 void socketClose(SocketHandle socket);
+
+// Test seam: when set, opened is called with every handle socketOpen and
+// socketAccept hand out, released with every handle just before socketClose
+// gives it back (tests count that each is released exactly once). Either may
+// run on any thread. Null in the product, where it costs one pointer test.
+struct SocketTrace {
+    void (*opened)(SocketHandle);
+    void (*released)(SocketHandle);
+};
+void setSocketTrace(const SocketTrace* trace);
 
 } // namespace quill::platform

@@ -63,8 +63,9 @@ public:
     // Writes the valid records when the jar was modified since the last save,
     // then clears modified (also when the file could not be written). The file
     // is written beside the target under a temporary name and then renamed
-    // over it, so a failed write never leaves a truncated cookie file; on
-    // POSIX systems it is readable by its owner only (it holds live sessions).
+    // over it, so a failed write never leaves a truncated cookie file. It is
+    // readable by its owner only (it holds live sessions): mode 0600 on POSIX,
+    // an access list for the user and SYSTEM alone on Windows.
     void save(const std::string& path);
 
     bool modified() const;

@@ -1,6 +1,7 @@
 #include "webmail/PasswordVerifier.h"
 
 #include "codec/Pbkdf2.h"
+#include "platform/Environment.h"
 #include "platform/Random.h"
 
 #include <array>
@@ -12,6 +13,7 @@ namespace quill {
 namespace {
 
 const char kScheme[] = "pbkdf2-sha256$";
+const char kRoundsVariable[] = "QUILLMERE_VERIFIER_ROUNDS";
 
 std::string toHex(const std::uint8_t* bytes, std::size_t length) {
     static const char kDigits[] = "0123456789abcdef";
@@ -61,10 +63,11 @@ bool equalInConstantTime(const std::string& a, const std::string& b) {
     return difference == 0;
 }
 
-// The pairs of verifier and password found to match in this process, as
-// HMAC-SHA256 tags under a key drawn when the first is kept. A mail client
+// The pairs of verifier and password made or found to match in this process,
+// as HMAC-SHA256 tags under a key drawn when the first is kept. A mail client
 // that checks for mail every minute adopts its saved session in microseconds
-// instead of repeating the key derivation each time. A wrong password still
+// instead of repeating the key derivation each time, from the first reuse
+// after its sign-in on. A wrong password still
 // pays the full derivation, so guessing costs what it did; the tags are of no
 // use outside this process, and nothing about them goes to the cookie file.
 class MatchMemo {
@@ -128,6 +131,18 @@ private:
 
 } // namespace
 
+std::uint32_t PasswordVerifier::rounds() {
+    const std::string text = platform::environmentValue(kRoundsVariable);
+    std::uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9' || value > kRounds) {
+            return kRounds;
+        }
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    return value > 0 && value < kRounds ? static_cast<std::uint32_t>(value) : kRounds;
+}
+
 std::string PasswordVerifier::make(const std::string& password) {
     std::uint8_t salt[kSaltBytes];
     if (password.empty() || !platform::fillRandom(salt, sizeof salt)) {
@@ -140,18 +155,23 @@ std::string PasswordVerifier::make(const std::string& password, const std::strin
     if (password.empty()) {
         return std::string();
     }
+    const std::uint32_t count = rounds();
     std::uint8_t key[kKeyBytes];
-    pbkdf2HmacSha256(password, salt, kRounds, key, sizeof key);
-    return kScheme + std::to_string(kRounds) + "$" +
-           toHex(reinterpret_cast<const std::uint8_t*>(salt.data()), salt.size()) + "$" +
-           toHex(key, sizeof key);
+    pbkdf2HmacSha256(password, salt, count, key, sizeof key);
+    const std::string verifier =
+        kScheme + std::to_string(count) + "$" +
+        toHex(reinterpret_cast<const std::uint8_t*>(salt.data()), salt.size()) + "$" +
+        toHex(key, sizeof key);
+    MatchMemo::instance().keep(verifier, password);
+    return verifier;
 }
 
 bool PasswordVerifier::matches(const std::string& verifier, const std::string& password) {
     if (password.empty()) {
         return false;
     }
-    const std::string prefix = kScheme + std::to_string(kRounds) + "$";
+    const std::uint32_t count = rounds();
+    const std::string prefix = kScheme + std::to_string(count) + "$";
     if (verifier.compare(0, prefix.size(), prefix) != 0) {
         return false;
     }
@@ -170,7 +190,7 @@ bool PasswordVerifier::matches(const std::string& verifier, const std::string& p
         return true;
     }
     std::uint8_t key[kKeyBytes];
-    pbkdf2HmacSha256(password, salt, kRounds, key, sizeof key);
+    pbkdf2HmacSha256(password, salt, count, key, sizeof key);
     if (!equalInConstantTime(std::string(reinterpret_cast<const char*>(key), sizeof key), stored)) {
         return false;
     }

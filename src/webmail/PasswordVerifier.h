@@ -12,25 +12,36 @@ namespace quill {
 
 class PasswordVerifier {
 public:
-    // Rounds of the key derivation: each guess of a stolen verifier costs
-    // 2 x kRounds SHA-256 compressions; a check takes 10 to 20 ms in a
-    // release build. A pair that matched is remembered for the process's
-    // life (a keyed tag in memory), so later conversations that adopt the
-    // same saved session with the same password skip the derivation.
-    static constexpr std::uint32_t kRounds = 20000;
+    // Rounds of the key derivation: each guess at a stolen verifier costs
+    // 2 x kRounds SHA-256 compressions (current guidance for PBKDF2-HMAC-
+    // SHA256); one derivation takes a few hundred milliseconds in a release
+    // build, paid once per sign-in. The count is part of the verifier text,
+    // and a verifier of any other count never matches: a record written by a
+    // build with another count is not adopted (its user signs in once more),
+    // and a build of another count refuses the records of this one alike.
+    static constexpr std::uint32_t kRounds = 600000;
+    // The rounds in effect: kRounds, or a lower positive count from the
+    // environment variable QUILLMERE_VERIFIER_ROUNDS (read at each use). Test
+    // runs set it so that every sign-in does not pay the full derivation; it
+    // weakens the verifiers written meanwhile, which the default refuses.
+    static std::uint32_t rounds();
     static constexpr std::size_t kSaltBytes = 16;
     static constexpr std::size_t kKeyBytes = 32;
 
     // A verifier of password under a fresh random salt; empty when the system
     // gives no random bytes or the password is empty (such a session is never
-    // adopted: the next conversation signs in).
+    // adopted: the next conversation signs in). The pair is remembered as a
+    // match (see matches), so the first reuse after a sign-in costs nothing.
     static std::string make(const std::string& password);
     // The same with a given salt (tests fix it).
     static std::string make(const std::string& password, const std::string& salt);
 
-    // True when verifier is well formed with kRounds and was made from this
+    // True when verifier is well formed with rounds() and was made from this
     // password. An empty password never matches. The keys are compared in
-    // time independent of where they differ.
+    // time independent of where they differ. A pair that matched (or was
+    // made) in this process is remembered (a keyed tag in memory), so later
+    // conversations that adopt the same saved session with the same password
+    // skip the derivation; a wrong password always pays it in full.
     static bool matches(const std::string& verifier, const std::string& password);
 };
 

@@ -1,6 +1,7 @@
 #include "net/CBlockSocket.h"
 #include "platform/Socket.h"
 #include "support/FailureOf.h"
+#include "support/Gate.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,9 @@
 #include <cstring>
 #include <functional>
 #include <future>
+#include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -196,7 +200,7 @@ TEST(CBlockSocket, NameIsLookedUp) {
     EXPECT_TRUE(server.isOpen());
 }
 
-TEST(CBlockSocket, ReceiveTimeOutRaisesReceive) {
+TEST(CBlockSocket, TimeOutsRaiseReceiveAndWrite) {
     Pair p;
     p.client.setTimeoutMs(50, 50);
     auto start = std::chrono::steady_clock::now();
@@ -207,6 +211,11 @@ TEST(CBlockSocket, ReceiveTimeOutRaisesReceive) {
               "receive");
     EXPECT_LT(std::chrono::steady_clock::now() - start, kPrompt);
     EXPECT_TRUE(p.client.isOpen()); // a time-out does not close
+
+    // A peer that does not read: the write stops once the buffers are full.
+    const std::string big(64 * 1024 * 1024, 'w');
+    EXPECT_EQ(failureOf([&] { p.client.write(big.data(), big.size()); }), "write");
+    EXPECT_TRUE(p.client.isOpen());
 }
 
 TEST(CBlockSocket, AcceptedConnectionCarriesTheListenersTimeOutsButAcceptWaits) {
@@ -337,6 +346,125 @@ TEST(CBlockSocket, CloseRacingTheOwnersLastCallReleasesTheHandleOnce) {
         EXPECT_EQ(freshServer.receive(buf, sizeof buf), 2u) << "round " << round;
         EXPECT_EQ(fresh.receive(buf, sizeof buf), 4u) << "round " << round;
     }
+}
+
+namespace {
+
+// What the race test below watches through the two seams: the platform's
+// handles as they are handed out and released, and the one call it parks.
+struct RaceWatch {
+    std::mutex mutex;
+    std::set<quill::platform::SocketHandle> live;
+    quill::platform::SocketHandle lastOpened = quill::platform::kInvalidSocket;
+    quill::platform::SocketHandle victim = quill::platform::kInvalidSocket;
+    bool parked = false;
+    int handedOutTwice = 0;    // a live handle handed out again
+    int releasedTwice = 0;     // a handle released that was not live
+    int releasedUnderCall = 0; // the parked call's handle released meanwhile
+    std::atomic<bool> armed{false};
+    std::unique_ptr<quill::Gate> gate;
+};
+RaceWatch watch;
+
+void watchOpened(quill::platform::SocketHandle h) {
+    std::lock_guard<std::mutex> lock(watch.mutex);
+    watch.handedOutTwice += watch.live.insert(h).second ? 0 : 1;
+    watch.lastOpened = h;
+}
+
+void watchReleased(quill::platform::SocketHandle h) {
+    std::lock_guard<std::mutex> lock(watch.mutex);
+    watch.releasedTwice += watch.live.erase(h) == 1 ? 0 : 1;
+    watch.releasedUnderCall += h == watch.victim && watch.parked ? 1 : 0;
+}
+
+// Parks the first call after arming, between its entry and its system call.
+void parkArmedCall(const char*) {
+    if (!watch.armed.exchange(false))
+        return;
+    {
+        std::lock_guard<std::mutex> lock(watch.mutex);
+        watch.parked = true;
+    }
+    watch.gate->enterAndWait();
+    std::lock_guard<std::mutex> lock(watch.mutex);
+    watch.parked = false;
+}
+
+} // namespace
+
+TEST(CBlockSocket, CancelOfACallAboutToStartNeverReachesAnotherConnection) {
+    // A receive or write has been counted in but not yet reached the system
+    // when Cancel closes its socket, and new connections open meanwhile (a
+    // released handle number would go to one of them). The parked call must
+    // fail with Canceled, its handle must be released exactly once and only
+    // after the call is out, and each new connection must carry exactly its
+    // own bytes.
+    constexpr int kRounds = 1000;
+    constexpr int kFresh = 4;
+    const quill::platform::SocketTrace trace{watchOpened, watchReleased};
+    quill::platform::setSocketTrace(&trace);
+    CBlockSocket::setCallHook(parkArmedCall);
+    {
+        Listener listener;
+        for (int round = 0; round < kRounds && !HasFailure(); ++round) {
+            const bool receiving = round % 2 == 0;
+            std::vector<std::string> got;
+            std::string outcome;
+            {
+                CBlockSocket peer{120, 120};
+                peer.connect("127.0.0.1", listener.port);
+                CBlockSocket victim = listener.socket.accept();
+                {
+                    std::lock_guard<std::mutex> lock(watch.mutex);
+                    watch.victim = watch.lastOpened;
+                }
+                watch.gate = std::make_unique<quill::Gate>();
+                watch.armed = true;
+                auto call = std::async(std::launch::async, [s = victim, receiving]() mutable {
+                    return failureOf([&] {
+                        char b[64];
+                        receiving ? static_cast<void>(s.receive(b, sizeof b))
+                                  : s.write("victim", 6);
+                    });
+                });
+                ASSERT_TRUE(watch.gate->waitEntered()) << "round " << round;
+                victim.close();
+                std::vector<CBlockSocket> fresh;
+                for (int i = 0; i < kFresh; ++i) {
+                    fresh.emplace_back(120, 120);
+                    fresh.back().connect("127.0.0.1", listener.port);
+                    fresh.push_back(listener.socket.accept());
+                    const std::string name = std::to_string(i);
+                    fresh[2 * i].write(("c" + name).data(), name.size() + 1);
+                    fresh[2 * i + 1].write(("s" + name).data(), name.size() + 1);
+                }
+                watch.gate->release();
+                if (call.wait_for(kPrompt) != std::future_status::ready) {
+                    ADD_FAILURE() << "round " << round << ": the parked call hangs";
+                    for (auto& f : fresh)
+                        f.close();
+                }
+                outcome = call.get();
+                for (auto& f : fresh)
+                    f.shutdownSend();
+                for (auto& f : fresh)
+                    got.push_back(receiveAll(f));
+            }
+            EXPECT_EQ(outcome, "Canceled") << "round " << round;
+            for (int i = 0; i < kFresh; ++i) {
+                EXPECT_EQ(got[2 * i], "s" + std::to_string(i)) << "round " << round;
+                EXPECT_EQ(got[2 * i + 1], "c" + std::to_string(i)) << "round " << round;
+            }
+            std::lock_guard<std::mutex> lock(watch.mutex);
+            EXPECT_EQ(watch.live.size(), 1u) << "round " << round; // the listener
+            EXPECT_EQ(watch.handedOutTwice + watch.releasedTwice, 0) << "round " << round;
+            EXPECT_EQ(watch.releasedUnderCall, 0) << "round " << round;
+        }
+    }
+    CBlockSocket::setCallHook(nullptr);
+    quill::platform::setSocketTrace(nullptr);
+    EXPECT_TRUE(watch.live.empty());
 }
 
 TEST(CBlockSocket, ShutdownSendDeliversEverythingThenTheEndOfStream) {

@@ -32,10 +32,7 @@ public:
             !socketConnect(socket_, loopback, port))
             throw TransportFailed("connect failed");
     }
-    ~SocketTransport() override {
-        if (!released_)
-            socketClose(socket_);
-    }
+    ~SocketTransport() override { socketClose(socket_); }
     std::size_t receive(void* buffer, std::size_t capacity) override {
         if (receiving_)
             receiving_->set_value();
@@ -60,14 +57,13 @@ public:
     void announceReceive(std::promise<void>& receiving) { receiving_ = &receiving; }
     void cancel() {
         canceled_ = true;
-        released_ = socketCancel(socket_);
+        socketCancel(socket_);
     }
 
 private:
     SocketHandle socket_;
     std::promise<void>* receiving_ = nullptr;
     std::atomic<bool> canceled_{false};
-    std::atomic<bool> released_{false};
 };
 
 int serverPort(const std::string& name) {

@@ -18,7 +18,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-enum class Step { SignIn, Stat, Retr };
+enum class Step { SignIn, Stat, Retr, Quit };
 using Twist = SiteService::Twist;
 
 struct Row {
@@ -28,6 +28,7 @@ struct Row {
     Step step;         // where the reply is checked
     const char* reply; // "closed": the service ends the conversation silently
     Twist twist = Twist::None;
+    const char* left = "+OK 1"; // STAT's start in the next conversation
 };
 
 // A failing row is named, not dumped byte by byte.
@@ -39,6 +40,10 @@ using namespace faults;
 const char* const kList = "/vm/ShowFolder";
 const char* const kLetter = "/vm/ShowLetter";
 const char* const kNotRetrieved = "-ERR retrieve mail header error";
+// The one message's id, and its text part in the print view.
+const char* const kId = "1_2006_fixed";
+const char* const kText =
+    "/vm/ShowLetter?box=Inbox&PRINT=1&Nhead=f&toc=1&MsgId=1_2006_fixed&bodyPart=TEXT";
 
 const Row kRows[] = {
     {"site down at sign-in", "/", none(), Step::SignIn, "closed", Twist::SiteDown},
@@ -76,6 +81,12 @@ const Row kRows[] = {
     {"Cancel during sign-in", "/", stall(20s), Step::SignIn, "closed", Twist::Cancel},
     {"Cancel during listing", kList, stall(20s), Step::SignIn, "closed", Twist::Cancel},
     {"Cancel during RETR", kLetter, stall(20s), Step::Retr, "closed", Twist::Cancel},
+    {"Cancel during RETR's text", kText, stall(20s), Step::Retr, "closed", Twist::Cancel},
+    // The site has carried the request out when its answer is held.
+    {"Cancel during deletion", "/vm/ShowFolder?box=Inbox&DEL", stall(20s), Step::Quit, "closed",
+     Twist::Cancel, "+OK 0"},
+    {"Cancel while emptying the trash", "/vm/ShowFolder?ET=1", stall(20s), Step::Quit, "closed",
+     Twist::Cancel, "+OK 0"},
 };
 
 class Pop3FaultMatrix : public ::testing::TestWithParam<Row> {
@@ -84,7 +95,8 @@ protected:
     void SetUp() override {
         s = std::make_unique<SiteService>(SiteService::Kind::Pop3,
                                           GetParam().twist == Twist::Cancel ? 20000 : 1000);
-        s->sim.site().addMessage("ann", "Inbox", "Subject: one\r\n\r\nbody\r\n");
+        s->sim.site().addMessage("ann", "Inbox", "Subject: one\r\n\r\nbody\r\n", true, kId);
+        s->settings.change([](SettingsValues& v) { v.emptyTrash = true; });
     }
     std::unique_ptr<SiteService> s;
 };
@@ -100,6 +112,11 @@ TEST_P(Pop3FaultMatrix, RowGetsItsReplyAndTheNextConversationIsServed) {
             ASSERT_EQ("+OK User password accepted", c->command("PASS secret"));
             got = s->underFault(row.path, row.fault, row.twist,
                                 [&] { return c->multiLine("RETR 1"); });
+        } else if (row.step == Step::Quit) {
+            ASSERT_EQ("+OK User password accepted", c->command("PASS secret"));
+            ASSERT_EQ(0u, c->command("DELE 1").find("+OK"));
+            got = s->underFault(row.path, row.fault, row.twist,
+                                [&] { return c->tryCommand("QUIT"); });
         } else {
             got = s->underFault(row.path, row.fault, row.twist,
                                 [&] { return c->tryCommand("PASS secret"); });
@@ -127,7 +144,7 @@ TEST_P(Pop3FaultMatrix, RowGetsItsReplyAndTheNextConversationIsServed) {
     EXPECT_EQ(0u, next->line().find("+OK")) << row.name;
     next->command("USER ann");
     EXPECT_EQ("+OK User password accepted", next->command("PASS secret")) << row.name;
-    EXPECT_EQ("+OK 1", next->command("STAT").substr(0, 5)) << row.name;
+    EXPECT_EQ(row.left, next->command("STAT").substr(0, 5)) << row.name;
     EXPECT_EQ(0u, next->command("QUIT").find("+OK")) << row.name;
 }
 

@@ -2,6 +2,7 @@
 
 #include "codec/Md5Hex.h"
 #include "net/CBlockSocket.h"
+#include "platform/Environment.h"
 #include "support/RecordingWindow.h"
 #include "support/ScriptedHttpServer.h"
 #include "webmail/PasswordVerifier.h"
@@ -217,7 +218,41 @@ TEST_F(ServiceClients, ASavedSessionOpensOnlyWithThePasswordThatSignedIn) {
     EXPECT_FALSE(user.adoptSaved("ann", "pw"));
 }
 
+// Sets the round count for one test and gives the run's own back after it.
+class VerifierRounds {
+public:
+    explicit VerifierRounds(const char* count)
+        : before_(platform::environmentValue("QUILLMERE_VERIFIER_ROUNDS")) {
+        platform::setEnvironmentValue("QUILLMERE_VERIFIER_ROUNDS", count);
+    }
+    ~VerifierRounds() { platform::setEnvironmentValue("QUILLMERE_VERIFIER_ROUNDS", before_); }
+
+private:
+    const std::string before_;
+};
+
+TEST(PasswordVerifierTest, TheFullStrengthIsTheDefaultAndOtherCountsAreRefused) {
+    const std::string salt(16, '\x5a');
+    std::string lower;
+    {
+        VerifierRounds count("20000");
+        lower = PasswordVerifier::make("pw", salt);
+        EXPECT_TRUE(PasswordVerifier::matches(lower, "pw"));
+    }
+    VerifierRounds count("");
+    const std::string full = PasswordVerifier::make("pw", salt);
+    EXPECT_EQ(full.rfind("pbkdf2-sha256$600000$5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a$", 0), 0u);
+    EXPECT_TRUE(PasswordVerifier::matches(full, "pw")); // remembered when made
+    // A record of another count (an older build's, say) is not adopted.
+    EXPECT_FALSE(PasswordVerifier::matches(lower, "pw"));
+    for (const char* raised : {"600001", "99999999999", "-5", "1e6"}) {
+        VerifierRounds other(raised);
+        EXPECT_EQ(PasswordVerifier::rounds(), PasswordVerifier::kRounds) << raised;
+    }
+}
+
 TEST(PasswordVerifierTest, MatchesOnlyItsOwnWellFormedPassword) {
+    VerifierRounds count("20000");
     const std::string salt(16, '\x5a');
     const std::string made = PasswordVerifier::make("pw", salt);
     EXPECT_EQ(made, "pbkdf2-sha256$20000$5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a$"

@@ -1,6 +1,7 @@
 #include "platform/Socket.h"
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -35,6 +36,16 @@ sockaddr_in makeAddress(std::uint32_t address, int port) {
     return sa;
 }
 
+std::atomic<const SocketTrace*> trace{nullptr};
+
+SocketHandle traced(int s) {
+    if (s < 0)
+        return kInvalidSocket;
+    if (const SocketTrace* t = trace.load())
+        t->opened(s);
+    return s;
+}
+
 void lingerZero(SocketHandle socket) {
     linger lg{};
     lg.l_onoff = 1;
@@ -44,9 +55,12 @@ void lingerZero(SocketHandle socket) {
 
 } // namespace
 
+void setSocketTrace(const SocketTrace* t) {
+    trace.store(t);
+}
+
 SocketHandle socketOpen() {
-    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    return s < 0 ? kInvalidSocket : s;
+    return traced(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
 }
 
 bool socketSetReceiveTimeout(SocketHandle socket, int milliseconds) {
@@ -104,8 +118,7 @@ bool socketListen(SocketHandle socket, int backlog) {
 }
 
 SocketHandle socketAccept(SocketHandle socket) {
-    int s = ::accept4(fd(socket), nullptr, nullptr, SOCK_CLOEXEC);
-    return s < 0 ? kInvalidSocket : s;
+    return traced(::accept4(fd(socket), nullptr, nullptr, SOCK_CLOEXEC));
 }
 
 bool socketConnect(SocketHandle socket, std::uint32_t address, int port) {
@@ -149,16 +162,17 @@ bool socketLastCallInterrupted() {
     return errno == EINTR;
 }
 
-bool socketCancel(SocketHandle socket) {
+void socketCancel(SocketHandle socket) {
     // close() from another thread would neither wake a call blocked in
     // recv/accept/connect nor keep the number from being reused at once;
     // shutdown wakes them all and the descriptor stays ours.
     lingerZero(socket);
     ::shutdown(fd(socket), SHUT_RDWR);
-    return false;
 }
 
 void socketClose(SocketHandle socket) {
+    if (const SocketTrace* t = trace.load())
+        t->released(socket);
     lingerZero(socket);
     ::close(fd(socket));
 }

@@ -1,12 +1,21 @@
 #include "platform/AtomicFile.h"
 
-#include <windows.h>
+#include "platform/win32/OwnerOnly.h"
 
 namespace quill::platform {
 
-bool writeFileAtomically(const std::string& path, const std::string& bytes, bool /*ownerOnly*/) {
+bool writeFileAtomically(const std::string& path, const std::string& bytes, bool ownerOnly) {
     const std::string temporary = path + ".tmp";
-    HANDLE file = ::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    OwnerOnlySecurity security;
+    if (ownerOnly && !security.ok()) {
+        return false; // never written with the folder's access rules instead
+    }
+    // A leftover is removed and the file created anew (CREATE_NEW), so it is
+    // ours from its creation and carries its access list from that moment:
+    // nobody can have opened it before.
+    ::DeleteFileA(temporary.c_str());
+    HANDLE file = ::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0,
+                                ownerOnly ? security.attributes() : nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
@@ -22,6 +31,7 @@ bool writeFileAtomically(const std::string& path, const std::string& bytes, bool
     }
     ok = ok && ::FlushFileBuffers(file) != 0;
     ok = (::CloseHandle(file) != 0) && ok;
+    // The renamed file keeps its own access list, not the replaced one's.
     if (ok && ::MoveFileExA(temporary.c_str(), path.c_str(),
                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
         return true;

@@ -1,6 +1,6 @@
 #include "platform/Profile.h"
 
-#include <windows.h>
+#include "platform/win32/OwnerOnly.h"
 
 #include <vector>
 
@@ -27,8 +27,18 @@ std::string profileString(const std::string& section, const std::string& key,
 
 bool writeProfileString(const std::string& section, const std::string& key,
                         const std::string& value, const std::string& path) {
+    // The file may hold the proxy password. A missing one is created empty
+    // with the owner-only access list before the system's writer fills it;
+    // one that exists (from an older version, say) gets the list after the
+    // write.
+    OwnerOnlySecurity security;
+    HANDLE created = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, security.attributes(),
+                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (created != INVALID_HANDLE_VALUE)
+        ::CloseHandle(created);
     return ::WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(),
-                                        path.c_str()) != 0;
+                                        path.c_str()) != 0 &&
+           security.applyTo(path);
 }
 
 } // namespace quill::platform

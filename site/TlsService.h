@@ -29,7 +29,8 @@ public:
         // Where the test authority's certificate is written (PEM), so that
         // clients can trust it (SSL_CERT_FILE); empty: not written.
         std::string authorityFile;
-        // A certificate chain and key to serve instead of made ones (PEM).
+        // A certificate chain and key to serve instead of made ones (PEM);
+        // of the faults only Tls10Only goes with them (create throws).
         std::string certificateFile;
         std::string keyFile;
         Fault fault = Fault::None;

@@ -266,6 +266,13 @@ public:
             SSL_CTX_set_cipher_list(context_, "DEFAULT:@SECLEVEL=0");
         }
         if (!options.certificateFile.empty()) {
+            // The certificate faults are made certificates: with a given one
+            // they would silently not be there.
+            if (options.fault != Fault::None && options.fault != Fault::Tls10Only) {
+                throw std::runtime_error("TLS: a certificate fault makes its own certificate, "
+                                         "not with " +
+                                         options.certificateFile);
+            }
             if (SSL_CTX_use_certificate_chain_file(context_, options.certificateFile.c_str()) !=
                     1 ||
                 SSL_CTX_use_PrivateKey_file(context_, options.keyFile.c_str(), SSL_FILETYPE_PEM) !=

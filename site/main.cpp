@@ -58,6 +58,7 @@ const char kUsage[] =
     "  --ca-file FILE          with --tls: write the test CA that signed the made certificate\n"
     "                          to FILE (PEM), for clients to trust (SSL_CERT_FILE=FILE)\n"
     "  --cert CERT KEY         with --tls: serve this certificate chain and key (PEM) instead\n"
+    "                          of made ones (of the faults only tls1.0 goes with it)\n"
     "  --tls-fault KIND        with --tls: other-ca, expired, wrong-name or tls1.0 (a server that\n"
     "                          speaks TLS 1.0 only)\n"
     "  --log                   print one line per request\n"

@@ -7,7 +7,8 @@
       (DNS localhost, IP 127.0.0.1), otherca.pem (from the second CA),
       expired.pem, wrongname.pem (wrong.example only), site.pem (the
       simulated web-mail site's names: vurel.example, *.vurel.example,
-      *.mail.vurel.example, IP 127.0.0.1).
+      *.mail.vurel.example, IP 127.0.0.1), and for the site's faults
+      site-otherca.pem and site-expired.pem (its names, the fault alone).
   tls_test_servers.py run DIR PROGRAM [ARGS...]
       Starts `openssl s_server -rev` (echoes each line reversed; the line
       "CLOSE" ends the connection with close_notify) with each certificate,
@@ -91,7 +92,9 @@ def make_pki(d):
             ("otherca", "otherca-root", "good", "localhost", recent),
             ("expired", "ca", "good", "localhost", long_ago),
             ("wrongname", "ca", "wrong_name", "wrong.example", recent),
-            ("site", "ca", "site", "vurel.example", recent)):
+            ("site", "ca", "site", "vurel.example", recent),
+            ("site-otherca", "otherca-root", "site", "vurel.example", recent),
+            ("site-expired", "ca", "site", "vurel.example", long_ago)):
         open(p("index.txt"), "w").close()
         openssl("ca", "-batch", "-notext", "-config", p("ca.cnf"), "-cert", p(ca + ".pem"),
                 "-keyfile", p(ca + ".key"), "-in", p("server.csr"), "-out", p(name + ".pem"),

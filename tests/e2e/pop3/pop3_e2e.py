@@ -16,7 +16,11 @@ only). Their extra rows: a certificate of another CA, an expired one, one for
 another name and a TLS 1.0-only server each end the sign-in with "-ERR" and a
 log line naming the reason, and no request reaches the site.
 The host and the plug-in may be the Windows build: they then run under wine,
-while the simulator and the clients stay native."""
+while the simulator and the clients stay native. There the plug-in trusts the
+roots of wine's store, where a test fixture has put the CA of the test
+certificates in QUILL_TLS_TEST_PKI: when that is set, the simulator serves
+those certificates (a fault's own for a certificate fault) instead of making
+its own."""
 
 import argparse
 import glob
@@ -65,6 +69,19 @@ TIMEOUT = 60
 DEMO = {os.path.basename(f): read_file(f)
         for f in sorted(glob.glob(os.path.join(ARGS.mailbox, "*.eml")))}
 _addresses = itertools.count(1)
+PKI = os.environ.get("QUILL_TLS_TEST_PKI")
+PKI_FAULTS = {"other-ca": "site-otherca.pem", "expired": "site-expired.pem",
+              "wrong-name": "wrongname.pem"}
+
+
+def tls_args(work, fault):
+    """The simulator's HTTPS options, and the CA file that trusts it."""
+    if not PKI:
+        ca_file = os.path.join(work, "test-ca.pem")
+        return ["--tls", "--ca-file", ca_file] + (["--tls-fault", fault] if fault else []), ca_file
+    args = ["--tls", "--cert", os.path.join(PKI, PKI_FAULTS.get(fault, "site.pem")),
+            os.path.join(PKI, "server.key")]
+    return args + (["--tls-fault", fault] if fault == "tls1.0" else []), os.path.join(PKI, "ca.pem")
 
 
 def split_message(raw):
@@ -120,7 +137,7 @@ class Tinyproxy:
 
 
 class Simulator:
-    def __init__(self, work, extra=()):
+    def __init__(self, work, extra=(), fault=None):
         self.log_path = os.path.join(work, "sim.log")
         port_file = os.path.join(work, "sim.port")
         if os.path.exists(port_file):
@@ -129,8 +146,8 @@ class Simulator:
                 "--log", "--port-file", port_file] + list(extra)
         if TLS:
             # The test CA only: the host and the checks below trust nothing else.
-            self.ca_file = os.path.join(work, "test-ca.pem")
-            args += ["--tls", "--ca-file", self.ca_file]
+            tls, self.ca_file = tls_args(work, fault)
+            args += tls
             os.environ["SSL_CERT_FILE"] = self.ca_file
             os.environ.pop("SSL_CERT_DIR", None)
         if DIRECT:
@@ -480,7 +497,7 @@ class TlsRefusedTest(BridgeTest):
             with self.subTest(fault=fault):
                 self.stop_host()
                 self.sim.stop()
-                self.sim = Simulator(self.work, ["--tls-fault", fault])
+                self.sim = Simulator(self.work, fault=fault)
                 self.addCleanup(self.sim.stop)
                 self.plugin = self.install()
                 self.start_host()

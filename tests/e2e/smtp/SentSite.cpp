@@ -2,11 +2,12 @@
 // test can ask, at the moment it chooses, what the site has sent.
 //
 // Usage: smtp-e2e-site USER:PASSWORD [MAX_REQUEST_BYTES] [--tls CA_FILE]
-//                      [--tls-fault KIND] [--direct ADDRESS]
+//                      [--cert CERT KEY] [--tls-fault KIND] [--direct ADDRESS]
 // --tls serves the site over HTTPS (and CONNECT) with a made test CA written
-// to CA_FILE; --tls-fault other-ca|expired|wrong-name|tls1.0 breaks its
-// certificate or protocol; --direct listens on port 443 (TLS) or 80 of
-// ADDRESS, which is then every host of the site.
+// to CA_FILE, or with --cert that certificate chain and key (PEM; CA_FILE is
+// then not written); --tls-fault other-ca|expired|wrong-name|tls1.0 breaks
+// its certificate or protocol (with --cert tls1.0 only); --direct listens on
+// port 443 (TLS) or 80 of ADDRESS, which is then every host of the site.
 // Prints "port N" once listening on 127.0.0.1 (an ephemeral port), then
 // answers one line per command:
 //   sent      the sent messages so far, oldest first, as one JSON array of
@@ -97,6 +98,9 @@ int main(int argc, char** argv) {
             secure = true;
             tls.authorityFile = value;
             ++i;
+        } else if (arg == "--cert" && i + 2 < argc) {
+            tls.certificateFile = argv[++i];
+            tls.keyFile = argv[++i];
         } else if (arg == "--tls-fault") {
             const std::string kind = value;
             tls.fault = kind == "other-ca"     ? TlsService::Fault::OtherAuthority

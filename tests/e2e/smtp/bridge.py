@@ -14,6 +14,10 @@ Paths come from the environment (set by CMake):
                  tls-proxy (through the simulator's CONNECT), tls-chain (through
                  tinyproxy with the simulator as its upstream), tls-direct (port
                  443 of a loopback address of its own; root only)
+  QUILL_TLS_TEST_PKI the test certificates whose CA a test fixture has made a
+                 root of wine's store, where the plug-in runs under wine: the
+                 simulator (then a native one) serves them, a fault's own for
+                 a certificate fault, instead of making its own
 """
 
 import json
@@ -62,6 +66,9 @@ def smtp_greeting(port, timeout=30.0):
 MODE = os.environ.get("QUILL_E2E_MODE", "proxy")
 TLS = MODE.startswith("tls-")
 DIRECT = MODE == "tls-direct"
+PKI = os.environ.get("QUILL_TLS_TEST_PKI")
+PKI_FAULTS = {"other-ca": "site-otherca.pem", "expired": "site-expired.pem",
+              "wrong-name": "wrongname.pem"}
 
 
 class Tinyproxy:
@@ -99,7 +106,8 @@ _addresses = iter(range(1, 250))
 
 
 class Bridge:
-    def __init__(self, save_sent=True, sim_args=(), log=False, proxy_user="", proxy_password=""):
+    def __init__(self, save_sent=True, sim_args=(), log=False, proxy_user="", proxy_password="",
+                 fault=None):
         self.host_exe = os.environ["QUILL_HOST"]
         self.plugin = os.environ["QUILL_PLUGIN"]
         self.sim_exe = os.environ["QUILL_SIM"]
@@ -109,6 +117,7 @@ class Bridge:
         self.proxy_user = proxy_user
         self.proxy_password = proxy_password
         self.sim_args = list(sim_args)
+        self.fault = fault
         self.dir = None
         self.sim = None
         self.tinyproxy = None
@@ -125,12 +134,19 @@ class Bridge:
             # The test CA only: the host trusts nothing else.
             ca_file = os.path.join(self.dir, "test-ca.pem")
             args += ["--tls", ca_file]
+            if PKI:
+                args += ["--cert", os.path.join(PKI, PKI_FAULTS.get(self.fault, "site.pem")),
+                         os.path.join(PKI, "server.key")]
+                ca_file = os.path.join(PKI, "ca.pem")
+            if self.fault and not (PKI and self.fault in PKI_FAULTS):
+                args += ["--tls-fault", self.fault]
             os.environ["SSL_CERT_FILE"] = ca_file
             os.environ.pop("SSL_CERT_DIR", None)
         if DIRECT:
             self.address = "127.67.%d.%d" % (os.getpid() % 250 + 1, next(_addresses))
             args += ["--direct", self.address]
-        args = self.emulator + args
+        if self.sim_exe.lower().endswith(".exe"):
+            args = self.emulator + args
         self.sim_log = open(os.path.join(self.dir, "sim.log"), "wb")
         self.sim = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                     stderr=self.sim_log)

@@ -325,7 +325,7 @@ class TlsRefusedTest(unittest.TestCase):
                               ("wrong-name", "certificate: name mismatch"),
                               ("tls1.0", "protocol too old")):
             with self.subTest(fault=fault):
-                b = bridge.Bridge(log=True, sim_args=["--tls-fault", fault]).start()
+                b = bridge.Bridge(log=True, fault=fault).start()
                 try:
                     with smtplib.SMTP("127.0.0.1", b.smtp_port, timeout=CLIENT_TIMEOUT) as s:
                         with self.assertRaises(smtplib.SMTPAuthenticationError) as e:

@@ -1,14 +1,15 @@
-"""The host's peak memory against a hostile site: a listing of millions of rows
-and sign-in answers with huge cookies. A checking tool run by hand, not a
+"""The host's peak memory against a hostile site: a listing of millions of rows,
+sign-in answers with huge cookies and a gzip bomb in the print view. A checking tool run by hand, not a
 timed test.
 
 usage: hostile_peak.py --bin HOST_BIN_DIR --plugin PLUGIN --work DIR
-                       [--rows 2180000] [--pages 3] [--cookie-mib 16]
+                       [--rows 2180000] [--pages 3] [--cookie-mib 16] [--bomb-mib 1024]
 
 A small stand-in site (this script, reached by the bridge as its HTTP proxy)
 serves, in the first conversation, either --pages gzipped listing pages of
 --rows rows each, or seven sign-in answers (front page, login form, five
-redirects) each with a Set-Cookie of --cookie-mib MiB. The bridge runs in the
+redirects) each with a Set-Cookie of --cookie-mib MiB, or a print view whose
+gzip body inflates to --bomb-mib MiB of zeros (RETR 1). The bridge runs in the
 stand-in host; after each case a plain conversation must be served. Prints
 each case's reply and the host's peak resident memory (VmHWM); exits 1 when a
 peak reaches 384 MiB or the plain conversation fails."""
@@ -20,6 +21,7 @@ import socket
 import socketserver
 import sys
 import threading
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "host"))
@@ -30,9 +32,16 @@ LIMIT_KIB = 384 * 1024
 
 
 class Site:
-    mode = "plain"  # "plain", "listing" or "cookies"
+    mode = "plain"  # "plain", "listing", "cookies" or "bomb"
     pages = {}      # page index: gzipped body of the hostile listing
     cookie = b""
+    bomb = b""  # gzip body of the print view in mode "bomb"
+
+
+def gzip_bomb(mib):
+    packer = zlib.compressobj(9, zlib.DEFLATED, 31)  # 31: a gzip member
+    zeros = bytes(1 << 20)
+    return b"".join([packer.compress(zeros) for _ in range(mib)] + [packer.flush()])
 
 
 def listing_pages(rows, pages):
@@ -83,6 +92,8 @@ class Handler(socketserver.BaseRequestHandler):
             else:
                 reply = answer(200, TITLE + b"Messages 1-1 of 1<"
                                b'href="/vm/ShowLetter?MsgId=one&<td</td><td>1k</td>')
+        elif path.startswith("vm/ShowLetter") and Site.mode == "bomb":
+            reply = answer(200, Site.bomb, b"Content-Encoding: gzip\r\n")
         else:
             reply = answer(200, TITLE)
         self.request.sendall(reply)
@@ -120,16 +131,18 @@ def main():
     parser.add_argument("--rows", type=int, default=2180000)
     parser.add_argument("--pages", type=int, default=3)
     parser.add_argument("--cookie-mib", type=int, default=16)
+    parser.add_argument("--bomb-mib", type=int, default=1024)
     args = parser.parse_args()
 
     Site.pages = listing_pages(args.rows, args.pages)
     Site.cookie = b"v" * (args.cookie_mib << 20)
+    Site.bomb = gzip_bomb(args.bomb_mib)
     server = socketserver.ThreadingTCPServer(("127.0.0.1", 0), Handler)
     server.daemon_threads = True
     threading.Thread(target=server.serve_forever, daemon=True).start()
 
     failed = False
-    for mode in ("listing", "cookies"):
+    for mode in ("listing", "cookies", "bomb"):
         work = os.path.join(args.work, mode)
         pop3 = hostrun.free_port()
         plugin = hostrun.install_plugin(
@@ -142,13 +155,15 @@ def main():
             if not hostrun.wait_for_port(pop3, 60, host.proc):
                 raise RuntimeError("the bridge did not start")
             Site.mode = mode
-            hostile = conversation(pop3, [b"STAT"])
+            hostile = conversation(pop3, [b"STAT", b"RETR 1"] if mode == "bomb" else [b"STAT"])
             Site.mode = "plain"
             plain = conversation(pop3, [b"STAT"])
             peak = peak_kib(host.proc.pid)
         finally:
             host.stop()
         ok = peak < LIMIT_KIB and plain[-1].startswith("+OK 1 ")
+        if mode == "bomb":
+            ok = ok and hostile[-1].startswith("-ERR")
         failed |= not ok
         print("%-8s hostile: %-40s next: %-14s host peak %6.1f MiB %s" %
               (mode, " / ".join(hostile[1:]), plain[-1], peak / 1024.0,

@@ -4,6 +4,7 @@ the end-to-end and host tests."""
 import os
 import select
 import shlex
+import random
 import shutil
 import signal
 import socket
@@ -43,7 +44,18 @@ def host_env():
 
 
 def free_port():
-    """A port that was free a moment ago (bound with port 0 and read back)."""
+    """A port that was free a moment ago, picked below the system's ephemeral
+    range (32768 and up on Linux): every outgoing connection, of this test or
+    of one running beside it, takes its local port from that range and could
+    hold a port picked there by the time the bridge binds it."""
+    for _ in range(100):
+        port = random.randint(20000, 32000)
+        with socket.socket() as s:
+            try:
+                s.bind(("127.0.0.1", port))
+            except OSError:
+                continue
+            return port
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]

@@ -26,17 +26,15 @@ import shlex
 import shutil
 import socket
 import subprocess
+import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "host"))
+from hostrun import free_port  # noqa: E402
+
 USER = "demo"
 PASSWORD = "demo-secret"
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def wait_for_port(port, timeout=60.0, proc=None):

@@ -2,9 +2,9 @@
 the end-to-end and host tests."""
 
 import os
+import random
 import select
 import shlex
-import random
 import shutil
 import signal
 import socket
@@ -189,3 +189,42 @@ def run_host(host, plugin, args=(), timeout=60):
             cancel.kill()
         cancel.wait()
     return proc.returncode, out.decode("latin-1")
+
+
+class Tinyproxy:
+    """Debian's tinyproxy on a free port of 127.0.0.1, chained to
+    upstream_port as its upstream HTTP proxy, with its files in folder;
+    stopped by its process id (the system's service is never started)."""
+
+    def __init__(self, folder, upstream_port, timeout=60):
+        self.timeout = timeout
+        self.port = free_port()
+        self.pid_file = os.path.join(folder, "tinyproxy.pid")
+        conf = os.path.join(folder, "tinyproxy.conf")
+        with open(conf, "w") as f:
+            f.write('Port %d\nListen 127.0.0.1\nTimeout 120\nLogFile "%s"\nLogLevel Info\n'
+                    'PidFile "%s"\nMaxClients 10\nAllow 127.0.0.1\nUpstream http 127.0.0.1:%d\n'
+                    % (self.port, os.path.join(folder, "tinyproxy.log"), self.pid_file,
+                       upstream_port))
+        subprocess.run([shutil.which("tinyproxy") or "/usr/bin/tinyproxy", "-c", conf],
+                       check=True, timeout=timeout)
+        if not wait_for_port(self.port, timeout):
+            raise RuntimeError("tinyproxy did not start")
+
+    def stop(self):
+        """Ends tinyproxy; harmless when already stopped."""
+        if self.pid_file is None:
+            return
+        deadline = time.monotonic() + self.timeout
+        while not os.path.exists(self.pid_file) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        with open(self.pid_file) as f:
+            pid = int(f.read().strip())
+        self.pid_file = None
+        os.kill(pid, 15)
+        while time.monotonic() < deadline:
+            try:
+                os.kill(pid, 0)
+            except OSError:
+                return
+            time.sleep(0.05)

@@ -101,41 +101,6 @@ def find_demo(raw):
     return None
 
 
-class Tinyproxy:
-    """Debian's tinyproxy on a free port, chained to the simulator as its
-    upstream proxy; stopped by its process id."""
-
-    def __init__(self, work, upstream_port):
-        self.port = hostrun.free_port()
-        self.pid_file = os.path.join(work, "tinyproxy.pid")
-        conf = os.path.join(work, "tinyproxy.conf")
-        with open(conf, "w") as f:
-            f.write('Port %d\nListen 127.0.0.1\nTimeout 60\nLogFile "%s"\nLogLevel Info\n'
-                    'PidFile "%s"\nMaxClients 10\nAllow 127.0.0.1\nUpstream http 127.0.0.1:%d\n'
-                    % (self.port, os.path.join(work, "tinyproxy.log"), self.pid_file,
-                       upstream_port))
-        tinyproxy = shutil.which("tinyproxy") or "/usr/bin/tinyproxy"
-        subprocess.run([tinyproxy, "-c", conf], check=True, timeout=TIMEOUT)
-        if not hostrun.wait_for_port(self.port, TIMEOUT):
-            raise RuntimeError("tinyproxy did not start")
-
-    def stop(self):
-        if self.pid_file is None:
-            return
-        deadline = time.time() + TIMEOUT
-        while not os.path.exists(self.pid_file) and time.time() < deadline:
-            time.sleep(0.05)
-        pid = int(read_file(self.pid_file, "r").strip())
-        self.pid_file = None
-        os.kill(pid, 15)
-        while time.time() < deadline:
-            try:
-                os.kill(pid, 0)
-            except OSError:
-                return
-            time.sleep(0.05)
-
-
 class Simulator:
     def __init__(self, work, extra=(), fault=None):
         self.log_path = os.path.join(work, "sim.log")
@@ -178,7 +143,7 @@ class Simulator:
         self.proxy = ("127.0.0.1", self.port) if not DIRECT else None
         self.tinyproxy = None
         if ARGS.mode == "tls-chain":
-            self.tinyproxy = Tinyproxy(work, self.port)
+            self.tinyproxy = hostrun.Tinyproxy(work, self.port)
             self.proxy = ("127.0.0.1", self.tinyproxy.port)
 
     def stop(self):

@@ -31,7 +31,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "host"))
-from hostrun import free_port  # noqa: E402
+from hostrun import Tinyproxy, free_port  # noqa: E402
 
 USER = "demo"
 PASSWORD = "demo-secret"
@@ -67,37 +67,6 @@ DIRECT = MODE == "tls-direct"
 PKI = os.environ.get("QUILL_TLS_TEST_PKI")
 PKI_FAULTS = {"other-ca": "site-otherca.pem", "expired": "site-expired.pem",
               "wrong-name": "wrongname.pem"}
-
-
-class Tinyproxy:
-    """Debian's tinyproxy on a free port with upstream as its upstream proxy."""
-
-    def __init__(self, folder, upstream_port):
-        self.port = free_port()
-        self.pid_file = os.path.join(folder, "tinyproxy.pid")
-        conf = os.path.join(folder, "tinyproxy.conf")
-        with open(conf, "w") as f:
-            f.write('Port %d\nListen 127.0.0.1\nTimeout 120\nLogFile "%s"\nLogLevel Info\n'
-                    'PidFile "%s"\nMaxClients 10\nAllow 127.0.0.1\nUpstream http 127.0.0.1:%d\n'
-                    % (self.port, os.path.join(folder, "tinyproxy.log"), self.pid_file,
-                       upstream_port))
-        subprocess.run([shutil.which("tinyproxy") or "/usr/bin/tinyproxy", "-c", conf],
-                       check=True, timeout=60)
-        wait_for_port(self.port)
-
-    def stop(self):
-        deadline = time.monotonic() + 60
-        while not os.path.exists(self.pid_file) and time.monotonic() < deadline:
-            time.sleep(0.05)
-        with open(self.pid_file) as f:
-            pid = int(f.read().strip())
-        os.kill(pid, 15)
-        while time.monotonic() < deadline:
-            try:
-                os.kill(pid, 0)
-            except OSError:
-                return
-            time.sleep(0.05)
 
 
 _addresses = iter(range(1, 250))

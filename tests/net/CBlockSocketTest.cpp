@@ -486,6 +486,24 @@ TEST(CBlockSocket, ShutdownSendDeliversEverythingThenTheEndOfStream) {
     EXPECT_EQ(failureOf([&] { p.server.shutdownSend(); }), "Canceled");
 }
 
+// A service that ended its conversations first (its side then waits out the
+// connection's last packets) can listen on its port again at once: a mail
+// client restarted within a minute finds its POP3 and SMTP ports served.
+TEST(CBlockSocket, PortListensAgainWhileItsLastConnectionWaitsOut) {
+    int port = 0;
+    {
+        Pair p;
+        port = p.listener.port;
+        p.server.shutdownSend(); // our side ends first, as after a reply to QUIT
+        char buf[8];
+        EXPECT_EQ(p.client.receive(buf, sizeof buf), 0u);
+        p.client.shutdownSend(); // then the client, in order
+        EXPECT_EQ(p.server.receive(buf, sizeof buf), 0u);
+    }
+    CBlockSocket again(120, 120);
+    EXPECT_NO_THROW(again.listenAt(port));
+}
+
 // A peer that keeps an exchange alive by trickling, one that goes on too long,
 // and one that stops reading what we write each fail the exchange soon after
 // the limit with the socket's error (not a cancellation), although every call

@@ -109,6 +109,11 @@ bool lookupIPv4(const char* host, std::uint32_t& address) {
 bool socketBind(SocketHandle socket, std::uint32_t address, int port) {
     if (port < 0 || port > 65535)
         return false;
+    // A port whose last connection we ended first stays in TIME_WAIT for a
+    // minute; without SO_REUSEADDR a service restarted meanwhile could not
+    // bind it. Two listeners on one port are still refused.
+    const int on = 1;
+    ::setsockopt(fd(socket), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in sa = makeAddress(address, port);
     return ::bind(fd(socket), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
 }

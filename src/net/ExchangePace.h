@@ -32,7 +32,8 @@ public:
     // when the system refuses the time-out.
     bool prepare(platform::SocketHandle handle, int baseMs, bool receiving);
     // Counts bytes that moved (0 after a failed call), then throws when a
-    // limit has been reached.
+    // limit has been reached (after a failed call: within a timer tick of it,
+    // since the failure is most likely the wait that prepare cut to it).
     void check(std::size_t bytes, bool receiving);
     // The socket's time-outs were set anew from outside.
     void forgetApplied() { appliedReceiveMs_ = appliedSendMs_ = -1; }

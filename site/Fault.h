@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <string>
 
 namespace quill::site {
 
@@ -44,6 +45,10 @@ struct Fault {
     // dripEvery (a site or proxy that keeps a connection alive by trickling).
     std::chrono::milliseconds dripEvery{0};
     std::size_t dripBytes = 1;
+    // Non-empty: the answer's "Content-Length: " is written as this text
+    // instead ("Content-Length:  ", "content-length: ", "Content-Length: +"),
+    // its value unchanged: a length a client must read alike, or not at all.
+    std::string lengthField;
     // How many matching requests the fault applies to; negative: all of them.
     int times = -1;
 };

@@ -322,6 +322,7 @@ SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, std::string r
     bool answered = false;
     bool bomb = false;
     Fault::GzipDamage damage = Fault::GzipDamage::None;
+    std::string lengthField;
     if (request.proxyForm && !config_.proxyUser.empty()) {
         std::string expected = config_.proxyUser + ":" + config_.proxyPassword;
         std::string auth = request.header("Proxy-Authorization");
@@ -351,6 +352,7 @@ SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, std::string r
             c.malformed = fault->malformed;
             c.endlessCounter = fault->endlessCounter;
             damage = fault->gzipDamage;
+            lengthField = fault->lengthField;
             if (fault->status != 0) {
                 answer =
                     HttpAnswer(fault->status, kHtml,
@@ -393,6 +395,12 @@ SiteHandler::Reply SiteHandler::handle(const HttpRequest& request, std::string r
         reply.source = std::move(c.borrowed);
     } else {
         reply.bytes = answer.serialize(c.now, members, config_.gzipHeaderFields);
+    }
+    if (!lengthField.empty()) {
+        const std::size_t at = reply.bytes.find("Content-Length: ");
+        if (at != std::string::npos && at < reply.bytes.find("\r\n\r\n")) {
+            reply.bytes.replace(at, 16, lengthField);
+        }
     }
     record.status = answer.status;
     std::string host = record.host.empty() ? std::string("-") : record.host;

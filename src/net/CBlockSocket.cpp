@@ -332,6 +332,15 @@ int CBlockSocket::localPort() const {
     return port;
 }
 
+bool CBlockSocket::noDelay() const noexcept {
+    try {
+        InFlight call(record_);
+        return platform::socketNoDelay(record_->handle);
+    } catch (...) {
+        return false; // closed
+    }
+}
+
 void CBlockSocket::finish() noexcept {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFinishMs);
     try {

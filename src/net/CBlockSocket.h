@@ -122,6 +122,9 @@ public:
     bool isOpen() const noexcept;
     // The local port after bind (0 binds an ephemeral port, as tests do).
     int localPort() const;
+    // Whether TCP_NODELAY is set: it is on every connection the bridge opens
+    // or accepts (requests and replies are written whole). False when closed.
+    bool noDelay() const noexcept;
 
 private:
     struct Record;

@@ -6,6 +6,7 @@
 #include "platform/Files.h"
 
 #include <exception>
+#include <string>
 #include <typeinfo>
 #include <utility>
 
@@ -17,6 +18,47 @@ struct ThreadScope {
     unsigned long number = 0;
 };
 thread_local ThreadScope current;
+
+// Query parameters whose values are the site's anti-forgery tokens: with one,
+// a page of the site could act for the signed-in user, so a log that anyone
+// may be shown never holds them. Each is matched as a whole parameter name
+// (after "?" or "&").
+const char* const kTokenParameters[] = {".crumb=", "YY="};
+const char kElided[] = "\xE2\x80\xA6"; // the ellipsis, in UTF-8
+
+// Appends text to line with every token value replaced by the ellipsis and
+// every line break by a blank (one event, one line: a server's text is
+// shown, not obeyed).
+void appendCleaned(std::string& line, const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const char c = text[i];
+        if (c == '\r' || c == '\n') {
+            line += ' ';
+            ++i;
+            continue;
+        }
+        line += c;
+        ++i;
+        if (c != '?' && c != '&') {
+            continue;
+        }
+        for (const char* name : kTokenParameters) {
+            const std::size_t length = std::char_traits<char>::length(name);
+            if (text.compare(i, length, name) != 0) {
+                continue;
+            }
+            line.append(name, length);
+            i += length;
+            while (i < text.size() && text[i] != '&' && text[i] != '#' && text[i] != ' ' &&
+                   text[i] != '"' && text[i] != '\r' && text[i] != '\n') {
+                ++i;
+            }
+            line += kElided;
+            break;
+        }
+    }
+}
 } // namespace
 
 DiagnosticLog& DiagnosticLog::instance() {
@@ -57,10 +99,7 @@ void DiagnosticLog::write(const std::string& text) noexcept {
             line += std::to_string(current.number);
         }
         line += ' ';
-        // One event, one line: line breaks in a cause (a server's text, say)
-        // are shown, not obeyed.
-        for (char c : text)
-            line += (c == '\r' || c == '\n') ? ' ' : c;
+        appendCleaned(line, text);
         line += '\n';
         append(line);
     } catch (...) {
@@ -78,13 +117,21 @@ void DiagnosticLog::append(const std::string& line) {
         return;
     if (platform::fileSize(path_) + line.size() > kMaxFileBytes)
         platform::renameReplacing(path_, path_ + ".1");
-    platform::appendTextFile(path_, line);
+    platform::appendPrivateTextFile(path_, line);
 }
 
 DiagnosticLog::Scope::Scope(const char* service, unsigned long number)
     : service_(current.service), number_(current.number) {
     current.service = service;
     current.number = number;
+}
+
+const char* DiagnosticLog::Scope::currentService() {
+    return current.service;
+}
+
+unsigned long DiagnosticLog::Scope::currentNumber() {
+    return current.number;
 }
 
 DiagnosticLog::Scope::~Scope() {

@@ -6,6 +6,9 @@
 // A line reads "2026-12-08 12:34:56 POP3 #3 RETR" (local time, the service,
 // the conversation's number, the text). Callers never pass secrets:
 // passwords, authorization values, cookies, form bodies or message contents.
+// The site's anti-forgery tokens, which ride in the URLs that are logged
+// (".crumb=" and "YY=" parameters), are written as an ellipsis. The file is
+// the user's alone, as the cookie file is.
 //
 // Writing never throws and never fails a conversation: a line that cannot be
 // written is dropped. The lock is held only while one line is appended, so
@@ -49,6 +52,11 @@ public:
     public:
         Scope(const char* service, unsigned long number);
         ~Scope();
+        // This thread's service and number, for work that another thread
+        // does on the conversation's behalf: it opens a Scope with them.
+        // service lives as long as the scope that set it.
+        static const char* currentService();
+        static unsigned long currentNumber();
         Scope(const Scope&) = delete;
         Scope& operator=(const Scope&) = delete;
 

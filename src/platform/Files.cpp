@@ -35,14 +35,6 @@ bool fileExists(const std::string& path) {
     return true;
 }
 
-bool appendTextFile(const std::string& path, const std::string& text) {
-    std::FILE* f = std::fopen(path.c_str(), "a");
-    if (f == nullptr)
-        return false;
-    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    return std::fclose(f) == 0 && written;
-}
-
 unsigned long long fileSize(const std::string& path) {
     std::error_code error;
     const auto size = std::filesystem::file_size(path, error);

@@ -14,8 +14,12 @@ bool readFile(const std::string& path, std::string& bytes);
 bool fileExists(const std::string& path);
 
 // Appends text to the file at path (created when missing) in text mode: each
-// "\n" is the system's line end. False when it cannot be written.
-bool appendTextFile(const std::string& path, const std::string& text);
+// "\n" is the system's line end. The file is one that only its owner may
+// read: created mode 0600 on
+// POSIX, on Windows with the access list of AtomicFile.h's ownerOnly; a file
+// already there with wider access is narrowed first. False when it cannot be
+// written (never with the folder's access rules instead).
+bool appendPrivateTextFile(const std::string& path, const std::string& text);
 
 // The size of the file at path in bytes; 0 when there is none.
 unsigned long long fileSize(const std::string& path);

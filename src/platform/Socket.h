@@ -15,7 +15,12 @@ constexpr SocketHandle kInvalidSocket = -1;
 
 // An IPv4 stream socket with the default protocol, or kInvalidSocket. Starts
 // the socket library first where the system needs that (see SocketStartup.h).
+// Every socket handed out (opened or accepted) has TCP_NODELAY set: each
+// request and reply is written whole, so Nagle's wait for the peer's
+// acknowledgement would only add a round trip at a distance.
 SocketHandle socketOpen();
+// Whether TCP_NODELAY is set on the socket.
+bool socketNoDelay(SocketHandle socket);
 
 bool socketSetReceiveTimeout(SocketHandle socket, int milliseconds);
 bool socketSetSendTimeout(SocketHandle socket, int milliseconds);

@@ -228,11 +228,14 @@ void Pop3Session::onTop(const std::string& args) {
     try {
         // Line ends are made CR LF before the header is closed and the lines
         // are counted, so that the size announced is the size sent.
-        const std::string header =
-            pop3text::closeHeader(pop3text::withCrLf(webmail_->fetchHeader(*message)));
+        std::string rawHeader;
+        std::string text;
+        webmail_->fetchMessage(mailbox_, static_cast<std::size_t>(message - mailbox_.data()),
+                               lines > 0, rawHeader, text);
+        const std::string header = pop3text::closeHeader(pop3text::withCrLf(rawHeader));
         std::string body;
         if (lines > 0) {
-            body = pop3text::withCrLf(pop3text::firstLines(webmail_->fetchText(*message), lines));
+            body = pop3text::withCrLf(pop3text::firstLines(text, lines));
         }
         stream_->writeLine("+OK " + std::to_string(header.size() + body.size()));
         writeMessage(header, body);
@@ -261,9 +264,11 @@ void Pop3Session::onRetr(const std::string& args) {
     std::string header;
     std::string text;
     try {
-        // The text's bare LFs become CR LF as it is stuffed, without a copy.
-        header = pop3text::closeHeader(pop3text::withCrLf(webmail_->fetchHeader(*message)));
-        text = webmail_->fetchText(*message);
+        // Both parts at once; nothing goes out unless both came whole. The
+        // text's bare LFs become CR LF as it is stuffed, without a copy.
+        webmail_->fetchMessage(mailbox_, static_cast<std::size_t>(message - mailbox_.data()), true,
+                               header, text);
+        header = pop3text::closeHeader(pop3text::withCrLf(header));
     } catch (const CVurelClient::Error& e) {
         logFailure("RETR", e);
         reply(kRetrieveError);

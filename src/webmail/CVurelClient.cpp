@@ -9,10 +9,15 @@
 #include "webmail/TextScanner.h"
 #include "webmail/Url.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <deque>
+#include <future>
 #include <limits>
 #include <locale>
+#include <memory>
 #include <sstream>
+#include <system_error>
 
 namespace quill {
 
@@ -123,7 +128,8 @@ std::int32_t readSize(const std::string& text) {
 // The listing counter "first-last of total", read as the integer first, the
 // integer -last (the dash is read as its sign), the word "of", the integer
 // total. False when it is not a valid counter.
-bool readCounter(const std::string& counter, std::int64_t& last, std::int64_t& total) {
+bool readCounter(const std::string& counter, std::int64_t& firstShown, std::int64_t& last,
+                 std::int64_t& total) {
     if (counter.size() >= kMaxCounterLength) {
         return false;
     }
@@ -139,6 +145,7 @@ bool readCounter(const std::string& counter, std::int64_t& last, std::int64_t& t
     if (!(extractor.stream() >> first >> negativeLast >> word >> count)) {
         return false;
     }
+    firstShown = first;
     last = -static_cast<std::int64_t>(negativeLast);
     total = count;
     return word == "of" && first <= last && last <= total;
@@ -186,7 +193,7 @@ void CVurelClient::applyBounds(const ListenerService::Options::WebmailBounds& bo
 std::string CVurelClient::request(const std::string& method, const std::string& url,
                                   const std::string* cookie, const std::string& headerBlock,
                                   const RequestBody* body) {
-    if (window_ != nullptr) {
+    if (window_ != nullptr && !RequestPool::onPoolThread()) {
         window_->setDetail(url);
     }
     if (canceled_) {
@@ -207,21 +214,55 @@ void CVurelClient::showStatus(const char* text) {
 
 void CVurelClient::signInAndKeep(const std::string& user, const std::string& password) {
     showStatus("Logging to Vurel server ...");
+    // The verifier's derivation (a few hundred milliseconds of CPU) runs
+    // beside the sign-in's requests, which spend their time waiting on the
+    // site. A sign-in that fails still waits for it before it throws.
+    std::future<std::string> verifier;
+    if (jar_ != nullptr) {
+        try {
+            verifier = std::async(std::launch::async,
+                                  [password] { return PasswordVerifier::make(password); });
+        } catch (const std::system_error&) {
+            // No thread to be had: derived after the sign-in instead.
+        }
+    }
     login(user, password);
     if (jar_ != nullptr) {
         CookieRecord kept = session_;
-        kept.Verifier = PasswordVerifier::make(password);
+        kept.Verifier = verifier.valid() ? verifier.get() : PasswordVerifier::make(password);
         jar_->store(kept);
     }
 }
 
 bool CVurelClient::adoptKept(const std::string& user, const std::string& password) {
     const CookieRecord record = jar_ != nullptr ? jar_->find(user) : CookieRecord();
-    if (record.Cookie.empty() || !PasswordVerifier::matches(record.Verifier, password)) {
+    if (record.Cookie.empty()) {
+        return false;
+    }
+    // A session signed in over plain HTTP would send its cookies, and every
+    // page, in clear text once the setup has moved to HTTPS: the user signs
+    // in afresh, and that record replaces this one.
+    if (site_.secure() && !Url(mailUrl(record.Host, "/")).secure()) {
+        logEvent("the saved session's mail host is plain HTTP while the site is HTTPS; "
+                 "signing in afresh");
+        return false;
+    }
+    if (!PasswordVerifier::matches(record.Verifier, password)) {
         return false;
     }
     adoptSession(record);
     return true;
+}
+
+void CVurelClient::showDetail(const std::string& url) {
+    if (window_ != nullptr) {
+        window_->setDetail(url);
+    }
+}
+
+void CVurelClient::endRequests() noexcept {
+    HttpClient::stop();
+    pool_.settle();
 }
 
 void CVurelClient::goDirect() {
@@ -230,10 +271,14 @@ void CVurelClient::goDirect() {
 }
 
 std::string CVurelClient::mailUrl(const std::string& path) const {
-    if (session_.Host.find("://") != std::string::npos) {
-        return session_.Host + path;
+    return mailUrl(session_.Host, path);
+}
+
+std::string CVurelClient::mailUrl(const std::string& host, const std::string& path) {
+    if (host.find("://") != std::string::npos) {
+        return host + path;
     }
-    return "http://" + session_.Host + path;
+    return "http://" + host + path;
 }
 
 std::string CVurelClient::getFollowing(std::string& url, std::string& cookies, bool sendCookie,
@@ -289,6 +334,15 @@ void CVurelClient::login(const std::string& user, const std::string& password) {
     md5.compute(inner.data(), inner.size());
     const std::string answer = md5.hex();
 
+    // Once the front page has come over TLS, nothing of the sign-in goes out
+    // in clear text: the challenge and its answer together would let anyone
+    // on the path guess the password offline.
+    if (Url(frontUrl).secure() && !Url(site_.loginPage).secure()) {
+        logEvent("sign-in: refused to post the login form over plain HTTP (" + site_.loginPage +
+                 ") after a front page over HTTPS");
+        throw Error(site_.loginPage);
+    }
+
     const std::string form = ".tries=1&.src=vm&.intl=us&login=" + user + "&passwd=" + answer +
                              "&.hash=1&.md5=1&.js=1&.challenge=" + challenge;
     const HttpResponse posted(post(site_.loginPage, cookies, form), maxInflated_);
@@ -329,100 +383,182 @@ bool CVurelClient::isMailPage(const std::string& page) const {
     return inTitle.find("Vurel! Mail - ", site_.mailSuffix());
 }
 
+bool CVurelClient::readListPage(int page, const std::string& url, const std::string& raw,
+                                MessageList& messages, std::size_t& idBytes, ListCounter& counter) {
+    const HttpResponse reply(raw, maxInflated_);
+    if (reply.statusCode() != 200) {
+        throw Error(url);
+    }
+    const std::string& body = reply.body();
+    if (!isMailPage(body)) {
+        throw InvalidCookie(url);
+    }
+
+    // The crumb comes from the first page's trash link only; the counter
+    // is searched after it when it is there, from the top otherwise.
+    TextScanner top(body);
+    TextScanner afterCrumb(body);
+    const bool crumbFound = page == 0 &&
+                            afterCrumb.find("href=\"/vm/ShowFolder?ET=1&.crumb=", "&") &&
+                            usable(afterCrumb.match());
+    if (crumbFound) {
+        crumb_ = afterCrumb.match();
+    }
+    TextScanner& scanner = crumbFound ? afterCrumb : top;
+
+    if (!scanner.find("Messages ", "<")) {
+        logEvent("listing: page " + std::to_string(page) +
+                 " has no \"Messages \" counter; the listing ends there");
+        return false;
+    }
+    if (!readCounter(scanner.match(), counter.first, counter.last, counter.total)) {
+        logEvent("listing: the counter of page " + std::to_string(page) +
+                 " cannot be read; the listing ends there");
+        return false;
+    }
+
+    if (counter.total > 0) {
+        // Real pages link each message twice in a row (sender, subject);
+        // an id repeated by the link just before it on this page is the
+        // same message.
+        std::string previous;
+        bool havePrevious = false;
+        while (scanner.find("href=\"/vm/ShowLetter?MsgId=", "&")) {
+            if (canceled()) {
+                throw CBlockSocket::Canceled(); // a Cancel inside a long page
+            }
+            const std::string id = scanner.match();
+            const bool repeated = havePrevious && id == previous;
+            previous = id;
+            havePrevious = true;
+            if (repeated) {
+                continue;
+            }
+            scanner.find("<td", "</td>");
+            if (!scanner.find("<td>", "</td>")) {
+                continue;
+            }
+            std::string size = scanner.match();
+            TextScanner bold(size);
+            if (bold.find("<b>", "</b>")) {
+                size = bold.match();
+            }
+            if (!usable(id)) {
+                continue;
+            }
+            if (messages.size() >= maxListMessages_ || id.size() > maxListIdBytes_ - idBytes) {
+                logEvent("listing: " + std::to_string(messages.size()) + " messages with " +
+                         std::to_string(idBytes) + " bytes of ids reach the bound on page " +
+                         std::to_string(page) + "; the listing ends there");
+                return false;
+            }
+            idBytes += id.size();
+            messages.emplace_back(id, readSize(size));
+        }
+    }
+    return counter.last < counter.total;
+}
+
 MessageList CVurelClient::listInbox() {
     MessageList messages;
     std::size_t idBytes = 0;
-    bool full = false;
     const std::string base = mailUrl("/vm/ShowFolder?box=Inbox&Nview=a&Npos=");
-    for (int page = 0; page < maxListPages_ && !full; ++page) {
-        const std::string url = base + std::to_string(page);
-        const HttpResponse reply(get(url, session_), maxInflated_);
-        if (reply.statusCode() != 200) {
-            throw Error(url);
-        }
-        const std::string& body = reply.body();
-        if (!isMailPage(body)) {
-            throw InvalidCookie(url);
-        }
+    auto urlOf = [&base](int page) { return base + std::to_string(page); };
 
-        // The crumb comes from the first page's trash link only; the counter
-        // is searched after it when it is there, from the top otherwise.
-        TextScanner top(body);
-        TextScanner afterCrumb(body);
-        const bool crumbFound = page == 0 &&
-                                afterCrumb.find("href=\"/vm/ShowFolder?ET=1&.crumb=", "&") &&
-                                usable(afterCrumb.match());
-        if (crumbFound) {
-            crumb_ = afterCrumb.match();
+    ListCounter counter;
+    if (!readListPage(0, urlOf(0), get(urlOf(0), session_), messages, idBytes, counter)) {
+        return messages;
+    }
+    // The first page's counter tells how many pages follow: they are asked
+    // for together, a window of the pool's size ahead of the page being
+    // read, and read in page order. A page whose counter is not the one
+    // foretold (the mailbox changed meanwhile) is read as it is, and the
+    // listing goes on page by page after it.
+    int next = 1;
+    const std::int64_t perPage = counter.last - counter.first + 1;
+    if (counter.first == 1 && perPage > 0) {
+        std::int64_t pages =
+            std::min<std::int64_t>((counter.total + perPage - 1) / perPage, maxListPages_);
+        // Nor beyond the page where the message or id bounds will end the
+        // listing (ids taken at the first page's average length): a listing
+        // that goes on past the foretold pages goes on page by page.
+        constexpr std::uint64_t kRowsCap = std::uint64_t(1) << 40;
+        const std::int64_t rowsByMessages =
+            static_cast<std::int64_t>(std::min<std::uint64_t>(maxListMessages_, kRowsCap));
+        pages = std::min(pages, rowsByMessages / perPage + 1);
+        if (!messages.empty() && idBytes > 0) {
+            const std::size_t average = (idBytes + messages.size() - 1) / messages.size();
+            const std::int64_t rowsByIds = static_cast<std::int64_t>(
+                std::min<std::uint64_t>(maxListIdBytes_ / average, kRowsCap));
+            pages = std::min(pages, rowsByIds / perPage + 1);
         }
-        TextScanner& scanner = crumbFound ? afterCrumb : top;
-
-        if (!scanner.find("Messages ", "<")) {
-            logEvent("listing: page " + std::to_string(page) +
-                     " has no \"Messages \" counter; the listing ends there");
-            break;
-        }
-        std::int64_t last = 0;
-        std::int64_t total = 0;
-        if (!readCounter(scanner.match(), last, total)) {
-            logEvent("listing: the counter of page " + std::to_string(page) +
-                     " cannot be read; the listing ends there");
-            break;
-        }
-
-        if (total > 0) {
-            // Real pages link each message twice in a row (sender, subject);
-            // an id repeated by the link just before it on this page is the
-            // same message.
-            std::string previous;
-            bool havePrevious = false;
-            while (scanner.find("href=\"/vm/ShowLetter?MsgId=", "&")) {
-                if (canceled()) {
-                    throw CBlockSocket::Canceled(); // a Cancel inside a long page
-                }
-                const std::string id = scanner.match();
-                const bool repeated = havePrevious && id == previous;
-                previous = id;
-                havePrevious = true;
-                if (repeated) {
-                    continue;
-                }
-                scanner.find("<td", "</td>");
-                if (!scanner.find("<td>", "</td>")) {
-                    continue;
-                }
-                std::string size = scanner.match();
-                TextScanner bold(size);
-                if (bold.find("<b>", "</b>")) {
-                    size = bold.match();
-                }
-                if (!usable(id)) {
-                    continue;
-                }
-                if (messages.size() >= maxListMessages_ || id.size() > maxListIdBytes_ - idBytes) {
-                    logEvent("listing: " + std::to_string(messages.size()) + " messages with " +
-                             std::to_string(idBytes) + " bytes of ids reach the bound on page " +
-                             std::to_string(page) + "; the listing ends there");
-                    full = true;
-                    break;
-                }
-                idBytes += id.size();
-                messages.emplace_back(id, readSize(size));
+        const std::int64_t total = counter.total;
+        std::deque<std::future<std::string>> window;
+        int requested = 1;
+        // Whatever ends the listing, the pages asked for are answered (and
+        // dropped) before it returns: nothing of it runs on after it, and the
+        // requests made do not depend on how fast the site answered. After a
+        // Cancel they end at once.
+        struct Drain {
+            RequestPool& pool;
+            ~Drain() { pool.drain(); }
+        } drain{pool_};
+        for (; next < pages; ++next) {
+            while (requested < pages &&
+                   requested < next + static_cast<int>(RequestPool::kMaxThreads)) {
+                auto answer = std::make_shared<std::promise<std::string>>();
+                window.push_back(answer->get_future());
+                const std::string url = urlOf(requested);
+                pool_.post([this, url, answer] {
+                    try {
+                        answer->set_value(get(url, session_));
+                    } catch (...) {
+                        answer->set_exception(std::current_exception());
+                    }
+                });
+                ++requested;
+            }
+            const std::string raw = window.front().get();
+            window.pop_front();
+            ListCounter shown;
+            const bool goOn = readListPage(next, urlOf(next), raw, messages, idBytes, shown);
+            const std::int64_t first = next * perPage + 1;
+            const bool foretold = shown.first == first && shown.total == total &&
+                                  shown.last == std::min(first + perPage - 1, total);
+            if (!goOn) {
+                return messages;
+            }
+            if (!foretold) {
+                ++next;
+                break;
             }
         }
-        if (full || last >= total) {
+    }
+    for (int page = next; page < maxListPages_; ++page) {
+        const std::string url = urlOf(page);
+        if (!readListPage(page, url, get(url, session_), messages, idBytes, counter)) {
             break;
         }
     }
     return messages;
 }
 
-std::string CVurelClient::fetchPart(const MessageRef& message, const std::string& part) {
+std::string CVurelClient::printUrl(const MessageRef& message, const std::string& part) const {
     std::string url = mailUrl("/vm/ShowLetter?box=Inbox&PRINT=1&Nhead=f&toc=1&MsgId=");
     url += message.id();
     url += "&bodyPart=" + part;
+    return url;
+}
+
+std::string CVurelClient::fetchPart(const MessageRef& message, const std::string& part) {
+    const std::string url = printUrl(message, part);
     HttpResponse reply(get(url, session_), maxInflated_);
     if (reply.statusCode() != 200) {
+        throw Error(url);
+    }
+    if (part == "HEADER" && isMailPage(reply.body())) {
+        logEvent("print view: a page of the site came in place of the message's header (the "
+                 "message is no longer there)");
         throw Error(url);
     }
     return reply.takeBody();

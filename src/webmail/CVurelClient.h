@@ -36,9 +36,18 @@
 // can skip that work. A client made with a window shows every request's URL
 // there as the detail line just before the request goes out.
 //
-// Threads: one object per conversation, used by that conversation's thread
-// only. The one call allowed from another thread is cancel (the progress
-// window's Cancel through the session's abort).
+// Requests at once: a listing requests the pages after the first together
+// once the first page's counter has told how many there are, and a POP3
+// client fetches a message's parts and the messages after it together
+// (ReadAhead), all on the conversation's RequestPool: at most
+// RequestPool::kMaxThreads requests in flight. The requests themselves are
+// the ones made one after the other, and so is the outcome.
+//
+// Threads: one object per conversation, used by that conversation's thread,
+// and by its pool's threads for the page fetches it hands them (those never
+// touch the window). The one call allowed from any other thread is cancel
+// (the progress window's Cancel through the session's abort), which closes
+// every connection in flight.
 
 #include "net/ListenerService.h"
 #include "webmail/CookieJar.h"
@@ -46,11 +55,13 @@
 #include "webmail/HttpClient.h"
 #include "webmail/MessageList.h"
 #include "webmail/MessageRef.h"
+#include "webmail/RequestPool.h"
 #include "webmail/SiteConfig.h"
 #include "webmail/WebmailError.h"
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <string>
 #include <utility>
@@ -113,8 +124,9 @@ public:
     const SiteConfig& site() const { return site_; }
 
     // Every exchange of the client: refuses to start once canceled, shows the
-    // URL in the window (when there is one), then HttpClient's exchange; an
-    // answer shorter than its Content-Length throws Error with the URL.
+    // URL in the window (when there is one, and not on a pool thread), then
+    // HttpClient's exchange; an answer shorter than its Content-Length throws
+    // Error with the URL.
     std::string request(const std::string& method, const std::string& url,
                         const std::string* cookie, const std::string& headerBlock,
                         const RequestBody* body) override;
@@ -142,8 +154,14 @@ protected:
     MessageList listInbox();
 
     // The print view of one message: part "HEADER" gives the raw header, "TEXT"
-    // the raw text, exactly as the site sends them. Throws Error (the URL).
+    // the raw text, exactly as the site sends them. Throws Error (the URL),
+    // also when the header part is a signed-in page of the site instead (the
+    // message was deleted or moved at the site since the listing): that page
+    // handed to the mail client as the message would stand in for it, and
+    // the client could delete the real one. Safe on a pool thread.
     std::string fetchPart(const MessageRef& message, const std::string& part);
+    // The URL fetchPart requests.
+    std::string printUrl(const MessageRef& message, const std::string& part) const;
     std::string fetchHeader(const MessageRef& message);
     std::string fetchText(const MessageRef& message);
     // Deletes all given messages in one request (ids in the given order, the
@@ -171,10 +189,20 @@ protected:
     bool adoptKept(const std::string& user, const std::string& password);
     // Requests go direct; the other proxy fields are left as they are.
     void goDirect();
+    // Shows url as the window's detail line (when there is a window).
+    void showDetail(const std::string& url);
+    // The conversation's threads for requests at once.
+    RequestPool& requestPool() { return pool_; }
+    // Stops every request (as cancel does) and waits until the pool's tasks
+    // have ended. A service variant calls it first in its destructor, so no
+    // task runs while the object is taken apart.
+    void endRequests() noexcept;
 
     // The mail host's origin + path: "http://" + Host + path for a bare host
     // name, Host + path when it carries its scheme (see CookieRecord).
     std::string mailUrl(const std::string& path) const;
+    // The same for a given mail host.
+    static std::string mailUrl(const std::string& host, const std::string& path);
 
 private:
     // GETs url and follows its redirects (gathering their cookies) until an
@@ -186,6 +214,20 @@ private:
     std::string getFollowing(std::string& url, std::string& cookies, bool sendCookie,
                              int followed = 0);
 
+    // A listing page's counter "first-last of total".
+    struct ListCounter {
+        std::int64_t first = 0;
+        std::int64_t last = 0;
+        std::int64_t total = 0;
+    };
+    // Reads listing page number page (its raw answer, requested from url):
+    // appends its messages and fills counter. Returns whether the listing
+    // goes on after it: false when the page has no readable counter, when
+    // the bounds are reached, or when its counter has shown the last
+    // message. Throws Error (status not 200) and InvalidCookie.
+    bool readListPage(int page, const std::string& url, const std::string& raw,
+                      MessageList& messages, std::size_t& idBytes, ListCounter& counter);
+
     CookieRecord session_;
     std::string crumb_;
     SiteConfig site_;
@@ -196,6 +238,8 @@ private:
     std::size_t maxInflated_ = kMaxInflatedBytes;
     std::size_t maxListMessages_ = kMaxListMessages;
     std::size_t maxListIdBytes_ = kMaxListIdBytes;
+    // Last, so that it ends (joining its threads) before anything they use.
+    RequestPool pool_;
 };
 
 } // namespace quill

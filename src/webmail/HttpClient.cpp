@@ -57,20 +57,6 @@ void HttpClient::setTlsFactory(TlsFactory factory) {
     tlsFactory_ = std::move(factory);
 }
 
-namespace {
-
-// True when the raw answer has a complete header announcing a Content-Length
-// and at least that many body bytes: its end is known without the stream's.
-bool completeByLength(const std::string& raw) {
-    const std::size_t end = raw.find("\r\n\r\n");
-    return end != std::string::npos &&
-           std::string_view(raw.data(), end).find("\r\nContent-Length: ") !=
-               std::string_view::npos &&
-           !HttpResponse::cutShort(raw);
-}
-
-} // namespace
-
 std::shared_ptr<ByteChannel> HttpClient::openChannel() {
     if (factory_) {
         return factory_();
@@ -85,44 +71,46 @@ std::shared_ptr<ByteChannel> HttpClient::openChannel() {
 
 void HttpClient::release(const std::shared_ptr<ByteChannel>& channel) noexcept {
     std::lock_guard<std::mutex> guard(activeLock_);
-    if (activeConnection_ == channel) {
-        activeConnection_.reset();
+    const auto at = std::find(activeConnections_.begin(), activeConnections_.end(), channel);
+    if (at != activeConnections_.end()) {
+        activeConnections_.erase(at);
+    }
+}
+
+void HttpClient::closeAll(bool stop) noexcept {
+    std::vector<std::shared_ptr<ByteChannel>> channels;
+    {
+        std::lock_guard<std::mutex> guard(activeLock_);
+        if (stop) {
+            stopped_ = true;
+        }
+        channels.swap(activeConnections_);
+    }
+    // Closed outside the lock; our shares keep the channels alive meanwhile.
+    for (const auto& channel : channels) {
+        channel->close();
     }
 }
 
 void HttpClient::cancel() noexcept {
-    std::shared_ptr<ByteChannel> channel;
-    {
-        std::lock_guard<std::mutex> guard(activeLock_);
-        channel.swap(activeConnection_);
-    }
-    // Closed outside the lock; our share keeps the channel alive meanwhile.
-    if (channel) {
-        channel->close();
-    }
+    closeAll(false);
 }
 
 void HttpClient::stop() noexcept {
-    std::shared_ptr<ByteChannel> channel;
-    {
-        std::lock_guard<std::mutex> guard(activeLock_);
-        stopped_ = true;
-        channel.swap(activeConnection_);
-    }
-    // Closed outside the lock; our share keeps the channel alive meanwhile.
-    if (channel) {
-        channel->close();
-    }
+    closeAll(true);
 }
 
 bool HttpClient::busy() const {
+    return inFlight() != 0;
+}
+
+std::size_t HttpClient::inFlight() const {
     std::lock_guard<std::mutex> guard(activeLock_);
-    return activeConnection_ != nullptr;
+    return activeConnections_.size();
 }
 
 void HttpClient::reserveForBody(SocketStream& stream) {
     static constexpr std::string_view kHeaderEnd = "\r\n\r\n";
-    static constexpr std::string_view kLength = "\r\nContent-Length: ";
     std::size_t scanned = 0;
     std::size_t headerEnd = std::string_view::npos;
     for (;;) {
@@ -137,25 +125,10 @@ void HttpClient::reserveForBody(SocketStream& stream) {
         }
     }
     const std::string_view header(stream.unreadData(), headerEnd + 2);
-    const std::size_t at = header.find(kLength);
-    if (at == std::string_view::npos) {
-        return;
-    }
     std::size_t length = 0;
-    bool digits = false;
-    for (std::size_t i = at + kLength.size(); i < header.size(); ++i) {
-        const char c = header[i];
-        if (c < '0' || c > '9') {
-            break;
-        }
-        digits = true;
-        length = length * 10 + static_cast<std::size_t>(c - '0');
-        if (length > kMaxAnswerBytes) {
-            return; // implausible: let the buffer grow as the bytes come
-        }
-    }
-    if (!digits) {
-        return;
+    if (HttpResponse::contentLength(header, length) != HttpResponse::Length::Known ||
+        length > kMaxAnswerBytes) {
+        return; // none, or implausible: let the buffer grow as the bytes come
     }
     try {
         // One chunk more than announced: the receive that sees the end of the
@@ -201,7 +174,7 @@ std::string HttpClient::exchange(const std::string& method, const std::string& u
         if (stopped_) {
             throw CBlockSocket::Canceled();
         }
-        activeConnection_ = channel;
+        activeConnections_.push_back(channel);
     }
     try {
         std::string head = method;
@@ -270,7 +243,7 @@ std::string HttpClient::exchange(const std::string& method, const std::string& u
         // Anyone on the path can end a TCP stream; TLS vouches for its end only
         // with close_notify. Without it, only an answer that carries its whole
         // Content-Length is known to be whole.
-        if (!channel->endConfirmed() && !completeByLength(response)) {
+        if (!channel->endConfirmed() && !HttpResponse::wholeByLength(response)) {
             throw platform::TlsError(
                 "cut: the connection ended without close_notify before the answer's end");
         }

@@ -18,8 +18,11 @@
 // WebmailErrors, so a session answers them as a failed operation. Either way
 // the connection is closed and the client is idle again.
 //
-// Threads: the session's thread owns the client and calls request/get/post;
-// cancel() alone may be called from any other thread at any moment.
+// Threads: the session's thread owns the client. Exchanges may run on several
+// threads at once (the conversation's RequestPool): request/get/post are safe
+// to call concurrently as long as no setter runs meanwhile (the setters
+// belong to the owning thread, between exchanges). cancel() and stop() may
+// be called from any thread at any moment and reach every exchange in flight.
 
 #include "net/ByteChannel.h"
 #include "net/ExchangeLimits.h"
@@ -33,6 +36,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace quill {
 
@@ -91,10 +95,10 @@ public:
         return post(url, record.Cookie, body);
     }
 
-    // Closes the connection of the exchange in flight, if any, so that its
-    // blocked connect, send or receive fails at once; the running request then
-    // throws and the client is idle. A cancel between exchanges does nothing.
-    // Safe from any thread; never throws.
+    // Closes the connections of every exchange in flight, so that each
+    // blocked connect, send or receive fails at once; each running request
+    // then throws and the client is idle. A cancel between exchanges does
+    // nothing. Safe from any thread; never throws.
     virtual void cancel() noexcept;
     // cancel(), and every later exchange throws CBlockSocket::Canceled before
     // it connects. The stop and the registration of a new exchange are one
@@ -103,6 +107,8 @@ public:
     void stop() noexcept;
     // True while an exchange holds a connection.
     bool busy() const;
+    // Exchanges holding a connection now.
+    std::size_t inFlight() const;
 
     // An empty host means a direct connection. A non-empty user adds the
     // "Proxy-authorization: Basic" line to every request, direct ones included.
@@ -149,8 +155,10 @@ private:
     static void logExchange(const std::string& method, const std::string& url,
                             std::chrono::steady_clock::time_point started,
                             const std::string* response) noexcept;
-    // Clears the handle if it still holds this exchange's channel.
+    // Forgets this exchange's channel if it is still registered.
     void release(const std::shared_ptr<ByteChannel>& channel) noexcept;
+    // Takes every registered channel out and closes it (outside the lock).
+    void closeAll(bool stop) noexcept;
 
     std::string proxyHost_;
     int proxyPort_ = 0;
@@ -162,12 +170,13 @@ private:
     ChannelFactory factory_;
     TlsFactory tlsFactory_;
 
-    // The connection in flight. Written by the owning thread at the start and
-    // end of each exchange, taken by cancel() from any thread: always under
-    // activeLock_. Holding a share keeps the channel alive while cancel()
+    // The connections in flight, one per running exchange (a handful at
+    // most: a conversation's pool bounds them). Added and removed by the
+    // thread running each exchange, taken by cancel() from any thread: always
+    // under activeLock_. Holding a share keeps a channel alive while cancel()
     // closes it, whichever thread lets go last.
     mutable std::mutex activeLock_;
-    std::shared_ptr<ByteChannel> activeConnection_;
+    std::vector<std::shared_ptr<ByteChannel>> activeConnections_;
     bool stopped_ = false; // under activeLock_
 };
 

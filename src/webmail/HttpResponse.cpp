@@ -1,5 +1,6 @@
 #include "webmail/HttpResponse.h"
 
+#include "codec/TextCase.h"
 #include "net/DiagnosticLog.h"
 #include "webmail/AnswerLimits.h"
 #include "webmail/GzipReader.h"
@@ -39,7 +40,8 @@ HttpResponse::HttpResponse(std::string&& raw, std::size_t maxInflated) {
     if (!scanner.find("Content-Encoding: ", "gzip") || scanner.length() != 0) {
         return;
     }
-    if (body_.empty() && headerValue("Content-Length: ") == "0") {
+    std::size_t announced = 0;
+    if (body_.empty() && contentLength(header_, announced) == Length::Known && announced == 0) {
         return; // the sender says there is no body: nothing was encoded
     }
     try {
@@ -51,26 +53,76 @@ HttpResponse::HttpResponse(std::string&& raw, std::size_t maxInflated) {
     }
 }
 
+HttpResponse::Length HttpResponse::contentLength(std::string_view header, std::size_t& length) {
+    static constexpr std::string_view kName = "content-length:";
+    length = 0;
+    bool found = false;
+    std::size_t value = 0;
+    // Every line after the status line; the status line itself never counts.
+    std::size_t lineStart = header.find("\r\n");
+    while (lineStart != std::string_view::npos) {
+        lineStart += 2;
+        std::size_t lineEnd = header.find("\r\n", lineStart);
+        const std::string_view line =
+            header.substr(lineStart, lineEnd == std::string_view::npos ? std::string_view::npos
+                                                                       : lineEnd - lineStart);
+        lineStart = lineEnd;
+        if (!startsWithNoCase(line, kName)) {
+            continue;
+        }
+        std::size_t i = kName.size();
+        auto blank = [&line](std::size_t at) {
+            return at < line.size() && (line[at] == ' ' || line[at] == '\t');
+        };
+        while (blank(i)) {
+            ++i;
+        }
+        const std::size_t digitsStart = i;
+        std::size_t number = 0;
+        for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
+            const std::size_t digit = static_cast<std::size_t>(line[i] - '0');
+            if (number > (static_cast<std::size_t>(-1) - digit) / 10) {
+                return Length::Unreadable; // beyond any size we could hold
+            }
+            number = number * 10 + digit;
+        }
+        const bool digits = i > digitsStart;
+        while (blank(i)) {
+            ++i;
+        }
+        if (!digits || i != line.size() || (found && number != value)) {
+            return Length::Unreadable;
+        }
+        found = true;
+        value = number;
+    }
+    if (!found) {
+        return Length::Absent;
+    }
+    length = value;
+    return Length::Known;
+}
+
 bool HttpResponse::cutShort(const std::string& raw) {
     static const std::string kHeaderEnd = "\r\n\r\n";
-    static const std::string kLength = "\r\nContent-Length: ";
     const std::size_t end = raw.find(kHeaderEnd);
     if (end == std::string::npos) {
         return true;
     }
-    const std::size_t at = std::string_view(raw.data(), end).find(kLength);
-    if (at == std::string_view::npos) {
+    std::size_t announced = 0;
+    if (contentLength(std::string_view(raw.data(), end + 2), announced) != Length::Known) {
         return false;
     }
-    const std::size_t body = raw.size() - (end + kHeaderEnd.size());
+    return raw.size() - (end + kHeaderEnd.size()) < announced;
+}
+
+bool HttpResponse::wholeByLength(const std::string& raw) {
+    static const std::string kHeaderEnd = "\r\n\r\n";
+    const std::size_t end = raw.find(kHeaderEnd);
     std::size_t announced = 0;
-    for (std::size_t i = at + kLength.size(); i < end && raw[i] >= '0' && raw[i] <= '9'; ++i) {
-        announced = announced * 10 + static_cast<std::size_t>(raw[i] - '0');
-        if (announced > body) {
-            return true;
-        }
-    }
-    return false;
+    return end != std::string::npos &&
+           contentLength(std::string_view(raw.data(), end + 2), announced) == Length::Known &&
+           raw.size() - (end + kHeaderEnd.size()) >= announced;
 }
 
 int HttpResponse::statusCode() const {

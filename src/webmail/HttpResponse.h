@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace quill {
@@ -43,11 +44,30 @@ public:
     // followed by "; ": a ready "Cookie:" header value.
     std::string setCookiePairs() const;
 
+    // What a header says of its body's length: nothing, a length, or
+    // something that cannot be taken for one.
+    enum class Length { Absent, Known, Unreadable };
+    // The one reading of Content-Length, for every rule that a length decides.
+    // header: the raw header (the status line first; the empty line may be
+    // missing). The field name in any letter case, directly followed by its
+    // colon; blanks (space, tab) around the value; the value decimal digits
+    // only. Several fields that all give the same value are that value; fields
+    // that disagree, a value with anything else in it (a sign, letters, an
+    // empty value) and one beyond what a size_t holds are Unreadable, and
+    // length is then 0.
+    static Length contentLength(std::string_view header, std::size_t& length);
+
     // True when raw has no complete header (no empty line) or its header
     // announces a Content-Length that its body falls short of: the connection
     // ended before the whole answer had come, and a reader must not take the
-    // part for the whole (a message cut short).
+    // part for the whole (a message cut short). An unreadable length counts
+    // as none: without close_notify to vouch for it (wholeByLength), such an
+    // answer is as undecidable as one without a length.
     static bool cutShort(const std::string& raw);
+    // True when raw has a complete header with a readable Content-Length and
+    // at least that many body bytes: its end is known without the stream's.
+    // An answer over TLS that ended without close_notify is taken only then.
+    static bool wholeByLength(const std::string& raw);
 
     // Up to and including the first empty line (CR LF CR LF).
     const std::string& header() const { return header_; }

@@ -13,7 +13,9 @@ namespace quill {
 namespace {
 
 const char kScheme[] = "pbkdf2-sha256$";
+#ifdef QUILL_TEST_ROUNDS
 const char kRoundsVariable[] = "QUILLMERE_VERIFIER_ROUNDS";
+#endif
 
 std::string toHex(const std::uint8_t* bytes, std::size_t length) {
     static const char kDigits[] = "0123456789abcdef";
@@ -132,6 +134,9 @@ private:
 } // namespace
 
 std::uint32_t PasswordVerifier::rounds() {
+#ifndef QUILL_TEST_ROUNDS
+    return kRounds;
+#else
     const std::string text = platform::environmentValue(kRoundsVariable);
     std::uint64_t value = 0;
     for (char c : text) {
@@ -141,6 +146,7 @@ std::uint32_t PasswordVerifier::rounds() {
         value = value * 10 + static_cast<unsigned>(c - '0');
     }
     return value > 0 && value < kRounds ? static_cast<std::uint32_t>(value) : kRounds;
+#endif
 }
 
 std::string PasswordVerifier::make(const std::string& password) {

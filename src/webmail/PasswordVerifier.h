@@ -20,11 +20,19 @@ public:
     // build with another count is not adopted (its user signs in once more),
     // and a build of another count refuses the records of this one alike.
     static constexpr std::uint32_t kRounds = 600000;
-    // The rounds in effect: kRounds, or a lower positive count from the
-    // environment variable QUILLMERE_VERIFIER_ROUNDS (read at each use). Test
-    // runs set it so that every sign-in does not pay the full derivation; it
-    // weakens the verifiers written meanwhile, which the default refuses.
+    // The rounds in effect: kRounds, or, in a build made for the tests only
+    // (kRoundsFromEnvironment), a lower positive count from the environment
+    // variable QUILLMERE_VERIFIER_ROUNDS (read at each use). Test runs set it
+    // so that every sign-in does not pay the full derivation; it weakens the
+    // verifiers written meanwhile, which the default refuses. A shipped build
+    // holds no trace of the variable: anyone who could set it for the host
+    // could otherwise make every verifier written give the password away.
     static std::uint32_t rounds();
+#ifdef QUILL_TEST_ROUNDS
+    static constexpr bool kRoundsFromEnvironment = true;
+#else
+    static constexpr bool kRoundsFromEnvironment = false;
+#endif
     static constexpr std::size_t kSaltBytes = 16;
     static constexpr std::size_t kKeyBytes = 32;
 

@@ -5,6 +5,7 @@
 
 #include "webmail/CVurelClient.h"
 #include "webmail/Pop3Webmail.h"
+#include "webmail/ReadAhead.h"
 
 #include <utility>
 
@@ -14,8 +15,10 @@ class Pop3VurelClient final : public CVurelClient, public Pop3Webmail {
 public:
     // The window and the jar must outlive the client.
     explicit Pop3VurelClient(ServiceWindow& window, SiteConfig site = SiteConfig::current(),
-                             CookieJar& jar = CookieJar::instance())
-        : CVurelClient(std::move(site), &window, &jar) {}
+                             CookieJar& jar = CookieJar::instance());
+    // Ends the fetches still in flight (messages read ahead and never asked
+    // for) before anything of the client goes.
+    ~Pop3VurelClient() override;
 
     void useProxy(const std::string& host, int port, const std::string& user,
                   const std::string& password) override {
@@ -36,9 +39,16 @@ public:
     // "Retrieving mail header ..." / "Retrieving mail body ..."
     std::string fetchHeader(const MessageRef& message) override;
     std::string fetchText(const MessageRef& message) override;
+    // Header and text at once, the messages after it read ahead (ReadAhead);
+    // the window shows the step of the message asked for.
+    void fetchMessage(const MessageList& mailbox, std::size_t index, bool withText,
+                      std::string& header, std::string& text) override;
     // "Deleting mail ..." / "Emptying Trash ..."
     void deleteMessages(const MessageList& messages) override;
     void emptyTrash() override;
+
+private:
+    ReadAhead readAhead_;
 };
 
 } // namespace quill

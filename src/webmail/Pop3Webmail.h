@@ -12,6 +12,7 @@
 #include "webmail/MessageList.h"
 #include "webmail/WebmailAccess.h"
 
+#include <cstddef>
 #include <string>
 
 namespace quill {
@@ -24,6 +25,17 @@ public:
     // The message's raw header and raw text, as the site delivers them.
     virtual std::string fetchHeader(const MessageRef& message) = 0;
     virtual std::string fetchText(const MessageRef& message) = 0;
+    // The raw header and, when withText, the raw text of mailbox[index] (the
+    // conversation's listing), as fetchHeader and fetchText give them; throws
+    // as they do. A client may fetch both at once and read the messages after
+    // it ahead; this one fetches the header, then the text.
+    virtual void fetchMessage(const MessageList& mailbox, std::size_t index, bool withText,
+                              std::string& header, std::string& text) {
+        header = fetchHeader(mailbox[index]);
+        if (withText) {
+            text = fetchText(mailbox[index]);
+        }
+    }
     // Deletes the messages on the site, all in one request; the same message
     // may be given more than once.
     virtual void deleteMessages(const MessageList& messages) = 0;

@@ -28,6 +28,11 @@ struct SiteConfig {
 
     // "@" + mailDomain: what follows the user's name in a signed-in title.
     std::string mailSuffix() const { return "@" + mailDomain; }
+    // True when the front page or the login page is https: then nothing of a
+    // session may travel in clear text.
+    bool secure() const {
+        return frontPage.compare(0, 8, "https://") == 0 || loginPage.compare(0, 8, "https://") == 0;
+    }
 
     // Builds the addresses from a key reader (key name -> value, empty when
     // the key is missing), applying the rules above.

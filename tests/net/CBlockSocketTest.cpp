@@ -76,8 +76,13 @@ TEST(CBlockSocket, CarriesBytesBothWaysAndSeesThePeerClose) {
     std::size_t n = p.client.receive(buf, sizeof buf);
     EXPECT_EQ(std::string(buf, n), hello);
 
+    // Both ends, the one that connected and the one accepted, send at once.
+    EXPECT_TRUE(p.client.noDelay());
+    EXPECT_TRUE(p.server.noDelay());
+
     p.client.write("QUIT\r\n", 6);
     p.client.close();
+    EXPECT_FALSE(p.client.noDelay());
     EXPECT_EQ(receiveAll(p.server), "QUIT\r\n");
     // After the end of stream a receive keeps returning 0 without raising.
     EXPECT_EQ(p.server.receive(buf, sizeof buf), 0u);

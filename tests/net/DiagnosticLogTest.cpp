@@ -49,6 +49,38 @@ TEST(DiagnosticLog, OffUntilOpenedThenOneLinePerEventWithTimeServiceAndConversat
     }
 }
 
+// The site's anti-forgery tokens ride in logged URLs and in failures that
+// name a URL: each value is written as an ellipsis, wherever it stands.
+TEST(DiagnosticLog, TokensInUrlsAreElided) {
+    LogClosed closed;
+    std::vector<std::string> lines;
+    DiagnosticLog::instance().openSink([&](const std::string& line) { lines.push_back(line); });
+    const std::string e = "\xE2\x80\xA6";
+    const struct {
+        std::string text, logged;
+    } cases[] = {
+        {"GET http://h/vm/ShowFolder?ET=1&.crumb=Ab9.x&reset=1 answered 200",
+         "GET http://h/vm/ShowFolder?ET=1&.crumb=" + e + "&reset=1 answered 200"},
+        {"POST http://h/vm/Compose?YY=28047_8670 answered 200",
+         "POST http://h/vm/Compose?YY=" + e + " answered 200"},
+        {"failed: http://h/x?DEL=Delete&Mid=1&.crumb=zz",
+         "failed: http://h/x?DEL=Delete&Mid=1&.crumb=" + e},
+        {"a?.crumb=1&YY=2#f \"?YY=3\"", "a?.crumb=" + e + "&YY=" + e + "#f \"?YY=" + e + "\""},
+        {"a?.crumb=&b", "a?.crumb=" + e + "&b"},
+        // Only whole parameter names: these are other parameters, or none.
+        {"h?XYY=1&my.crumb=2 YY=3 .crumb=4", "h?XYY=1&my.crumb=2 YY=3 .crumb=4"},
+        {"cut?YY=5\r\nnext", "cut?YY=" + e + "  next"},
+    };
+    for (const auto& c : cases) {
+        logEvent(c.text);
+    }
+    ASSERT_EQ(lines.size(), std::size(cases));
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::size_t at = lines[i].find("plug-in ") + 8;
+        EXPECT_EQ(lines[i].substr(at), cases[i].logged + "\n") << "case " << i;
+    }
+}
+
 TEST(DiagnosticLog, TheFileIsRenamedPastItsSizeAndOneOldFileIsKept) {
     LogClosed closed;
     test::TestTempDir dir;
@@ -61,6 +93,17 @@ TEST(DiagnosticLog, TheFileIsRenamedPastItsSizeAndOneOldFileIsKept) {
     EXPECT_LE(test::readBytes(path).size(), DiagnosticLog::kMaxFileBytes);
     EXPECT_GT(test::readBytes(path + ".1").size(), DiagnosticLog::kMaxFileBytes - 1100);
     EXPECT_FALSE(std::filesystem::exists(path + ".2"));
+    // Both files are the user's alone, where the file system keeps modes
+    // (Windows: OwnerOnlyFileTest checks the access list).
+    namespace fs = std::filesystem;
+    const fs::perms owner = fs::perms::owner_read | fs::perms::owner_write;
+    const std::string probe = dir.file("probe");
+    test::writeBytes(probe, "p");
+    fs::permissions(probe, owner);
+    if (fs::status(probe).permissions() == owner) {
+        EXPECT_EQ(fs::status(path).permissions(), owner);
+        EXPECT_EQ(fs::status(path + ".1").permissions(), owner);
+    }
 }
 
 TEST(DiagnosticLog, ALogThatCannotBeWrittenIsDroppedQuietly) {

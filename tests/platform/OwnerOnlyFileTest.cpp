@@ -4,6 +4,7 @@
 // entry in. With QUILL_OWNER_ONLY_FOLDER set, the files are written there and
 // kept, so that owner_only_mode.py can check their Unix mode under wine.
 #include "platform/AtomicFile.h"
+#include "platform/Files.h"
 #include "platform/Profile.h"
 #include "platform/TestTempDir.h"
 
@@ -72,6 +73,15 @@ TEST(OwnerOnlyFiles, CarryAProtectedAccessListForTheUserAlone) {
          [](const std::string& p) {
              return writeProfileString("Setup", "Password", "secret", p) &&
                     writeProfileString("Setup", "Port", "8080", p);
+         }},
+        {"diagnostic.log",
+         [](const std::string& p) {
+             return appendPrivateTextFile(p, "line 1\n") && appendPrivateTextFile(p, "line 2\n");
+         }},
+        {"older.log",
+         [](const std::string& p) {
+             writeBytes(p, "made with the folder's rules\r\n");
+             return appendPrivateTextFile(p, "line\n");
          }},
         {"older-settings.ini",
          [](const std::string& p) {

@@ -19,7 +19,8 @@ import subprocess
 import sys
 import tempfile
 
-EXPECTED = ["cookie.dat", "leftover.dat", "older-settings.ini", "settings.ini"]
+EXPECTED = ["cookie.dat", "diagnostic.log", "leftover.dat", "older-settings.ini", "older.log",
+            "settings.ini"]
 
 
 def main():

@@ -148,6 +148,32 @@ TEST_P(Pop3FaultMatrix, RowGetsItsReplyAndTheNextConversationIsServed) {
     EXPECT_EQ(0u, next->command("QUIT").find("+OK")) << row.name;
 }
 
+// A whole conversation's log (sign-in, listing, retrieval, deletion, the
+// trash emptied, and a deletion that fails) names every request but holds
+// none of the site's anti-forgery tokens.
+TEST(Pop3Log, AConversationsLogHoldsNoToken) {
+    SiteService s(SiteService::Kind::Pop3);
+    s.sim.site().addMessage("ann", "Inbox", "Subject: one\r\n\r\nbody\r\n", true, kId);
+    s.settings.change([](SettingsValues& v) { v.emptyTrash = true; });
+    for (const bool failing : {false, true}) {
+        s.sim.site().addMessage("ann", "Inbox", "Subject: two\r\n\r\nbody\r\n");
+        auto c = s.connect();
+        c->line();
+        c->command("USER ann");
+        ASSERT_EQ("+OK User password accepted", c->command("PASS secret"));
+        ASSERT_EQ(0u, c->multiLine("RETR 1").find("+OK"));
+        ASSERT_EQ(0u, c->command("DELE 1").find("+OK"));
+        if (failing) {
+            s.sim.site().setFault("/vm/ShowFolder?box=Inbox&DEL", status(500));
+        }
+        c->tryCommand("QUIT");
+    }
+    EXPECT_TRUE(s.logged("&DEL=Delete&Mid="));
+    EXPECT_TRUE(s.logged("/vm/ShowFolder?ET=1&.crumb=\xE2\x80\xA6&reset=1 answered 200"));
+    EXPECT_TRUE(s.logged("deleting at QUIT failed: "));
+    EXPECT_FALSE(s.loggedValueOf(".crumb="));
+}
+
 INSTANTIATE_TEST_SUITE_P(Rows, Pop3FaultMatrix, ::testing::ValuesIn(kRows), rowName<Row>);
 
 } // namespace

@@ -67,6 +67,10 @@ TEST_F(SmtpServerTest, SubmissionReachesTheSiteAndShowsEachStep) {
     EXPECT_EQ("http://us.mail.vurel.example/vm/Compose", details[details.size() - 2]);
     EXPECT_EQ(0u, details.back().find("http://us.mail.vurel.example/vm/Compose?YY="));
     EXPECT_FALSE(s.jar.find("ann").Cookie.empty());
+    // The compose form's token is logged as an ellipsis, never as itself.
+    EXPECT_TRUE(s.logged("HTTP POST http://us.mail.vurel.example/vm/Compose?YY=\xE2\x80\xA6 "));
+    EXPECT_FALSE(s.loggedValueOf("YY="));
+    EXPECT_FALSE(s.loggedValueOf(".crumb="));
 }
 
 TEST_F(SmtpServerTest, RefusedSendAnswers554AndTheConversationGoesOn) {

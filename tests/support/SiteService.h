@@ -214,6 +214,21 @@ public:
         return false;
     }
 
+    // True when a line of the log names parameter (".crumb=", "YY=") with a
+    // value of its own, not the ellipsis that stands for it: a token given away.
+    bool loggedValueOf(const std::string& parameter) const {
+        std::lock_guard<std::mutex> lock(logMutex_);
+        for (const std::string& line : log_) {
+            for (std::size_t at = line.find(parameter); at != std::string::npos;
+                 at = line.find(parameter, at + 1)) {
+                if (line.compare(at + parameter.size(), 3, "\xE2\x80\xA6") != 0) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
+
     site::SiteSimulator sim;
     FixedSettings settings;
     RecordingWindow window;

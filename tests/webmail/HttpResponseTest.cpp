@@ -131,5 +131,55 @@ TEST(HttpResponse, AGzipBodyIsWholeOrAnError) {
     }
 }
 
+// One reading of Content-Length decides both rules: a cut answer (cutShort)
+// and an answer whose end is known without the stream's (wholeByLength, the
+// rule for TLS without close_notify). An unreadable length is no length for
+// the first and "not known whole" for the second.
+TEST(HttpResponse, ContentLengthVariants) {
+    using L = HttpResponse::Length;
+    const std::string body(10, 'x');
+    const struct {
+        std::string field;
+        L kind;
+        std::size_t length;
+    } cases[] = {
+        {"Content-Length: 10", L::Known, 10},
+        {"Content-Length:  10", L::Known, 10},
+        {"Content-Length:10", L::Known, 10},
+        {"Content-Length:\t10\t", L::Known, 10},
+        {"Content-Length: 10  ", L::Known, 10},
+        {"content-length: 10", L::Known, 10},
+        {"CONTENT-LENGTH: 20", L::Known, 20},
+        {"Content-Length: 0010", L::Known, 10},
+        {"Content-Length: 10\r\nContent-Length: 10", L::Known, 10},
+        {"Content-Length: +10", L::Unreadable, 0},
+        {"Content-Length: -10", L::Unreadable, 0},
+        {"Content-Length: 1O", L::Unreadable, 0},
+        {"Content-Length: 10 5", L::Unreadable, 0},
+        {"Content-Length: 0x10", L::Unreadable, 0},
+        {"Content-Length: ", L::Unreadable, 0},
+        {"Content-Length: 99999999999999999999999999", L::Unreadable, 0},
+        {"Content-Length: 10\r\ncontent-length: 20", L::Unreadable, 0},
+        {"Content-Length : 10", L::Absent, 0},
+        {"X-Content-Length: 10", L::Absent, 0},
+        {"Server: x", L::Absent, 0},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const std::string header = "HTTP/1.0 200 OK\r\n" + cases[i].field + "\r\n\r\n";
+        std::size_t length = 99;
+        EXPECT_EQ(HttpResponse::contentLength(header, length), cases[i].kind) << "case " << i;
+        EXPECT_EQ(length, cases[i].length) << "case " << i;
+        const bool known = cases[i].kind == L::Known;
+        const bool shortBody = known && cases[i].length > body.size();
+        EXPECT_EQ(HttpResponse::cutShort(header + body), shortBody) << "case " << i;
+        EXPECT_EQ(HttpResponse::wholeByLength(header + body), known && !shortBody) << "case " << i;
+    }
+    // The status line is never a field, and a header without its end is cut.
+    std::size_t length = 0;
+    EXPECT_EQ(HttpResponse::contentLength("Content-Length: 5\r\n\r\n", length), L::Absent);
+    EXPECT_TRUE(HttpResponse::cutShort("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n"));
+    EXPECT_FALSE(HttpResponse::wholeByLength("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n"));
+}
+
 } // namespace
 } // namespace quill

@@ -28,13 +28,14 @@ struct HttpsSite : ::testing::Test {
     // A simulator on TLS; direct: its hosts are its own address and port
     // (the certificate names the address), else the usual names reached
     // through its CONNECT.
-    void start(bool direct, Fault fault = Fault::None, const std::string& proxyUser = "") {
+    void start(bool direct, Fault fault = Fault::None, const std::string& proxyUser = "",
+               bool secure = true) {
         const std::string ca =
             (fs::temp_directory_path() / ("quill-https-ca-" + std::to_string(freePort()) + ".pem"))
                 .string();
         site::SiteConfig config;
         config.users = {{"ann", "secret"}};
-        config.scheme = "https";
+        config.scheme = secure ? "https" : "http";
         config.proxyUser = proxyUser;
         config.proxyPassword = "pw";
         site::TlsService::Options tls;
@@ -49,7 +50,9 @@ struct HttpsSite : ::testing::Test {
             tls.names = {config.frontHost, config.loginHost, config.mailHost};
         }
         sim = std::make_unique<site::SiteSimulator>(config);
-        sim->setTls(site::TlsService::create(tls));
+        if (config.scheme == "https") {
+            sim->setTls(site::TlsService::create(tls));
+        }
         const int port = sim->start();
         platform::setEnvironmentValue("SSL_CERT_FILE", ca);
         SiteConfig addresses;
@@ -166,6 +169,70 @@ TEST_F(HttpsSite, CancelDuringATlsReceiveEndsTheExchange) {
     });
     EXPECT_THROW(client->login("ann", "secret"), CBlockSocket::Canceled);
     canceler.join();
+}
+
+// However the site writes its Content-Length, a cut answer is never taken for
+// a whole one (the client would delete the message it thinks it has), and a
+// whole one that TLS does not vouch for is taken by its length alone.
+TEST_F(HttpsSite, ContentLengthIsReadOneWayForCutAnswers) {
+    const std::string text(50000, 'z');
+    const struct {
+        const char* field;
+        bool cut;
+        bool tlsWhole;   // taken over TLS without close_notify
+        bool plainWhole; // taken over plain HTTP
+    } cases[] = {
+        {"Content-Length:  ", true, false, false},
+        {"content-length: ", true, false, false},
+        {"Content-Length:\t", true, false, false},
+        // Unreadable: cut over TLS; over plain HTTP an answer without a length.
+        {"Content-Length: +", true, false, true},
+        {"content-length: ", false, true, true},
+        {"CONTENT-LENGTH:   ", false, true, true},
+    };
+    for (const bool secure : {true, false}) {
+        for (const auto& c : cases) {
+            start(false, Fault::None, "", secure);
+            sim->site().addMessage("ann", "Inbox", "Subject: s\r\n\r\n" + text);
+            client->login("ann", "secret");
+            const MessageList list = client->listInbox();
+            ASSERT_EQ(list.size(), 1u);
+            site::Fault f;
+            f.lengthField = c.field;
+            f.closeAfterBytes = c.cut ? 3000 : 1 << 30;
+            sim->site().setFault("/vm/ShowLetter", f);
+            const bool whole = secure ? c.tlsWhole : c.plainWhole;
+            try {
+                const std::string got = client->fetchText(list[0]);
+                EXPECT_TRUE(whole) << c.field << " " << secure << ": taken, " << got.size();
+                if (!c.cut) {
+                    EXPECT_EQ(got, text) << c.field << " " << secure;
+                }
+            } catch (const CVurelClient::Error& e) {
+                EXPECT_FALSE(whole) << c.field << " " << secure << ": " << e.what();
+            }
+            sim->stop();
+        }
+    }
+}
+
+// Once the setup is HTTPS nothing of a session goes out in clear text: not
+// the login form after a front page over TLS, whatever the login page says.
+TEST_F(HttpsSite, NoLoginFormInClearTextAfterAFrontPageOverTls) {
+    start(false);
+    SiteConfig addresses;
+    addresses.frontPage = sim->frontPageUrl();
+    addresses.loginPage = "http://login.vurel.example/config/login";
+    OpenVurelClient mixed(addresses);
+    mixed.setProxy("127.0.0.1", sim->port(), "", "");
+    try {
+        mixed.login("ann", "secret");
+        ADD_FAILURE() << "signed in";
+    } catch (const CVurelClient::Error& e) {
+        EXPECT_STREQ(e.what(), "http://login.vurel.example/config/login");
+    }
+    ASSERT_EQ(sim->site().requests().size(), 1u); // the front page, over TLS
+    EXPECT_EQ(sim->site().requests()[0].target, "/");
 }
 
 } // namespace

@@ -6,9 +6,11 @@ the fourteen BKC_ callbacks under their plain names (no @N decoration),
 importing nothing but Windows system libraries, so that the one file is the
 whole installation, and carrying the resources its windows are made from: the
 options and progress dialog templates, the animation clip, the icon and the
-string table. Nothing in the library is run.
+string table. With --shipped (the release package's library) it must also
+hold no trace of what only a test build obeys: the environment variable that
+lowers the saved-session verifier's rounds. Nothing in the library is run.
 
-Usage: check_dll.py [--objdump PROGRAM] [--machine i386|x86-64] Quillmere.dll
+Usage: check_dll.py [--objdump PROGRAM] [--machine i386|x86-64] [--shipped] Quillmere.dll
 Exits 0 when the library passes, 1 with one line per problem otherwise.
 """
 import re
@@ -31,6 +33,9 @@ SYSTEM_DLLS = {
     "msvcrt.dll", "ntdll.dll", "version.dll", "shlwapi.dll", "winmm.dll", "msvfw32.dll",
     "secur32.dll", "crypt32.dll",
 }
+
+# Names that only a build made for the tests may contain.
+TEST_ONLY_NAMES = [b"QUILLMERE_VERIFIER_ROUNDS"]
 
 MACHINES = {"i386": ("pei-i386", "32-bit"), "x86-64": ("pei-x86-64", "64-bit")}
 
@@ -135,8 +140,15 @@ def resource_problems(image):
 def main(argv):
     objdump = shutil.which("i686-w64-mingw32-objdump") or "objdump"
     machine = "i386"
+    shipped = False
     args = argv[1:]
-    while len(args) >= 2 and args[0] in ("--objdump", "--machine"):
+    while args and args[0] in ("--objdump", "--machine", "--shipped"):
+        if args[0] == "--shipped":
+            shipped = True
+            args = args[1:]
+            continue
+        if len(args) < 2:
+            break
         if args[0] == "--objdump":
             objdump = args[1]
         else:
@@ -149,7 +161,13 @@ def main(argv):
                           stderr=subprocess.STDOUT, check=False).stdout.decode("latin-1")
     found, exports, imports = problems(dump, machine)
     with open(args[0], "rb") as f:
-        found += resource_problems(f.read())
+        image = f.read()
+    found += resource_problems(image)
+    if shipped:
+        for name in TEST_ONLY_NAMES:
+            # As the compiler stores a string: 8-bit, or UTF-16 for wide literals.
+            if name in image or name.decode().encode("utf-16-le") in image:
+                found.append("contains %s, which only a test build may obey" % name.decode())
     for p in found:
         print("%s: %s" % (args[0], p))
     if not found:

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -38,9 +39,12 @@ sockaddr_in makeAddress(std::uint32_t address, int port) {
 
 std::atomic<const SocketTrace*> trace{nullptr};
 
+// Every handle handed out: TCP_NODELAY set (see Socket.h), then the trace.
 SocketHandle traced(int s) {
     if (s < 0)
         return kInvalidSocket;
+    const int on = 1;
+    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     if (const SocketTrace* t = trace.load())
         t->opened(s);
     return s;
@@ -116,6 +120,12 @@ bool socketBind(SocketHandle socket, std::uint32_t address, int port) {
     ::setsockopt(fd(socket), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in sa = makeAddress(address, port);
     return ::bind(fd(socket), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+}
+
+bool socketNoDelay(SocketHandle socket) {
+    int on = 0;
+    socklen_t size = sizeof on;
+    return ::getsockopt(fd(socket), IPPROTO_TCP, TCP_NODELAY, &on, &size) == 0 && on != 0;
 }
 
 bool socketListen(SocketHandle socket, int backlog) {

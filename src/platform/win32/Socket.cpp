@@ -64,6 +64,8 @@ void lingerZero(SOCKET s) {
 // listener's selection and event, so it is selected anew here. On failure the
 // system socket is closed and kInvalidSocket returned.
 SocketHandle adopt(SOCKET s) {
+    const BOOL on = TRUE;
+    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
     WinSocket* k = new WinSocket;
     k->socket = s;
     k->network = ::WSACreateEvent();
@@ -194,6 +196,14 @@ bool socketBind(SocketHandle socket, std::uint32_t address, int port) {
         return false;
     sockaddr_in sa = makeAddress(address, port);
     return ::bind(from(socket)->socket, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+}
+
+bool socketNoDelay(SocketHandle socket) {
+    BOOL on = FALSE;
+    int size = sizeof on;
+    return ::getsockopt(from(socket)->socket, IPPROTO_TCP, TCP_NODELAY,
+                        reinterpret_cast<char*>(&on), &size) == 0 &&
+           on != FALSE;
 }
 
 bool socketListen(SocketHandle socket, int backlog) {

@@ -1,7 +1,7 @@
 // The TLS client of this build against real servers on loopback, started by
 // tls_test_servers.py, which passes their ports in QUILL_TLS_TEST_SERVERS and
-// makes its test CA the only one trusted. QUILL_TLS_TEST_RESUMES says
-// whether this build's client is expected to resume sessions.
+// makes its test CA the only one trusted. QUILL_TLS_TEST_WINE says whether
+// the client under test is SChannel under wine.
 #include "platform/TlsClient.h"
 #include "platform/Socket.h"
 
@@ -228,19 +228,25 @@ TEST(TlsClient, ACanceledReceiveThrowsTheTransportsError) {
 }
 
 TEST(TlsClient, ResumesTheSessionOfTheSameServerOnly) {
-    const char* resumes = std::getenv("QUILL_TLS_TEST_RESUMES");
-    ASSERT_NE(resumes, nullptr) << "run through ctest (tls_test_servers.py)";
-    // SChannel under wine never resumes: there every connection is a full
-    // handshake, and still completes.
-    const bool expected = std::string(resumes) == "1";
-    for (const char* server : {"resume13", "resume12"}) {
-        SCOPED_TRACE(server);
+    const char* wine = std::getenv("QUILL_TLS_TEST_WINE");
+    ASSERT_NE(wine, nullptr) << "run through ctest (tls_test_servers.py)";
+    // SChannel under wine speaks no TLS 1.3 and never resumes: there every
+    // TLS 1.2 connection is a full handshake, and still completes.
+    const bool underWine = std::string(wine) == "1";
+    const struct {
+        const char* server;
+        bool tls13;
+    } rows[] = {{"resume13", true}, {"resume12", false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.server);
+        if (row.tls13 && underWine)
+            continue;
         try {
-            EXPECT_FALSE(converse(server, "localhost")) << "the first connection";
-            EXPECT_EQ(converse(server, "localhost"), expected) << "the second";
+            EXPECT_FALSE(converse(row.server, "localhost")) << "the first connection";
+            EXPECT_EQ(converse(row.server, "localhost"), !underWine) << "the second";
             // The same server under another name is offered nothing.
-            EXPECT_FALSE(converse(server, "127.0.0.1")) << "another name";
-            EXPECT_EQ(converse(server, "localhost"), expected) << "the fourth";
+            EXPECT_FALSE(converse(row.server, "127.0.0.1")) << "another name";
+            EXPECT_EQ(converse(row.server, "localhost"), !underWine) << "the fourth";
         } catch (const std::exception& e) {
             ADD_FAILURE() << e.what();
         }

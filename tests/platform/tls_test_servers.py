@@ -20,9 +20,9 @@
       the client's close_notify with theirs, and a plain HTTP server;
       runs PROGRAM (through QUILL_EMULATOR when set) with
       QUILL_TLS_TEST_SERVERS=name=port,... and SSL_CERT_FILE/SSL_CERT_DIR
-      naming the test CA only, and QUILL_TLS_TEST_RESUMES=1 where the
-      client under test can resume sessions (0 under wine, whose SChannel
-      never does); stops the servers; exits with PROGRAM's status.
+      naming the test CA only, and QUILL_TLS_TEST_WINE=1 when PROGRAM runs
+      under wine (whose SChannel has neither TLS 1.3 nor resumption), 0
+      otherwise; stops the servers; exits with PROGRAM's status.
 """
 import datetime
 import os
@@ -219,7 +219,7 @@ def run(d, program):
         env["SSL_CERT_FILE"] = os.path.join(d, "ca.pem")
         env["SSL_CERT_DIR"] = d
         emulator = shlex.split(os.environ.get("QUILL_EMULATOR", ""))
-        env["QUILL_TLS_TEST_RESUMES"] = "0" if any("wine" in w for w in emulator) else "1"
+        env["QUILL_TLS_TEST_WINE"] = "1" if any("wine" in w for w in emulator) else "0"
         command = emulator + program
         return subprocess.run(command, env=env, timeout=PROGRAM_SECONDS).returncode
     finally:

@@ -26,11 +26,11 @@ TlsChannel::~TlsChannel() = default;
 
 void TlsChannel::connect(const std::string& host, int port) {
     transport_->connect(host, port);
-    handshake();
+    handshake(port);
 }
 
-void TlsChannel::handshake() {
-    tls_ = platform::TlsClient::create(*adapter_, serverName_);
+void TlsChannel::handshake(int port) {
+    tls_ = platform::TlsClient::create(*adapter_, serverName_, port);
     tls_->handshake();
 }
 

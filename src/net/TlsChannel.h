@@ -36,12 +36,14 @@ public:
     TlsChannel(const TlsChannel&) = delete;
     TlsChannel& operator=(const TlsChannel&) = delete;
 
-    // Connects the channel underneath to host:port, then handshake().
+    // Connects the channel underneath to host:port, then handshake(port).
     void connect(const std::string& host, int port) override;
     // The handshake over the channel underneath as it is (already connected:
-    // a proxy's tunnel). A certificate or protocol that fails the checks
-    // throws TlsError before any data has been sent.
-    void handshake();
+    // a proxy's tunnel) with the server at port: the session of an earlier
+    // connection to serverName and port may be resumed. A certificate or
+    // protocol that fails the checks throws TlsError before any data has
+    // been sent.
+    void handshake(int port);
     // Decrypted bytes; 0 at the end, after close_notify or without it (see
     // endConfirmed). Before the handshake: TlsError.
     std::size_t receive(void* buffer, std::size_t capacity) override;
@@ -58,7 +60,7 @@ private:
     const std::shared_ptr<ByteChannel> transport_;
     const std::string serverName_;
     std::unique_ptr<Transport> adapter_;
-    std::unique_ptr<platform::TlsClient> tls_; // made by handshake()
+    std::unique_ptr<platform::TlsClient> tls_; // made by handshake(port)
 };
 
 } // namespace quill

@@ -39,16 +39,29 @@ class TlsClient {
 public:
     virtual ~TlsClient() = default;
 
-    // A client that will speak to hostName: the DNS name or dotted IPv4
-    // address that the server's certificate must be valid for (sent as the
-    // server name indication unless it is an address). The transport must
-    // outlive the client. Nothing is sent before handshake().
-    static std::unique_ptr<TlsClient> create(TlsTransport& transport, const std::string& hostName);
+    // A client that will speak to hostName at port: hostName is the DNS name
+    // or dotted IPv4 address that the server's certificate must be valid for
+    // (sent as the server name indication unless it is an address); a DNS
+    // name is looked for among the certificate's DNS subject names only,
+    // never its common name. port is the server's TCP port: with hostName it
+    // names the server whose earlier session this connection may resume (a
+    // session is offered to the same hostName and port only). The transport
+    // must outlive the client. Nothing is sent before handshake().
+    static std::unique_ptr<TlsClient> create(TlsTransport& transport, const std::string& hostName,
+                                             int port);
 
     // The handshake: TLS 1.2 at least, 1.3 where both sides offer it; the
     // chain verified against the system's trust store, the host name checked,
     // the negotiated version checked. There is no way to turn checking off.
+    // A server that asks for a client certificate gets none, and goes on
+    // if it can. The session of an earlier connection to the same server
+    // (checked as thoroughly when it was made) is offered for resumption;
+    // nothing is ever sent as early data, so no request can be replayed.
     virtual void handshake() = 0;
+    // True when the handshake resumed an earlier session instead of making
+    // a new one. Where the TLS library cannot resume (SChannel under wine),
+    // always false.
+    virtual bool resumed() const noexcept = 0;
     // Decrypted bytes, at most capacity; 0 at the end of the stream, either
     // after the peer's close_notify or when the transport ended without one
     // (closeNotifyReceived() then tells false).

@@ -5,19 +5,24 @@
       Makes a test CA (DIR/ca.pem, the only one the test trusts), a second CA
       nobody trusts, one server key, and server certificates: good.pem
       (DNS localhost, IP 127.0.0.1), otherca.pem (from the second CA),
-      expired.pem, wrongname.pem (wrong.example only), site.pem (the
+      expired.pem, wrongname.pem (wrong.example only), cnonly.pem (the
+      common name localhost and no subject alternative names), site.pem (the
       simulated web-mail site's names: vurel.example, *.vurel.example,
       *.mail.vurel.example, IP 127.0.0.1), and for the site's faults
       site-otherca.pem and site-expired.pem (its names, the fault alone).
   tls_test_servers.py run DIR PROGRAM [ARGS...]
       Starts `openssl s_server -rev` (echoes each line reversed; the line
-      "CLOSE" ends the connection with close_notify) with each certificate,
-      one with the good certificate that speaks only TLS 1.0, and two that
+      "CLOSE" ends the connection with close_notify) with each certificate;
+      with the good certificate: one that speaks only TLS 1.0, two that ask
+      for a client certificate and go on without one (TLS 1.3, TLS 1.2), two
+      for session resumption (only TLS 1.3, only TLS 1.2); and two that
       echo one line, then drop the connection without close_notify or answer
       the client's close_notify with theirs, and a plain HTTP server;
       runs PROGRAM (through QUILL_EMULATOR when set) with
       QUILL_TLS_TEST_SERVERS=name=port,... and SSL_CERT_FILE/SSL_CERT_DIR
-      naming the test CA only; stops the servers; exits with PROGRAM's status.
+      naming the test CA only, and QUILL_TLS_TEST_WINE=1 when PROGRAM runs
+      under wine (whose SChannel has neither TLS 1.3 nor resumption), 0
+      otherwise; stops the servers; exits with PROGRAM's status.
 """
 import datetime
 import os
@@ -59,6 +64,10 @@ subjectAltName = DNS:wrong.example
 basicConstraints = critical, CA:FALSE
 keyUsage = critical, digitalSignature, keyEncipherment
 extendedKeyUsage = serverAuth
+[cn_only]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature, keyEncipherment
+extendedKeyUsage = serverAuth
 """
 
 
@@ -92,6 +101,7 @@ def make_pki(d):
             ("otherca", "otherca-root", "good", "localhost", recent),
             ("expired", "ca", "good", "localhost", long_ago),
             ("wrongname", "ca", "wrong_name", "wrong.example", recent),
+            ("cnonly", "ca", "cn_only", "localhost", recent),
             ("site", "ca", "site", "vurel.example", recent),
             ("site-otherca", "otherca-root", "site", "vurel.example", recent),
             ("site-expired", "ca", "site", "vurel.example", long_ago)):
@@ -194,8 +204,13 @@ def run(d, program):
                 ("otherca", "otherca.pem", []),
                 ("expired", "expired.pem", []),
                 ("wrongname", "wrongname.pem", []),
+                ("cnonly", "cnonly.pem", []),
                 ("site", "site.pem", []),
-                ("tls10", "good.pem", ["-tls1", "-cipher", "DEFAULT@SECLEVEL=0"])):
+                ("tls10", "good.pem", ["-tls1", "-cipher", "DEFAULT@SECLEVEL=0"]),
+                ("clientcert", "good.pem", ["-verify", "1"]),
+                ("clientcert12", "good.pem", ["-verify", "1", "-tls1_2"]),
+                ("resume13", "good.pem", ["-tls1_3"]),
+                ("resume12", "good.pem", ["-tls1_2"])):
             servers[name] = SServer(d, cert, extra, log)
         for mode in ("dropping", "closing", "plain"):
             servers[mode] = EchoServer(d, mode)
@@ -203,7 +218,9 @@ def run(d, program):
         env["QUILL_TLS_TEST_SERVERS"] = ",".join("%s=%d" % (n, s.port) for n, s in servers.items())
         env["SSL_CERT_FILE"] = os.path.join(d, "ca.pem")
         env["SSL_CERT_DIR"] = d
-        command = shlex.split(os.environ.get("QUILL_EMULATOR", "")) + program
+        emulator = shlex.split(os.environ.get("QUILL_EMULATOR", ""))
+        env["QUILL_TLS_TEST_WINE"] = "1" if any("wine" in w for w in emulator) else "0"
+        command = emulator + program
         return subprocess.run(command, env=env, timeout=PROGRAM_SECONDS).returncode
     finally:
         for s in servers.values():

@@ -6,6 +6,13 @@
 // reported to OpenSSL as a failed read or write; once the SSL_* call has
 // returned, the kept exception is thrown again, unchanged (a Cancel stays a
 // Cancel).
+//
+// Sessions: the newest session of each server (host name and port) is kept
+// in the shared context's store and offered at the next connection to that
+// same server. A session enters the store only from a connection whose
+// certificate passed every check; the store is emptied when the trust store
+// changes. Early data is never written: a resumed connection sends nothing
+// before its handshake has completed.
 
 #include "platform/TlsClient.h"
 
@@ -15,13 +22,19 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <exception>
+#include <map>
 #include <mutex>
 
 namespace quill::platform {
 
 namespace {
+
+// A sign-in talks to one or two servers: far more than that are kept, but
+// not without bound (each session holds the server's certificate chain).
+constexpr std::size_t kMaxSessions = 64;
 
 bool isIpv4Literal(const std::string& host) {
     in_addr address{};
@@ -32,9 +45,14 @@ bool isIpv4Literal(const std::string& host) {
 // BIO's data. Made once; OpenSSL keeps it for the process's life.
 BIO_METHOD* transportMethod();
 
+// The session key of each connection, set in its SSL before the handshake.
+std::string* sessionKeyOf(const SSL* ssl);
+
 // The context shared by every connection: loading the trust store takes some
 // milliseconds, and a sign-in makes several connections. It is made again when
 // SSL_CERT_FILE or SSL_CERT_DIR has changed (tests point them at their CA).
+// It keeps the newest session of each server, for the next connection to it.
+// Threads: every member is under mutex_; connections of any thread call in.
 class SharedContext {
 public:
     // A counted reference the caller frees with SSL_CTX_free.
@@ -48,9 +66,60 @@ public:
             }
             context_ = fresh;
             key_ = key;
+            // Sessions checked against another trust store are not offered.
+            clearSessions();
         }
         SSL_CTX_up_ref(context_);
         return context_;
+    }
+
+    // The session to offer to the server named by key ("host:port"), as a
+    // reference the caller frees with SSL_SESSION_free; null when there is
+    // none. A TLS 1.3 session is handed out once only (the server sends
+    // fresh tickets on every connection), so that two connections cannot be
+    // linked by their ticket; a TLS 1.2 session stays for the next one.
+    SSL_SESSION* sessionFor(const SSL_CTX* context, const std::string& key) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        auto found = sessions_.find(key);
+        if (found == sessions_.end() || context != context_) {
+            return nullptr;
+        }
+        SSL_SESSION* session = found->second.session;
+        if (SSL_SESSION_get_protocol_version(session) >= TLS1_3_VERSION) {
+            sessions_.erase(found); // its reference passes to the caller
+        } else {
+            SSL_SESSION_up_ref(session);
+            found->second.used = ++clock_;
+        }
+        return session;
+    }
+
+    // Keeps session (whose reference passes here) as the newest of key.
+    // Returns false, keeping nothing, when the session's context is no longer
+    // the current one.
+    bool keep(const SSL_CTX* context, const std::string& key, SSL_SESSION* session) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (context != context_) {
+            return false;
+        }
+        auto found = sessions_.find(key);
+        if (found != sessions_.end()) {
+            SSL_SESSION_free(found->second.session);
+            found->second = Stored{session, ++clock_};
+            return true;
+        }
+        if (sessions_.size() >= kMaxSessions) {
+            auto oldest = sessions_.begin();
+            for (auto at = sessions_.begin(); at != sessions_.end(); ++at) {
+                if (at->second.used < oldest->second.used) {
+                    oldest = at;
+                }
+            }
+            SSL_SESSION_free(oldest->second.session);
+            sessions_.erase(oldest);
+        }
+        sessions_.emplace(key, Stored{session, ++clock_});
+        return true;
     }
 
 private:
@@ -75,17 +144,58 @@ private:
         // header and then its body: half the receives on a long answer.
         SSL_CTX_set_read_ahead(context, 1);
         SSL_CTX_set_mode(context, SSL_MODE_AUTO_RETRY);
+        // Client sessions go to our store only (OpenSSL's own keeps them by
+        // session ID, not by server): newSession is told of each, TLS 1.3
+        // tickets included, which come after the handshake.
+        SSL_CTX_set_session_cache_mode(context,
+                                       SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+        SSL_CTX_sess_set_new_cb(context, newSession);
         return context;
     }
+
+    // Runs inside OpenSSL: 1 takes the session's reference, 0 leaves it.
+    static int newSession(SSL* ssl, SSL_SESSION* session) noexcept;
+
+    void clearSessions() {
+        for (auto& entry : sessions_) {
+            SSL_SESSION_free(entry.second.session);
+        }
+        sessions_.clear();
+    }
+
+    struct Stored {
+        SSL_SESSION* session; // one reference of ours
+        std::uint64_t used;   // clock_ when kept or last handed out
+    };
 
     std::mutex mutex_;
     SSL_CTX* context_ = nullptr; // one reference of ours
     std::string key_;
+    std::map<std::string, Stored> sessions_; // by "host:port"
+    std::uint64_t clock_ = 0;
 };
 
 SharedContext& sharedContext() {
     static SharedContext* const context = new SharedContext; // never destroyed: used at exit
     return *context;
+}
+
+int SharedContext::newSession(SSL* ssl, SSL_SESSION* session) noexcept {
+    // Only a session whose certificate passed every check (a failed check
+    // ends the handshake before any session is made, but a session must not
+    // depend on that) and that can be resumed at all.
+    const std::string* key = sessionKeyOf(ssl);
+    if (key == nullptr || SSL_get_verify_result(ssl) != X509_V_OK ||
+        SSL_version(ssl) < TLS1_2_VERSION || SSL_SESSION_is_resumable(session) != 1) {
+        return 0;
+    }
+    // Never early data, whatever the server's ticket allows.
+    SSL_SESSION_set_max_early_data(session, 0);
+    try {
+        return sharedContext().keep(SSL_get_SSL_CTX(ssl), *key, session) ? 1 : 0;
+    } catch (...) {
+        return 0; // no memory for the entry: the session is not kept
+    }
 }
 
 // The name OpenSSL's verification result is reported under.
@@ -112,8 +222,9 @@ std::string certificateReason(long result) {
 
 class OpenSslClient final : public TlsClient {
 public:
-    OpenSslClient(TlsTransport& transport, const std::string& hostName)
-        : transport_(transport), hostName_(hostName) {
+    OpenSslClient(TlsTransport& transport, const std::string& hostName, int port)
+        : transport_(transport), hostName_(hostName),
+          sessionKey_(hostName + ':' + std::to_string(port)) {
         SSL_CTX* context = sharedContext().acquire();
         ssl_ = SSL_new(context);
         SSL_CTX_free(context); // the SSL holds its own reference
@@ -126,7 +237,12 @@ public:
         BIO_set_data(bio, this);
         BIO_set_init(bio, 1);
         SSL_set_bio(ssl_, bio, bio); // the SSL owns the BIO from here
-        SSL_set_hostflags(ssl_, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        SSL_set_app_data(ssl_, &sessionKey_);
+        // A DNS name must be among the certificate's DNS subject names: a
+        // certificate without them is not valid for any name, whatever its
+        // common name says.
+        SSL_set_hostflags(ssl_, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS |
+                                    X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
         bool named = false;
         if (isIpv4Literal(hostName_)) {
             named = X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), hostName_.c_str()) == 1;
@@ -137,6 +253,10 @@ public:
         if (!named) {
             SSL_free(ssl_);
             throw TlsError("certificate: name mismatch (no usable host name)");
+        }
+        if (SSL_SESSION* session = sharedContext().sessionFor(SSL_get_SSL_CTX(ssl_), sessionKey_)) {
+            SSL_set_session(ssl_, session); // a failure only means a full handshake
+            SSL_SESSION_free(session);
         }
     }
 
@@ -224,6 +344,8 @@ public:
         }
     }
 
+    bool resumed() const noexcept override { return SSL_session_reused(ssl_) == 1; }
+
     bool closeNotifyReceived() const noexcept override { return closeNotify_; }
 
     void shutdown() noexcept override {
@@ -282,12 +404,17 @@ private:
 
     TlsTransport& transport_;
     const std::string hostName_;
+    std::string sessionKey_; // "host:port", the SSL's app data
     SSL* ssl_ = nullptr;
     std::exception_ptr pending_; // a transport failure caught in a callback
     bool transportEnded_ = false;
     bool closeNotify_ = false;
     bool usable_ = true; // false after a failure: no more writes, no close_notify
 };
+
+std::string* sessionKeyOf(const SSL* ssl) {
+    return static_cast<std::string*>(SSL_get_app_data(ssl));
+}
 
 int transportRead(BIO* bio, char* buffer, std::size_t capacity, std::size_t* got) {
     BIO_clear_retry_flags(bio);
@@ -319,8 +446,9 @@ BIO_METHOD* transportMethod() {
 
 } // namespace
 
-std::unique_ptr<TlsClient> TlsClient::create(TlsTransport& transport, const std::string& hostName) {
-    return std::make_unique<OpenSslClient>(transport, hostName);
+std::unique_ptr<TlsClient> TlsClient::create(TlsTransport& transport, const std::string& hostName,
+                                             int port) {
+    return std::make_unique<OpenSslClient>(transport, hostName, port);
 }
 
 } // namespace quill::platform

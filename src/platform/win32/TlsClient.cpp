@@ -8,6 +8,15 @@
 // through the SCH_CREDENTIALS form that Windows 10 1809 and later accept;
 // older systems take the SCHANNEL_CRED form limited to TLS 1.2.
 // No revocation is fetched.
+//
+// Sessions: SChannel keeps a client's sessions by credentials handle and
+// target name, and offers one at the next handshake with both. The target
+// name is also the server name indication and cannot carry the port, so each
+// server (host name and port) gets a credentials handle of its own, kept
+// process-wide: a session is offered to the server it came from only. A
+// handle whose handshake failed is forgotten, and every handshake, resumed
+// or not, checks the certificate and the name again. Early data is never
+// sent (SChannel has no way to ask for it).
 
 #include "platform/TlsClient.h"
 
@@ -23,8 +32,12 @@
 #include <sspi.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 namespace quill::platform {
@@ -39,10 +52,19 @@ constexpr std::size_t kInitialBuffer = 16 * 1024 + 512;
 // Tells the SSL policy to skip the name, for a name checked here instead
 // (wininet's SECURITY_FLAG_IGNORE_CERT_CN_INVALID; wininet.h is not wanted).
 constexpr DWORD kPolicyIgnoreName = 0x00001000;
+// A sign-in talks to one or two servers: far more credentials handles than
+// that are kept (each with its sessions), but not without bound.
+constexpr std::size_t kMaxServers = 64;
+// SEC_I_INCOMPLETE_CREDENTIALS answered by calling again with the same
+// input: once is enough; a loop beyond this is SChannel's fault.
+constexpr int kMaxCredentialRetries = 3;
 
+// ISC_REQ_USE_SUPPLIED_CREDS: a server that asks for a client certificate
+// gets none rather than one SChannel picks from the user's store.
 constexpr DWORD kContextRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
                                   ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY |
-                                  ISC_REQ_STREAM | ISC_REQ_MANUAL_CRED_VALIDATION;
+                                  ISC_REQ_STREAM | ISC_REQ_MANUAL_CRED_VALIDATION |
+                                  ISC_REQ_USE_SUPPLIED_CREDS;
 constexpr DWORD kAcceptedProtocols = SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT;
 constexpr DWORD kOldProtocols =
     SP_PROT_SSL2_CLIENT | SP_PROT_SSL3_CLIENT | SP_PROT_TLS1_0_CLIENT | SP_PROT_TLS1_1_CLIENT;
@@ -51,8 +73,12 @@ constexpr DWORD kOldProtocols =
 constexpr unsigned char kRecordAlert = 21;
 constexpr unsigned char kRecordHandshake = 22;
 constexpr unsigned char kAlertProtocolVersion = 70;
+constexpr unsigned char kClientHello = 1;
 constexpr unsigned char kServerHello = 2;
 constexpr unsigned kTls12Wire = 0x0303;
+constexpr unsigned kTls13Wire = 0x0304;
+constexpr unsigned kExtensionPreSharedKey = 41;
+constexpr unsigned kExtensionSupportedVersions = 43;
 
 std::string errorText(const char* what, SECURITY_STATUS status) {
     const char* name = nullptr;
@@ -119,7 +145,10 @@ bool dottedIPv4(const std::string& text, unsigned char (&address)[4]) {
     return at == text.size();
 }
 
-bool certificateHasIPv4(PCCERT_CONTEXT certificate, const unsigned char (&address)[4]) {
+// True when match(entry) holds for one of the certificate's subject
+// alternative names; false without that extension. The common name is
+// never looked at.
+template <class Match> bool anySubjectAltName(PCCERT_CONTEXT certificate, Match match) {
     PCERT_EXTENSION extension =
         CertFindExtension(szOID_SUBJECT_ALT_NAME2, certificate->pCertInfo->cExtension,
                           certificate->pCertInfo->rgExtension);
@@ -132,13 +161,191 @@ bool certificateHasIPv4(PCCERT_CONTEXT certificate, const unsigned char (&addres
                              &size))
         return false;
     bool found = false;
-    for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
-        const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
-        found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == 4 &&
-                std::memcmp(entry.IPAddress.pbData, address, 4) == 0;
-    }
+    for (DWORD i = 0; i < names->cAltEntry && !found; ++i)
+        found = match(names->rgAltEntry[i]);
     LocalFree(names);
     return found;
+}
+
+bool certificateHasIPv4(PCCERT_CONTEXT certificate, const unsigned char (&address)[4]) {
+    return anySubjectAltName(certificate, [&](const CERT_ALT_NAME_ENTRY& entry) {
+        return entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == 4 &&
+               std::memcmp(entry.IPAddress.pbData, address, 4) == 0;
+    });
+}
+
+char asciiLower(wchar_t c) {
+    return static_cast<char>(c >= L'A' && c <= L'Z' ? c - L'A' + 'a' : c);
+}
+
+// A DNS subject name matches host (in lower case): equal but for ASCII case,
+// or "*." and two labels or more, the "*" standing for the host's whole
+// first label (one label deep: never a part of a label, never several).
+// A name with anything but ASCII in it matches nothing.
+bool dnsNameMatches(const wchar_t* pattern, const std::string& host) {
+    std::string name;
+    for (const wchar_t* c = pattern; *c != 0; ++c) {
+        if (*c <= 0x20 || *c >= 0x7f)
+            return false;
+        name += asciiLower(*c);
+    }
+    if (name == host)
+        return true;
+    if (name.size() < 2 || name[0] != '*' || name[1] != '.')
+        return false;
+    const std::string suffix = name.substr(1); // ".rest"
+    if (suffix.find('.', 1) == std::string::npos || suffix.find('*') != std::string::npos)
+        return false;
+    const std::size_t firstDot = host.find('.');
+    return firstDot != std::string::npos && firstDot > 0 &&
+           host.compare(firstDot, std::string::npos, suffix) == 0;
+}
+
+bool certificateHasDnsName(PCCERT_CONTEXT certificate, const std::string& host) {
+    std::string lower;
+    for (char c : host)
+        lower += asciiLower(static_cast<unsigned char>(c));
+    return anySubjectAltName(certificate, [&](const CERT_ALT_NAME_ENTRY& entry) {
+        return entry.dwAltNameChoice == CERT_ALT_NAME_DNS_NAME && entry.pwszDNSName != nullptr &&
+               dnsNameMatches(entry.pwszDNSName, lower);
+    });
+}
+
+// A credentials handle: no client certificate, the server's certificate
+// left to us, TLS 1.2 and 1.3.
+class Credentials {
+public:
+    Credentials() {
+        SecInvalidateHandle(&handle_);
+        // The newer form first: the one that lets SChannel offer TLS 1.3.
+        // Where its TLS parameters are ignored (wine 8), older versions are
+        // offered as well; the checks of the server's first record and of
+        // the negotiated version still refuse them.
+        TLS_PARAMETERS parameters{};
+        parameters.grbitDisabledProtocols = kOldProtocols;
+        SCH_CREDENTIALS modern{};
+        modern.dwVersion = SCH_CREDENTIALS_VERSION;
+        modern.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
+        modern.cTlsParameters = 1;
+        modern.pTlsParameters = &parameters;
+        TimeStamp expiry;
+        SEC_WCHAR package[] = UNISP_NAME_W;
+        SECURITY_STATUS status =
+            AcquireCredentialsHandleW(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &modern,
+                                      nullptr, nullptr, &handle_, &expiry);
+        if (status != SEC_E_OK) {
+            SCHANNEL_CRED classic{};
+            classic.dwVersion = SCHANNEL_CRED_VERSION;
+            classic.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
+            classic.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
+            status = AcquireCredentialsHandleW(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr,
+                                               &classic, nullptr, nullptr, &handle_, &expiry);
+        }
+        if (status != SEC_E_OK)
+            throw TlsError(errorText("handshake failed: no credentials", status));
+    }
+    ~Credentials() { FreeCredentialsHandle(&handle_); }
+    Credentials(const Credentials&) = delete;
+    Credentials& operator=(const Credentials&) = delete;
+
+    CredHandle* handle() noexcept { return &handle_; }
+
+private:
+    CredHandle handle_;
+};
+
+// The credentials handle of each server ("host:port"), so that SChannel's
+// session cache serves the next connection to it. A handle is freed when
+// the last connection using it has ended after it left the map.
+// Threads: the map is under mutex_; connections of any thread call in.
+class ServerCredentials {
+public:
+    std::shared_ptr<Credentials> acquire(const std::string& key) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        auto found = servers_.find(key);
+        if (found != servers_.end()) {
+            found->second.used = ++clock_;
+            return found->second.credentials;
+        }
+        if (servers_.size() >= kMaxServers) {
+            auto oldest = servers_.begin();
+            for (auto at = servers_.begin(); at != servers_.end(); ++at)
+                if (at->second.used < oldest->second.used)
+                    oldest = at;
+            servers_.erase(oldest);
+        }
+        auto made = std::make_shared<Credentials>();
+        servers_.emplace(key, Entry{made, ++clock_});
+        return made;
+    }
+
+    // Drops the handle of key if it is still credentials: its sessions are
+    // offered no more.
+    void forget(const std::string& key, const Credentials* credentials) noexcept {
+        std::lock_guard<std::mutex> guard(mutex_);
+        auto found = servers_.find(key);
+        if (found != servers_.end() && found->second.credentials.get() == credentials)
+            servers_.erase(found);
+    }
+
+private:
+    struct Entry {
+        std::shared_ptr<Credentials> credentials;
+        std::uint64_t used; // clock_ when made or last handed out
+    };
+    std::mutex mutex_;
+    std::map<std::string, Entry> servers_;
+    std::uint64_t clock_ = 0;
+};
+
+ServerCredentials& serverCredentials() {
+    // Never destroyed: freeing handles while the library unloads is not safe.
+    static ServerCredentials* const credentials = new ServerCredentials;
+    return *credentials;
+}
+
+// What the hellos say about resumption, where SChannel does not tell: in
+// TLS 1.3 the server takes the offered session by answering with the
+// pre_shared_key extension, in TLS 1.2 by echoing the session ID the client
+// offered. hello is the server's first handshake record's body; false when
+// it is no whole ServerHello (or a HelloRetryRequest, which has neither).
+bool serverHelloResumes(const unsigned char* hello, std::size_t length,
+                        const std::vector<unsigned char>& offeredId) {
+    if (length < 4 || hello[0] != kServerHello)
+        return false;
+    const std::size_t end =
+        std::min(length, 4 + (std::size_t(hello[1]) << 16 | std::size_t(hello[2]) << 8 | hello[3]));
+    std::size_t at = 4 + 2 + 32; // the message's head, version and random
+    if (at + 1 > end)
+        return false;
+    const std::size_t idLength = hello[at++];
+    if (at + idLength + 3 > end)
+        return false;
+    const unsigned char* id = hello + at;
+    at += idLength + 3; // the ID, the cipher suite and the compression method
+    bool tls13 = false;
+    bool preSharedKey = false;
+    if (at + 2 <= end) {
+        const std::size_t extensionsEnd = std::min(end, at + 2 + (hello[at] << 8 | hello[at + 1]));
+        at += 2;
+        while (at + 4 <= extensionsEnd) {
+            const unsigned type = hello[at] << 8 | hello[at + 1];
+            const std::size_t size = hello[at + 2] << 8 | hello[at + 3];
+            at += 4;
+            if (at + size > extensionsEnd)
+                break;
+            if (type == kExtensionSupportedVersions && size == 2 &&
+                unsigned(hello[at] << 8 | hello[at + 1]) == kTls13Wire)
+                tls13 = true;
+            if (type == kExtensionPreSharedKey)
+                preSharedKey = true;
+            at += size;
+        }
+    }
+    if (tls13)
+        return preSharedKey;
+    return idLength > 0 && idLength == offeredId.size() &&
+           std::memcmp(id, offeredId.data(), idLength) == 0;
 }
 
 const char* certificateProblem(DWORD error) {
@@ -160,29 +367,39 @@ const char* certificateProblem(DWORD error) {
 
 class SchannelClient final : public TlsClient {
 public:
-    SchannelClient(TlsTransport& transport, const std::string& hostName)
+    SchannelClient(TlsTransport& transport, const std::string& hostName, int port)
         : transport_(transport), host_(hostName), wideHost_(hostName.begin(), hostName.end()),
+          serverKey_(hostName + ':' + std::to_string(port)),
           isAddress_(dottedIPv4(hostName, address_)) {
-        SecInvalidateHandle(&credentials_);
         SecInvalidateHandle(&context_);
     }
 
+    // The context goes before the credentials handle it was made with.
     ~SchannelClient() override {
         if (haveContext_)
             DeleteSecurityContext(&context_);
-        if (haveCredentials_)
-            FreeCredentialsHandle(&credentials_);
     }
 
     void handshake() override {
         if (state_ != State::Fresh)
             throw TlsError("handshake failed: already begun");
         state_ = State::Broken; // until the handshake has succeeded
-        acquireCredentials();
+        credentials_ = serverCredentials().acquire(serverKey_);
         input_.resize(kInitialBuffer);
         used_ = 0;
-        negotiate(true);
-        checkConnection();
+        try {
+            negotiate(true);
+            checkConnection();
+        } catch (...) {
+            // Whatever SChannel kept of this handshake is never offered.
+            serverCredentials().forget(serverKey_, credentials_.get());
+            throw;
+        }
+        SecPkgContext_SessionInfo session{};
+        if (QueryContextAttributesW(&context_, SECPKG_ATTR_SESSION_INFO, &session) == SEC_E_OK)
+            resumed_ = (session.dwFlags & SSL_SESSION_RECONNECT) != 0;
+        else
+            resumed_ = helloResumes_; // wine's SChannel does not tell
         if (QueryContextAttributesW(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_) != SEC_E_OK)
             throw TlsError("handshake failed: no stream sizes");
         std::size_t record = sizes_.cbHeader + sizes_.cbMaximumMessage + sizes_.cbTrailer;
@@ -244,6 +461,8 @@ public:
         }
     }
 
+    bool resumed() const noexcept override { return resumed_; }
+
     bool closeNotifyReceived() const noexcept override { return closeNotify_; }
 
     void shutdown() noexcept override {
@@ -259,8 +478,8 @@ public:
             OutputToken out;
             ULONG attributes = 0;
             SECURITY_STATUS status = InitializeSecurityContextW(
-                &credentials_, &context_, targetName(), kContextRequest, 0, 0, nullptr, 0, nullptr,
-                &out.desc, &attributes, nullptr);
+                credentials_->handle(), &context_, targetName(), kContextRequest, 0, 0, nullptr, 0,
+                nullptr, &out.desc, &attributes, nullptr);
             if ((status == SEC_E_OK || status == SEC_I_CONTEXT_EXPIRED) &&
                 out.buffers[0].cbBuffer > 0)
                 transport_.write(out.buffers[0].pvBuffer, out.buffers[0].cbBuffer);
@@ -292,36 +511,6 @@ private:
         return isAddress_ ? nullptr : &wideHost_[0];
     }
 
-    void acquireCredentials() {
-        // The newer form first: the one that lets SChannel offer TLS 1.3.
-        // Where its TLS parameters are ignored (wine 8), older versions are
-        // offered as well; the checks of the server's first record and of
-        // the negotiated version still refuse them.
-        TLS_PARAMETERS parameters{};
-        parameters.grbitDisabledProtocols = kOldProtocols;
-        SCH_CREDENTIALS modern{};
-        modern.dwVersion = SCH_CREDENTIALS_VERSION;
-        modern.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
-        modern.cTlsParameters = 1;
-        modern.pTlsParameters = &parameters;
-        TimeStamp expiry;
-        SEC_WCHAR package[] = UNISP_NAME_W;
-        SECURITY_STATUS status =
-            AcquireCredentialsHandleW(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &modern,
-                                      nullptr, nullptr, &credentials_, &expiry);
-        if (status != SEC_E_OK) {
-            SCHANNEL_CRED classic{};
-            classic.dwVersion = SCHANNEL_CRED_VERSION;
-            classic.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
-            classic.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
-            status = AcquireCredentialsHandleW(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr,
-                                               &classic, nullptr, nullptr, &credentials_, &expiry);
-        }
-        if (status != SEC_E_OK)
-            throw TlsError(errorText("handshake failed: no credentials", status));
-        haveCredentials_ = true;
-    }
-
     // The first record the server sends, looked at before SChannel sees it:
     // a server that does not speak TLS, answers with a version below TLS 1.2
     // or refuses ours with a protocol_version alert is named as such, instead
@@ -343,6 +532,30 @@ private:
         firstRecordChecked_ = true;
     }
 
+    // The server's first record once it is all there, before SChannel
+    // consumes it: whether its ServerHello resumes the offered session.
+    void readServerHello() {
+        if (helloRead_ || !firstRecordChecked_)
+            return;
+        const unsigned char* b = input_.data();
+        const std::size_t recordEnd = 5 + (std::size_t(b[3]) << 8 | b[4]);
+        if (b[0] == kRecordHandshake && used_ < recordEnd)
+            return;
+        helloRead_ = true;
+        helloResumes_ =
+            b[0] == kRecordHandshake && serverHelloResumes(b + 5, recordEnd - 5, offeredSessionId_);
+    }
+
+    // The session ID of our ClientHello (a record of its own, the first).
+    void readClientHello(const SecBuffer& token) {
+        const unsigned char* b = static_cast<const unsigned char*>(token.pvBuffer);
+        constexpr std::size_t kIdAt = 5 + 4 + 2 + 32; // record and message heads, version, random
+        if (b == nullptr || token.cbBuffer <= kIdAt || b[0] != kRecordHandshake ||
+            b[5] != kClientHello || token.cbBuffer < kIdAt + 1 + b[kIdAt])
+            return;
+        offeredSessionId_.assign(b + kIdAt + 1, b + kIdAt + 1 + b[kIdAt]);
+    }
+
     // Runs InitializeSecurityContext until the context is complete: the
     // handshake (first) or a post-handshake exchange the peer asked for,
     // with the bytes already in input_ as its start.
@@ -351,6 +564,7 @@ private:
         // even nothing: SChannel may need no more.
         bool needInput = false;
         bool start = first;
+        int credentialRetries = 0;
         for (;;) {
             if (needInput) {
                 if (used_ == input_.size()) {
@@ -369,6 +583,7 @@ private:
                     fail("handshake failed: connection closed by the server");
                 used_ += n;
                 checkFirstRecord();
+                readServerHello();
             }
             SecBuffer in[2]{{static_cast<unsigned long>(used_), SECBUFFER_TOKEN, input_.data()},
                             {0, SECBUFFER_EMPTY, nullptr}};
@@ -376,9 +591,9 @@ private:
             OutputToken out;
             ULONG attributes = 0;
             SECURITY_STATUS status = InitializeSecurityContextW(
-                &credentials_, start ? nullptr : &context_, targetName(), kContextRequest, 0, 0,
-                start ? nullptr : &inDesc, 0, start ? &context_ : nullptr, &out.desc, &attributes,
-                nullptr);
+                credentials_->handle(), start ? nullptr : &context_, targetName(), kContextRequest,
+                0, 0, start ? nullptr : &inDesc, 0, start ? &context_ : nullptr, &out.desc,
+                &attributes, nullptr);
             if (start && !FAILED(status))
                 haveContext_ = true;
             if (status == SEC_E_INCOMPLETE_MESSAGE) {
@@ -387,8 +602,20 @@ private:
             }
             if (FAILED(status))
                 fail(errorText("handshake failed", status));
+            if (first && start)
+                readClientHello(out.buffers[0]);
             if (out.buffers[0].cbBuffer > 0 && out.buffers[0].pvBuffer != nullptr)
                 sendAll(out.buffers[0].pvBuffer, out.buffers[0].cbBuffer);
+            if (status == SEC_I_INCOMPLETE_CREDENTIALS && !start) {
+                // The server asks for a client certificate. None is offered
+                // (the credentials have none, ISC_REQ_USE_SUPPLIED_CREDS keeps
+                // SChannel from looking for one): the same input, untouched,
+                // goes in again, and SChannel answers without a certificate.
+                if (++credentialRetries > kMaxCredentialRetries)
+                    fail("handshake failed: the server's request for a client certificate");
+                needInput = false;
+                continue;
+            }
             if (!start) {
                 if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer > 0) {
                     std::memmove(input_.data(), input_.data() + used_ - in[1].cbBuffer,
@@ -401,11 +628,6 @@ private:
             start = false;
             if (status == SEC_E_OK)
                 return;
-            if (status == SEC_I_INCOMPLETE_CREDENTIALS) {
-                // The server asks for a client certificate: go on without.
-                needInput = false;
-                continue;
-            }
             if (status != SEC_I_CONTINUE_NEEDED)
                 fail(errorText("handshake failed", status));
             needInput = used_ == 0;
@@ -445,13 +667,13 @@ private:
                                      &chainPara, 0, nullptr, &chain))
             return errorText("certificate: no chain", static_cast<SECURITY_STATUS>(GetLastError()));
 
-        // The policy checks a DNS name; an address is looked for among the
-        // certificate's IP subject names here, as not every implementation
-        // of the policy does that.
+        // The name is checked here, not by the policy: the policy takes the
+        // common name of a certificate without DNS subject names, and not
+        // every implementation of it looks among the IP subject names.
         SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
         ssl.cbStruct = sizeof ssl;
         ssl.dwAuthType = AUTHTYPE_SERVER;
-        ssl.fdwChecks = isAddress_ ? kPolicyIgnoreName : 0;
+        ssl.fdwChecks = kPolicyIgnoreName;
         ssl.pwszServerName = &wideHost_[0];
         CERT_CHAIN_POLICY_PARA policy{};
         policy.cbSize = sizeof policy;
@@ -480,7 +702,8 @@ private:
             return "certificate: not for a server";
         if (chainErrors != CERT_TRUST_NO_ERROR)
             return errorText("certificate: rejected", static_cast<SECURITY_STATUS>(chainErrors));
-        if (isAddress_ && !certificateHasIPv4(certificate, address_))
+        if (isAddress_ ? !certificateHasIPv4(certificate, address_)
+                       : !certificateHasDnsName(certificate, host_))
             return "certificate: name mismatch";
         return {};
     }
@@ -536,14 +759,18 @@ private:
     TlsTransport& transport_;
     std::string host_;
     std::wstring wideHost_;
+    const std::string serverKey_; // "host:port": whose credentials handle
     unsigned char address_[4]{};
     bool isAddress_;
     State state_ = State::Fresh;
-    CredHandle credentials_;
+    std::shared_ptr<Credentials> credentials_; // made by handshake()
     CtxtHandle context_;
-    bool haveCredentials_ = false;
     bool haveContext_ = false;
     bool firstRecordChecked_ = false;
+    bool helloRead_ = false;
+    bool helloResumes_ = false;                   // what the hellos said
+    bool resumed_ = false;                        // what resumed() tells
+    std::vector<unsigned char> offeredSessionId_; // of our ClientHello
     SecPkgContext_StreamSizes sizes_{};
     // Received bytes not yet decrypted: input_[0, used_).
     std::vector<unsigned char> input_;
@@ -558,8 +785,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<TlsClient> TlsClient::create(TlsTransport& transport, const std::string& hostName) {
-    return std::make_unique<SchannelClient>(transport, hostName);
+std::unique_ptr<TlsClient> TlsClient::create(TlsTransport& transport, const std::string& hostName,
+                                             int port) {
+    return std::make_unique<SchannelClient>(transport, hostName, port);
 }
 
 } // namespace quill::platform

@@ -174,6 +174,12 @@ std::string SiteHandler::addMessage(const std::string& user, const std::string& 
     return mailbox_.add(user, folderName, raw, unread, id);
 }
 
+bool SiteHandler::removeMessage(const std::string& user, const std::string& folderName,
+                                const std::string& id) {
+    std::lock_guard<std::mutex> guard(lock_);
+    return mailbox_.remove(user, folderName, {id}) == 1;
+}
+
 int SiteHandler::loadMailbox(const std::string& user, const std::string& directory) {
     std::lock_guard<std::mutex> guard(lock_);
     return mailbox_.loadDirectory(user, directory);

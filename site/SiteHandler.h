@@ -104,6 +104,9 @@ public:
                            const std::string& raw, bool unread = true,
                            const std::string& id = std::string());
     int loadMailbox(const std::string& user, const std::string& directory);
+    // Removes a message for good, as another client of the site would;
+    // false when it is not there.
+    bool removeMessage(const std::string& user, const std::string& folder, const std::string& id);
     std::vector<StoredMessage> folder(const std::string& user, const std::string& folder) const;
 
     // Faults apply to requests whose path (with query) starts with pathPrefix;

@@ -266,6 +266,27 @@ bool SiteSimulator::openTunnel(CBlockSocket& socket, std::string& received) {
 
 void SiteSimulator::answer(ByteChannel& channel, CBlockSocket& socket,
                            const SiteHandler::Reply& reply) {
+    // Counted from the request read whole to the answer written: within the
+    // time the client holds its connection, so the peak is never above the
+    // client's own count of requests in flight (a connection that lingers
+    // while both ends close is not counted).
+    struct Open {
+        std::atomic<std::size_t>& open;
+        explicit Open(std::atomic<std::size_t>& o, std::atomic<std::size_t>& peak) : open(o) {
+            const std::size_t now = open.fetch_add(1) + 1;
+            std::size_t seen = peak.load();
+            while (now > seen && !peak.compare_exchange_weak(seen, now)) {
+            }
+        }
+        void end() {
+            if (!ended) {
+                ended = true;
+                open.fetch_sub(1);
+            }
+        }
+        ~Open() { end(); }
+        bool ended = false;
+    } counted(open_, peak_);
     if (reply.delay.count() > 0) {
         std::unique_lock<std::mutex> guard(lock_);
         if (stopped_.wait_for(guard, reply.delay, [this] { return stopping_; })) {
@@ -287,6 +308,7 @@ void SiteSimulator::answer(ByteChannel& channel, CBlockSocket& socket,
         }
         allowed -= n;
     }
+    counted.end(); // the client may take its time to close
     // A cut answer ends in order too, unless the fault asks for a reset:
     // every system then shows the client the end of the stream after the
     // bytes sent, where a reset reaches it as the end on one system and as an

@@ -73,6 +73,10 @@ public:
 
     // Connections accepted so far (those refused with 503 included).
     std::size_t connectionsAccepted() const { return accepted_.load(); }
+    // The most requests being answered at once since start (or the last
+    // reset): from a request read whole to its answer written.
+    std::size_t peakConnections() const { return peak_.load(); }
+    void resetPeakConnections() { peak_.store(open_.load()); }
 
     // Serves TLS from now on, beside plain HTTP: a connection that opens with
     // a TLS handshake gets one, and "CONNECT host:port" for one of the site's
@@ -117,6 +121,8 @@ private:
     std::atomic<int> port_{0};
     std::atomic<std::size_t> accepted_{0};
     std::atomic<std::size_t> tunnels_{0};
+    std::atomic<std::size_t> open_{0}; // answers being given now
+    std::atomic<std::size_t> peak_{0};
     std::shared_ptr<TlsService> tls_; // set before start; read by connection threads
 
     std::mutex lock_;                 // guards connections_ and stopping_

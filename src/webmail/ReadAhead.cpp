@@ -13,6 +13,9 @@ struct ReadAhead::Slot {
     // Bytes counted against kMaxHeldBytes while nobody has asked for it.
     std::size_t reserved = 0;
     bool asked = false;
+    // Started to read ahead: its failure is not the answer; the part is
+    // fetched once more when asked for.
+    bool ahead = false;
 };
 
 // Shared with the fetches in flight, which may outlive a dropped slot.
@@ -47,6 +50,7 @@ std::shared_ptr<ReadAhead::Slot> ReadAhead::ensure(const MessageList& mailbox, c
     }
     auto slot = std::make_shared<Slot>();
     slot->reserved = reserve;
+    slot->ahead = !urgent;
     state_->held += reserve;
     slots.emplace(key, slot);
     // The fetch keeps the shared state and its slot, not this object: a slot
@@ -184,11 +188,21 @@ void ReadAhead::take(const MessageList& mailbox, std::size_t index, bool withTex
             hold.lock();
         }
     };
-    show(false);
-    header = await(hold, headerSlot);
+    // A part whose read-ahead failed (before or while it was asked for) is
+    // fetched once more; the failure of that fetch is the answer.
+    auto part = [&](const Key& key, std::shared_ptr<Slot> slot) {
+        show(key.second);
+        state_->done.wait(hold, [&slot] { return slot->phase != Slot::Phase::Fetching; });
+        if (slot->phase == Slot::Phase::Failed && slot->ahead) {
+            drop(key);
+            slot = ensure(mailbox, key, true, 0);
+            slot->asked = true;
+        }
+        return await(hold, slot);
+    };
+    header = part(headerKey, headerSlot);
     if (textSlot) {
-        show(true);
-        text = await(hold, textSlot);
+        text = part(textKey, textSlot);
     }
 }
 

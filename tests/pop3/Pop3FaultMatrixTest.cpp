@@ -44,6 +44,8 @@ const char* const kNotRetrieved = "-ERR retrieve mail header error";
 const char* const kId = "1_2006_fixed";
 const char* const kText =
     "/vm/ShowLetter?box=Inbox&PRINT=1&Nhead=f&toc=1&MsgId=1_2006_fixed&bodyPart=TEXT";
+const char* const kHeader =
+    "/vm/ShowLetter?box=Inbox&PRINT=1&Nhead=f&toc=1&MsgId=1_2006_fixed&bodyPart=HEADER";
 
 const Row kRows[] = {
     {"site down at sign-in", "/", none(), Step::SignIn, "closed", Twist::SiteDown},
@@ -69,8 +71,10 @@ const Row kRows[] = {
     {"print view cut mid-answer", kLetter, cut(150), Step::Retr, kNotRetrieved},
     {"print view reset mid-answer", kLetter, reset(150), Step::Retr, kNotRetrieved},
     // An HTML error page in place of the raw text cannot be told from a
-    // message's text: it is delivered as one.
-    {"print view garbage", kLetter, malformed(), Step::Retr, "+OK"},
+    // message's text: it is delivered as one. In place of the header it is
+    // no message at all (the site's answer for a message that is gone).
+    {"print view text garbage", kText, malformed(), Step::Retr, "+OK"},
+    {"print view header garbage", kHeader, malformed(), Step::Retr, kNotRetrieved},
     {"print view stalls past the time-out", kLetter, stall(3s), Step::Retr, kNotRetrieved},
     {"print view gzip bomb", kLetter, gzipBomb(), Step::Retr, kNotRetrieved},
     // A gzip body short of whole is no message: nothing to delete.

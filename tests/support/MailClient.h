@@ -42,6 +42,18 @@ public:
         }
         return status;
     }
+    // A POP3 multi-line reply whole: its status line, then each line up to
+    // "." with its CR LF (still byte-stuffed); the status line alone when it
+    // is not "+OK".
+    std::string retrieve(const std::string& text) {
+        std::string reply = tryCommand(text);
+        if (reply.compare(0, 3, "+OK") == 0) {
+            for (std::string next = line(); next != "."; next = line()) {
+                reply += "\r\n" + next;
+            }
+        }
+        return reply;
+    }
     void send(const std::string& bytes) {
         stream_.write(bytes);
         stream_.flush();

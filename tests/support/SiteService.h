@@ -24,6 +24,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -123,7 +124,10 @@ public:
     // Starts the site, then the service, whose exchanges with the site time
     // out after webmailTimeoutMs (and fail by the fixture's exchange limits). Throws
     // std::runtime_error when the service does not listen.
-    explicit SiteService(Kind kind, int webmailTimeoutMs = 20000) : sim(annOnly()) {
+    // configure, when given, adjusts the site's configuration before it starts.
+    explicit SiteService(Kind kind, int webmailTimeoutMs = 20000,
+                         const std::function<void(site::SiteConfig&)>& configure = nullptr)
+        : sim(annOnly(configure)) {
         DiagnosticLog::instance().openSink([this](const std::string& line) {
             std::lock_guard<std::mutex> lock(logMutex_);
             log_.push_back(line);
@@ -253,9 +257,12 @@ private:
         }
     }
 
-    static site::SiteConfig annOnly() {
+    static site::SiteConfig annOnly(const std::function<void(site::SiteConfig&)>& configure) {
         site::SiteConfig config;
         config.users = {{"ann", "secret"}};
+        if (configure) {
+            configure(config);
+        }
         return config;
     }
 

@@ -400,17 +400,17 @@ TEST_F(Listing, CounterDecidesWhenToStop) {
         {{"1-2 of 9", "3-4 of 4"}, 5, 4},
         // It grew: read on page by page after the page that said so.
         {{"1-2 of 4", "3-4 of 6", "5-6 of 6"}, 3, 6},
-        {{"0-0 of 0"}, 1, 0},                         // empty mailbox, no rows read
-        {{""}, 1, 0},                                 // no counter at all
-        {{"1001-1025 of 10000"}, 2, 2},               // 18 characters: a counter
-        {{"1-2 of 0" + pad + "9"}, 1, 0},             // 64 characters or more
-        {{"1-2 of " + pad + "9"}, 5, 2},              // 63: still a counter (of 9)
-        {{"1 - 2 of 9"}, 1, 0},                       // spaces around the dash
-        {{"3-2 of 9"}, 1, 0},                         // first greater than last
-        {{"1-3 of 2"}, 1, 0},                         // last greater than total
-        {{"1-2 from 9"}, 1, 0},                       // no " of "
-        {{"1-2 of x"}, 1, 0},                         // no total
-        {{"1-2147483648 of 9"}, 1, 0},                // a last that does not fit
+        {{"0-0 of 0"}, 1, 0},             // empty mailbox, no rows read
+        {{""}, 1, 0},                     // no counter at all
+        {{"1001-1025 of 10000"}, 2, 2},   // 18 characters: a counter
+        {{"1-2 of 0" + pad + "9"}, 1, 0}, // 64 characters or more
+        {{"1-2 of " + pad + "9"}, 5, 2},  // 63: still a counter (of 9)
+        {{"1 - 2 of 9"}, 1, 0},           // spaces around the dash
+        {{"3-2 of 9"}, 1, 0},             // first greater than last
+        {{"1-3 of 2"}, 1, 0},             // last greater than total
+        {{"1-2 from 9"}, 1, 0},           // no " of "
+        {{"1-2 of x"}, 1, 0},             // no total
+        {{"1-2147483648 of 9"}, 1, 0},    // a last that does not fit
         // The page index alone moves on: page 2 is read after the counter that
         // disagreed (pages 2 to 4 were in flight, and page 2 is asked again).
         {{"1-2 of 9", "1-2 of 9"}, 6, 4},

@@ -6,6 +6,7 @@
 #include "net/ServiceWindow.h"
 #include "webmail/HttpResponse.h"
 #include "webmail/PasswordVerifier.h"
+#include "webmail/RequestFailure.h"
 #include "webmail/TextScanner.h"
 #include "webmail/Url.h"
 
@@ -493,7 +494,12 @@ MessageList CVurelClient::listInbox() {
             pages = std::min(pages, rowsByIds / perPage + 1);
         }
         const std::int64_t total = counter.total;
-        std::deque<std::future<std::string>> window;
+        // A page's answer, or how its request failed.
+        struct Answer {
+            std::string raw;
+            RequestFailure failure;
+        };
+        std::deque<std::future<Answer>> window;
         int requested = 1;
         // Whatever ends the listing, the pages asked for are answered (and
         // dropped) before it returns: nothing of it runs on after it, and the
@@ -506,20 +512,26 @@ MessageList CVurelClient::listInbox() {
         for (; next < pages; ++next) {
             while (requested < pages &&
                    requested < next + static_cast<int>(RequestPool::kMaxThreads)) {
-                auto answer = std::make_shared<std::promise<std::string>>();
+                auto answer = std::make_shared<std::promise<Answer>>();
                 window.push_back(answer->get_future());
                 const std::string url = urlOf(requested);
                 pool_.post([this, url, answer] {
+                    Answer got;
                     try {
-                        answer->set_value(get(url, session_));
+                        got.raw = get(url, session_);
                     } catch (...) {
-                        answer->set_exception(std::current_exception());
+                        got.failure = RequestFailure::current();
                     }
+                    answer->set_value(std::move(got));
                 });
                 ++requested;
             }
-            const std::string raw = window.front().get();
+            Answer got = window.front().get();
             window.pop_front();
+            if (got.failure) {
+                got.failure.raise();
+            }
+            const std::string& raw = got.raw;
             ListCounter shown;
             const bool goOn = readListPage(next, urlOf(next), raw, messages, idBytes, shown);
             const std::int64_t first = next * perPage + 1;

@@ -9,7 +9,7 @@ struct ReadAhead::Slot {
     enum class Phase { Fetching, Done, Failed };
     Phase phase = Phase::Fetching;
     std::string bytes;
-    std::exception_ptr failure;
+    RequestFailure failure;
     // Bytes counted against kMaxHeldBytes while nobody has asked for it.
     std::size_t reserved = 0;
     bool asked = false;
@@ -61,16 +61,16 @@ std::shared_ptr<ReadAhead::Slot> ReadAhead::ensure(const MessageList& mailbox, c
     pool_.post(
         [state, slot, message, text] {
             std::string bytes;
-            std::exception_ptr failure;
+            RequestFailure failure;
             try {
                 bytes = state->fetch(message, text);
             } catch (...) {
-                failure = std::current_exception();
+                failure = RequestFailure::current();
             }
             {
                 std::lock_guard<std::mutex> hold(state->lock);
                 if (failure) {
-                    slot->failure = failure;
+                    slot->failure = std::move(failure);
                     slot->phase = Slot::Phase::Failed;
                 } else {
                     // What came may pass what was reserved for it.
@@ -132,7 +132,7 @@ std::string ReadAhead::await(std::unique_lock<std::mutex>& hold,
                              const std::shared_ptr<Slot>& slot) {
     state_->done.wait(hold, [&slot] { return slot->phase != Slot::Phase::Fetching; });
     if (slot->phase == Slot::Phase::Failed) {
-        std::rethrow_exception(slot->failure);
+        slot->failure.raise();
     }
     return std::move(slot->bytes);
 }

@@ -20,11 +20,11 @@
 // run on the pool's threads.
 
 #include "webmail/MessageList.h"
+#include "webmail/RequestFailure.h"
 #include "webmail/RequestPool.h"
 
 #include <condition_variable>
 #include <cstddef>
-#include <exception>
 #include <functional>
 #include <map>
 #include <memory>

@@ -35,12 +35,13 @@
 // --self-check runs a peer of its own behind a relay at --delay-ms (25 by
 // default) and checks that a 1-byte ping-pong costs 2D within 2 ms after the
 // first exchange, that the first exchange costs the handshake's round trip
-// more, and that 50 MiB move at 80 MB/s or more each way. It prints the
+// more (within 5 ms), and that 50 MiB move at 80 MB/s or more each way. It prints the
 // figures and exits 1 when one is missed.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -79,8 +80,11 @@ constexpr std::size_t kQueueBytes = 64u << 20;
 // The self-check's bulk transfer and the rate it must reach (bytes per second).
 constexpr std::size_t kBulkBytes = 50u << 20;
 constexpr double kMinRate = 80e6;
-// How far above 2D a ping-pong may come back in the self-check.
+// How far above 2D a ping-pong may come back in the self-check, and how far
+// above 4D a connection's first exchange (which wakes twice as many of the
+// relay's threads, each of which a busy machine may keep waiting a little).
 constexpr double kPingSlackMs = 2.0;
+constexpr double kFirstSlackMs = 5.0;
 
 [[noreturn]] void fail(const std::string& what) {
     throw std::runtime_error(what + ": " + std::strerror(errno));
@@ -422,11 +426,30 @@ public:
         toClient_.close();
     }
 
-    static void start(int client, Micros delay, Stats& stats, const sockaddr_in& target) {
+    static std::shared_ptr<Connection> start(int client, Micros delay, Stats& stats,
+                                             const sockaddr_in& target) {
         auto connection = std::make_shared<Connection>(client, delay, stats);
         ThreadPool::instance().run(
             [connection] { connection->read(connection->client_, connection->toServer_, true); });
         ThreadPool::instance().run([connection, target] { connection->upstream(target); });
+        return connection;
+    }
+
+    // True once the client has closed: counted closed here if its end of
+    // stream has arrived but its reader has not yet woken to it. The accept
+    // thread asks before it counts a new connection, so that a client that
+    // closes one connection and then makes the next counts one open, however
+    // the relay's threads are scheduled.
+    bool closedByClient() {
+        if (countedClosed_) {
+            return true;
+        }
+        pollfd ends{client_, POLLRDHUP, 0};
+        if (poll(&ends, 1, 0) == 1 && (ends.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) {
+            countClosed();
+            return true;
+        }
+        return false;
     }
 
 private:
@@ -457,6 +480,13 @@ private:
         if (fromClient) {
             // The client has closed (or the connection failed): from its side
             // the connection is over, whatever is still on the way to it.
+            countClosed();
+        }
+    }
+
+    // Once per connection, from its reader or from the accept thread.
+    void countClosed() {
+        if (!countedClosed_.exchange(true)) {
             stats_.closed();
         }
     }
@@ -503,6 +533,7 @@ private:
     const Clock::time_point accepted_;
     Stats& stats_;
     std::atomic<bool> aborted_{false};
+    std::atomic<bool> countedClosed_{false};
     DelayQueue toServer_;
     DelayQueue toClient_;
 };
@@ -538,7 +569,16 @@ public:
                 continue;
             }
             noDelay(client);
-            Connection::start(client, Micros(delayUs_.load()), stats_, target_);
+            std::vector<std::weak_ptr<Connection>> stillOpen;
+            for (const std::weak_ptr<Connection>& weak : open_) {
+                const std::shared_ptr<Connection> connection = weak.lock();
+                if (connection != nullptr && !connection->closedByClient()) {
+                    stillOpen.push_back(weak);
+                }
+            }
+            stillOpen.push_back(
+                Connection::start(client, Micros(delayUs_.load()), stats_, target_));
+            open_ = std::move(stillOpen);
         }
     }
 
@@ -547,6 +587,8 @@ private:
     const sockaddr_in target_;
     std::atomic<long long> delayUs_;
     Stats stats_;
+    // The connections not yet known to be closed; the accept thread's alone.
+    std::vector<std::weak_ptr<Connection>> open_;
 };
 
 Micros delayFromMs(const std::string& text) {
@@ -684,38 +726,46 @@ int selfCheck(Micros delay) {
     const double d = static_cast<double>(delay.count()) / 1000.0;
     bool ok = true;
 
-    // Ping-pong: the first exchange carries the handshake, the others 2D each.
-    const int ping = connectTo(through);
-    if (ping < 0) {
-        fail("connect to the relay");
-    }
-    Clock::time_point start = Clock::now();
-    char byte = 'p';
-    if (!sendAll(ping, &byte, 1) || !readExactly(ping, &byte, 1)) {
-        fail("ping through the relay");
-    }
-    const double firstMs = msSince(start);
+    // Ping-pong: a connection's first exchange carries the handshake, the
+    // others cost 2D each. Medians, of five connections' first exchanges and
+    // of the last one's 21 ping-pongs after it.
+    std::vector<double> firsts;
     std::vector<double> rounds;
-    for (int i = 0; i < 21; ++i) {
-        start = Clock::now();
-        byte = 'x';
+    for (int c = 0; c < 5; ++c) {
+        const int ping = connectTo(through);
+        if (ping < 0) {
+            fail("connect to the relay");
+        }
+        Clock::time_point start = Clock::now();
+        char byte = 'p';
         if (!sendAll(ping, &byte, 1) || !readExactly(ping, &byte, 1)) {
             fail("ping through the relay");
         }
-        rounds.push_back(msSince(start));
+        firsts.push_back(msSince(start));
+        for (int i = 0; c == 4 && i < 21; ++i) {
+            start = Clock::now();
+            byte = 'x';
+            if (!sendAll(ping, &byte, 1) || !readExactly(ping, &byte, 1)) {
+                fail("ping through the relay");
+            }
+            rounds.push_back(msSince(start));
+        }
+        close(ping);
     }
-    close(ping);
+    std::sort(firsts.begin(), firsts.end());
     std::sort(rounds.begin(), rounds.end());
     const double median = rounds[rounds.size() / 2];
+    const double firstMs = firsts[firsts.size() / 2];
     const bool pingOk = rounds.front() >= 2 * d - 0.05 && median <= 2 * d + kPingSlackMs;
-    const bool firstOk = firstMs >= 4 * d - 0.05 && firstMs <= 4 * d + kPingSlackMs;
+    const bool firstOk = firsts.front() >= 4 * d - 0.05 && firstMs <= 4 * d + kFirstSlackMs;
     std::printf("self-check, one-way delay %g ms: 1-byte ping-pong %.2f ms median (%.2f to %.2f; "
                 "target 2D = %g ms, within %g ms): %s\n",
                 d, median, rounds.front(), rounds.back(), 2 * d, kPingSlackMs,
                 pingOk ? "PASS" : "FAIL");
-    std::printf("self-check, first exchange of a connection %.2f ms (target 4D = %g ms, the "
-                "handshake's round trip more, within %g ms): %s\n",
-                firstMs, 4 * d, kPingSlackMs, firstOk ? "PASS" : "FAIL");
+    std::printf("self-check, first exchange of a connection %.2f ms median (%.2f to %.2f; target "
+                "4D = %g ms, the handshake's round trip more, within %g ms): %s\n",
+                firstMs, firsts.front(), firsts.back(), 4 * d, kFirstSlackMs,
+                firstOk ? "PASS" : "FAIL");
     ok = ok && pingOk && firstOk;
 
     // Upload: the peer times the bytes from the first to the last.
@@ -723,7 +773,7 @@ int selfCheck(Micros delay) {
     if (up < 0) {
         fail("connect to the relay");
     }
-    byte = 'u';
+    char byte = 'u';
     if (!sendAll(up, &byte, 1) || !sendBulk(up)) {
         fail("upload through the relay");
     }

@@ -15,8 +15,8 @@ usage: latency_bench.py --sim VUREL_SIM --bin HOST_BIN_DIR --plugin PLUGIN
 
 Cases, each at round trips of 0, 20 and 50 ms unless said:
   pop3 http / https  Python's poplib: USER, PASS, STAT, UIDL, RETR of each,
-                     DELE of each, QUIT, against 100 messages (17.9 KiB on
-                     average, fixed seed, some with lines that begin with "."
+                     DELE of each, QUIT, against 100 messages (17.9 KB on
+                     average, 1.79 MB in all, fixed seed, some with lines that begin with "."
                      and some with bare LFs), adopting a saved session; beside
                      Dovecot serving the same messages through the relay. Over
                      https the site is --tls and the bridge goes through CONNECT.
@@ -74,7 +74,7 @@ import baselines  # noqa: E402
 import hostrun  # noqa: E402
 
 USER, PASSWORD = "bench", "bench"
-KB = 1024
+KB = 1000                  # the mailbox's sizes are decimal: 17.9 KB, 1.79 MB
 AVERAGE = 17.9 * KB        # the mailbox's mean message size
 MAX_CONNECTIONS = 6        # at once at the relay, for one conversation
 TIMEOUT = 900              # seconds for any one conversation
@@ -113,10 +113,13 @@ def make_message(rng, n, size):
         body += ["--" + boundary, "Content-Type: application/octet-stream",
                  'Content-Disposition: attachment; filename="file%d.bin"' % n,
                  "Content-Transfer-Encoding: base64", ""]
-        raw = rng.randbytes(max(0, (size - len(header) - 1200) * 3 // 4))
+        tail = "--" + boundary + "--"
+        # What is left for the attachment's lines of 76 characters and CR LF.
+        left = size - len(header) - sum(len(line) + 2 for line in body) - len(tail) - 2
+        raw = rng.randbytes(max(0, left * 76 // 78 * 3 // 4))
         encoded = base64.b64encode(raw).decode()
         body += [encoded[i:i + 76] for i in range(0, len(encoded), 76)]
-        body += ["--" + boundary + "--"]
+        body += [tail]
     else:
         header += "Content-Type: text/plain; charset=us-ascii\r\n\r\n"
         used = len(header)
@@ -124,6 +127,7 @@ def make_message(rng, n, size):
             line = text_lines(rng, 1)[0]
             if dots and rng.random() < 0.1:
                 line = rng.choice((".", "..", "...and so on", ".signature follows"))
+            line = line[:max(1, size - used - 2)]  # the last line ends at the size
             body.append(line)
             used += len(line) + 2
     out = header.encode()
@@ -133,18 +137,22 @@ def make_message(rng, n, size):
 
 
 def make_mailbox(count, seed=1790):
-    """count messages, mostly of 2-10 KiB with one in twelve of 50-200 KiB,
-    the large ones sized so that the mean is 17.9 KiB; the same for a seed."""
+    """count messages, mostly of 2-10 KB with one in twelve of 50-200 KB,
+    the large ones sized so that the mean is 17.9 KB; the same for a seed."""
     rng = random.Random(seed)
     large = [i % 12 == 7 for i in range(count)]
     sizes = [rng.randint(50 * KB, 200 * KB) if big else rng.randint(2 * KB, 10 * KB)
              for big in large]
-    if any(large):
-        small = sum(s for s, big in zip(sizes, large) if not big)
-        want = int(AVERAGE * count) - small
-        have = sum(s for s, big in zip(sizes, large) if big)
-        sizes = [min(200 * KB, max(50 * KB, int(s * want / have))) if big else s
-                 for s, big in zip(sizes, large)]
+    # The large ones are scaled towards the mean, those that reach a bound
+    # held there and the rest scaled again.
+    for _ in range(10):
+        free = [i for i, big in enumerate(large) if big and 50 * KB < sizes[i] < 200 * KB]
+        if not free:
+            break
+        want = int(AVERAGE * count) - sum(s for i, s in enumerate(sizes) if i not in free)
+        have = sum(sizes[i] for i in free)
+        for i in free:
+            sizes[i] = min(200 * KB, max(50 * KB, sizes[i] * want // have))
     return [make_message(rng, n, size) for n, size in enumerate(sizes)]
 
 
@@ -385,7 +393,7 @@ class Bench:
         write_eml_folder([small_message(n) for n in range(args.list_messages)], self.list_eml)
         self.body = sent_message(20 * KB)
         total = sum(len(m) for m in messages)
-        print("mailbox: %d messages, %.2f MB in all, %.1f KiB on average (%d of 50 KiB or "
+        print("mailbox: %d messages, %.2f MB in all, %.1f KB on average (%d of 50 KB or "
               "more); listing mailbox: %d messages"
               % (len(messages), total / 1e6, total / len(messages) / KB,
                  sum(len(m) >= 50 * KB for m in messages), args.list_messages), flush=True)

@@ -28,8 +28,8 @@
 //   stats      "open N peak P total T delay-ms D"
 //   reset      the same line, then the peak becomes the number open now and
 //              the total 0
-//   delay MS   the one-way delay of the connections accepted from now on;
-//              answers "delay-ms D"
+//   delay MS   the one-way delay from now on, for the bytes read next on
+//              every connection; answers "delay-ms D"
 // --stats-file FILE is rewritten whole (by rename) whenever a count changes.
 //
 // --self-check runs a peer of its own behind a relay at --delay-ms (25 by
@@ -397,8 +397,11 @@ private:
 // writer per direction); the last one to end closes both sockets.
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
-    Connection(int client, Micros delay, Stats& stats)
-        : client_(client), delay_(delay), accepted_(Clock::now()), stats_(stats) {
+    // delayUs is the relay's one-way delay, read for every chunk: a change
+    // applies to the connections already open as well (one kept open from
+    // an untimed phase at 0 ms then meets the delay of the timed one).
+    Connection(int client, const std::atomic<long long>& delayUs, Stats& stats)
+        : client_(client), delayUs_(delayUs), accepted_(Clock::now()), stats_(stats) {
         stats_.opened();
     }
 
@@ -426,9 +429,9 @@ public:
         toClient_.close();
     }
 
-    static std::shared_ptr<Connection> start(int client, Micros delay, Stats& stats,
-                                             const sockaddr_in& target) {
-        auto connection = std::make_shared<Connection>(client, delay, stats);
+    static std::shared_ptr<Connection> start(int client, const std::atomic<long long>& delayUs,
+                                             Stats& stats, const sockaddr_in& target) {
+        auto connection = std::make_shared<Connection>(client, delayUs, stats);
         ThreadPool::instance().run(
             [connection] { connection->read(connection->client_, connection->toServer_, true); });
         ThreadPool::instance().run([connection, target] { connection->upstream(target); });
@@ -464,7 +467,8 @@ private:
                 continue;
             }
             Chunk chunk;
-            chunk.due = Clock::now() + delay_ + (first ? 2 * delay_ : Micros(0));
+            const Micros delay(delayUs_.load());
+            chunk.due = Clock::now() + delay + (first ? 2 * delay : Micros(0));
             first = false;
             if (got <= 0) {
                 // An error counts as the end of the stream: the far side sees
@@ -510,7 +514,7 @@ private:
     // Reaches the target D after the accept, then serves both writers and
     // the server's reader.
     void upstream(const sockaddr_in& target) {
-        std::this_thread::sleep_until(accepted_ + delay_);
+        std::this_thread::sleep_until(accepted_ + Micros(delayUs_.load()));
         const int server = aborted_ ? -1 : connectTo(target);
         if (server < 0) {
             abort();
@@ -529,7 +533,7 @@ private:
 
     const int client_;
     std::atomic<int> server_{-1};
-    const Micros delay_;
+    const std::atomic<long long>& delayUs_;
     const Clock::time_point accepted_;
     Stats& stats_;
     std::atomic<bool> aborted_{false};
@@ -554,7 +558,7 @@ public:
     int port() const { return portOf(listener_); }
     Stats& stats() { return stats_; }
     long long delayUs() const { return delayUs_; }
-    // Applies to the connections accepted from now on.
+    // Applies to every chunk read from now on, on open connections too.
     void setDelay(Micros delay) { delayUs_ = delay.count(); }
 
     // Accepts until the process ends; a failed accept (out of descriptors,
@@ -576,8 +580,7 @@ public:
                     stillOpen.push_back(weak);
                 }
             }
-            stillOpen.push_back(
-                Connection::start(client, Micros(delayUs_.load()), stats_, target_));
+            stillOpen.push_back(Connection::start(client, delayUs_, stats_, target_));
             open_ = std::move(stillOpen);
         }
     }
@@ -719,7 +722,8 @@ int selfCheck(Micros delay) {
     }).detach();
     sockaddr_in target = loopback;
     target.sin_port = htons(static_cast<std::uint16_t>(portOf(peer)));
-    Relay relay(loopback, target, delay, std::string());
+    // Never destroyed: its connections' threads may outlive this function.
+    Relay& relay = *new Relay(loopback, target, delay, std::string());
     std::thread([&relay] { relay.serve(); }).detach();
     sockaddr_in through = loopback;
     through.sin_port = htons(static_cast<std::uint16_t>(relay.port()));
@@ -779,7 +783,6 @@ int selfCheck(Micros delay) {
     }
     shutdown(up, SHUT_WR);
     char answer[128] = {};
-    Clock::time_point unused;
     std::size_t answered = 0;
     for (;;) {
         const ssize_t got = recv(up, answer + answered, sizeof answer - 1 - answered, 0);
@@ -816,7 +819,6 @@ int selfCheck(Micros delay) {
                 kBulkBytes >> 20, downRate / 1e6, kMinRate / 1e6, downOk ? "PASS" : "FAIL");
     ok = ok && upOk && downOk;
     std::printf("self-check: %s\n", ok ? "PASS" : "FAIL");
-    (void)unused;
     return ok ? 0 : 1;
 }
 

@@ -67,6 +67,11 @@ const Row kRows[] = {
     {"print view drips", kLetter, drip(), Step::Retr, kNotRetrieved},
     {"site down at RETR", kLetter, none(), Step::Retr, kNotRetrieved, Twist::SiteDown},
     {"print view wrong status", kLetter, status(500), Step::Retr, kNotRetrieved},
+    // Header and text are requested at once: either failing while the other
+    // comes whole is "-ERR" and nothing else.
+    {"print view text part fails", kText, status(500), Step::Retr, kNotRetrieved},
+    {"print view header part fails", kHeader, status(500), Step::Retr, kNotRetrieved},
+    {"print view text part cut", kText, cut(150), Step::Retr, kNotRetrieved},
     {"print view closed unanswered", kLetter, cut(0), Step::Retr, kNotRetrieved},
     {"print view cut mid-answer", kLetter, cut(150), Step::Retr, kNotRetrieved},
     {"print view reset mid-answer", kLetter, reset(150), Step::Retr, kNotRetrieved},

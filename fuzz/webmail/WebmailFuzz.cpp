@@ -19,6 +19,7 @@
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -80,9 +81,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // One scripted site per exchange; each request is checked at the end.
+    // Exchanges run on several threads at once (the listing's pages), so the
+    // script is taken under a lock.
     std::vector<std::shared_ptr<ScriptedPeer>> sites;
+    std::mutex scriptLock;
     OpenVurelClient client;
-    client.setChannelFactory([answers, &sites] {
+    client.setChannelFactory([answers, &sites, &scriptLock] {
+        std::lock_guard<std::mutex> hold(scriptLock);
         std::string answer = "HTTP/1.0 404 Not Found\r\n\r\n";
         if (!answers->empty()) {
             answer = answers->front();

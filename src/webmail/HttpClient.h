@@ -128,7 +128,9 @@ public:
     void setExchangeLimits(const ExchangeLimits& limits) { exchangeLimits_ = limits; }
     const ExchangeLimits& exchangeLimits() const { return exchangeLimits_; }
     // Replaces how connections are made (tests use scripted channels); an
-    // empty factory restores the socket one.
+    // empty factory restores the socket one. The factory is called by every
+    // thread that runs an exchange, several at once when a conversation's
+    // pool does, so it must be safe to call concurrently.
     void setChannelFactory(ChannelFactory factory);
     // Replaces how TLS is put over a channel (tests look through it); an empty
     // factory restores TlsChannel.

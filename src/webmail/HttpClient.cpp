@@ -101,12 +101,8 @@ void HttpClient::stop() noexcept {
 }
 
 bool HttpClient::busy() const {
-    return inFlight() != 0;
-}
-
-std::size_t HttpClient::inFlight() const {
     std::lock_guard<std::mutex> guard(activeLock_);
-    return activeConnections_.size();
+    return !activeConnections_.empty();
 }
 
 void HttpClient::reserveForBody(SocketStream& stream) {

@@ -107,8 +107,6 @@ public:
     void stop() noexcept;
     // True while an exchange holds a connection.
     bool busy() const;
-    // Exchanges holding a connection now.
-    std::size_t inFlight() const;
 
     // An empty host means a direct connection. A non-empty user adds the
     // "Proxy-authorization: Basic" line to every request, direct ones included.

@@ -62,11 +62,6 @@ void RequestPool::drain() {
     finished_.wait(hold, [this] { return running_ == 0 && waiting_.empty(); });
 }
 
-std::size_t RequestPool::pending() const {
-    std::lock_guard<std::mutex> hold(lock_);
-    return waiting_.size() + running_;
-}
-
 void RequestPool::work() {
     onPool = true;
     std::unique_lock<std::mutex> hold(lock_);

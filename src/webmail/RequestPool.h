@@ -42,8 +42,6 @@ public:
     void settle();
     // Waits until every task posted has run.
     void drain();
-    // Tasks posted and not yet finished (waiting or running).
-    std::size_t pending() const;
 
     // True on a thread of any pool: requests made there are not the step the
     // mail client waits for, so they are not shown in the progress window.

@@ -1,6 +1,7 @@
 """Running the stand-in host (natively, or the Windows build under wine) from
 the end-to-end and host tests."""
 
+import fcntl
 import os
 import random
 import select
@@ -9,7 +10,9 @@ import shutil
 import signal
 import socket
 import subprocess
+import tempfile
 import time
+import unittest
 
 
 def is_windows_binary(path):
@@ -43,22 +46,38 @@ def host_env():
     return env
 
 
+# Lock files of the ports this process has handed out, held until it ends.
+_reserved = []
+
+
 def free_port():
-    """A port that was free a moment ago, picked below the system's ephemeral
-    range (32768 and up on Linux): every outgoing connection, of this test or
-    of one running beside it, takes its local port from that range and could
-    hold a port picked there by the time the bridge binds it."""
-    for _ in range(100):
+    """A port that was free a moment ago and that no other test process
+    holds, picked below the system's ephemeral range (32768 and up on Linux):
+    every outgoing connection, of this test or of one running beside it, takes
+    its local port from that range and could hold a port picked there by the
+    time the bridge binds it.
+
+    Two tests that run at once could otherwise pick the same free port before
+    either binds it: one host then fails to listen, and both tests talk to the
+    other host, which ends its conversations when its own test stops it. Each
+    port handed out is therefore locked (a lock file under the system's
+    temporary folder) for as long as this process lives; a port locked by any
+    process, this one included, is never handed out again meanwhile."""
+    folder = os.path.join(tempfile.gettempdir(), "quill-test-ports")
+    os.makedirs(folder, exist_ok=True)
+    for _ in range(200):
         port = random.randint(20000, 32000)
-        with socket.socket() as s:
-            try:
+        lock = open(os.path.join(folder, str(port)), "a")
+        try:
+            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            with socket.socket() as s:
                 s.bind(("127.0.0.1", port))
-            except OSError:
-                continue
-            return port
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+        except OSError:
+            lock.close()  # and with it the lock
+            continue
+        _reserved.append(lock)
+        return port
+    raise RuntimeError("no free port between 20000 and 32000")
 
 
 def wait_for_port(port, timeout, proc=None):
@@ -228,3 +247,46 @@ class Tinyproxy:
             except OSError:
                 return
             time.sleep(0.05)
+
+
+class LogTailResult(unittest.TextTestResult):
+    """Prints, beside each failure, the end of every log in the failed test's
+    folder (its `work` attribute): what the bridge and the site did is then in
+    the output of a run whose folders are gone."""
+
+    TAIL = 6000
+
+    def _logs(self, test):
+        work = getattr(test, "work", None)
+        if not work or not os.path.isdir(work):
+            return
+        for folder, _, names in sorted(os.walk(work)):
+            for name in sorted(names):
+                if not name.endswith(".log"):
+                    continue
+                path = os.path.join(folder, name)
+                with open(path, "rb") as f:
+                    f.seek(max(0, os.path.getsize(path) - self.TAIL))
+                    tail = f.read().decode("latin-1")
+                self.stream.writeln("---- %s (last %d bytes)" % (os.path.relpath(path, work),
+                                                             self.TAIL))
+                self.stream.writeln(tail)
+
+    def addFailure(self, test, err):
+        super().addFailure(test, err)
+        self._logs(test)
+
+    def addError(self, test, err):
+        super().addError(test, err)
+        self._logs(test)
+
+    def addSubTest(self, test, subtest, err):
+        super().addSubTest(test, subtest, err)
+        if err is not None:
+            self._logs(test)
+
+
+def main(**kwargs):
+    """unittest.main with the logs of a failed test printed."""
+    unittest.main(testRunner=unittest.TextTestRunner(resultclass=LogTailResult, verbosity=2),
+                  **kwargs)

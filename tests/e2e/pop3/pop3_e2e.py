@@ -225,7 +225,8 @@ class BridgeTest(unittest.TestCase):
     save_cookie = True
     inbox = True
     sim_extra = ()
-    host_args = ()
+    # The diagnostic log goes to the host's output file, for a failure's report.
+    host_args = ("--log",)
 
     def setUp(self):
         self.work = os.path.join(ARGS.work, ARGS.mode, self.id().split(".")[-1])
@@ -448,7 +449,6 @@ class TlsRefusedTest(BridgeTest):
     """A site whose certificate or protocol fails the checks: the sign-in ends
     with -ERR, the log names the reason, and no request reaches the site."""
 
-    host_args = ("--log",)
     FAULTS = [("other-ca", "certificate: unknown issuer"), ("expired", "certificate: expired"),
               ("wrong-name", "certificate: name mismatch"), ("tls1.0", "protocol too old")]
 
@@ -480,4 +480,4 @@ class TlsRefusedTest(BridgeTest):
 
 
 if __name__ == "__main__":
-    unittest.main(verbosity=2)
+    hostrun.main()
